@@ -1,0 +1,30 @@
+# One interface target that every target links: language level, warnings,
+# strict Qt defines and the optional sanitizers.
+add_library(zantry_options INTERFACE)
+target_compile_features(zantry_options INTERFACE cxx_std_17)
+target_compile_options(zantry_options INTERFACE -Wall -Wextra)
+target_compile_definitions(zantry_options INTERFACE
+  QT_NO_NARROWING_CONVERSIONS_IN_CONNECT
+  QT_DISABLE_DEPRECATED_BEFORE=0x050F00
+  QT_USE_QSTRINGBUILDER)
+if(ZANTRY_SANITIZE)
+  string(REPLACE ";" "," _zantry_san "${ZANTRY_SANITIZE}")
+  target_compile_options(zantry_options INTERFACE -fsanitize=${_zantry_san} -fno-omit-frame-pointer)
+  target_link_options(zantry_options INTERFACE -fsanitize=${_zantry_san})
+endif()
+
+# Every subfolder of DIR that has a CMakeLists.txt, so a new tool, test
+# group or benchmark needs no edit of its parent.
+function(zantry_add_subdirectories dir)
+  cmake_parse_arguments(S "" "" "EXCLUDE" ${ARGN})
+  file(GLOB _children LIST_DIRECTORIES true RELATIVE "${dir}" "${dir}/*")
+  list(SORT _children)
+  foreach(_child IN LISTS _children)
+    if(_child IN_LIST S_EXCLUDE)
+      continue()
+    endif()
+    if(IS_DIRECTORY "${dir}/${_child}" AND EXISTS "${dir}/${_child}/CMakeLists.txt")
+      add_subdirectory("${_child}")
+    endif()
+  endforeach()
+endfunction()

@@ -1,0 +1,20 @@
+#pragma once
+
+class QString;
+
+namespace Startup {
+
+// The program's whole run: single instance, log, fonts, style, main
+// window, crash handler, event loop, orderly shutdown.
+int run(int argc, char *argv[]);
+
+// The style sheet start-up applies: the data directory's "mainstyle.qss"
+// when it exists, else the built-in one. Logs "error: " on a failed open.
+QString loadStyleSheet();
+
+void registerFonts();
+
+// Resources live in the static core library and must be pulled in by name.
+void initResources();
+
+} // namespace Startup

@@ -1,0 +1,36 @@
+#pragma once
+
+#include "net/ipendpoint.h"
+
+#include <QObject>
+#include <QSharedPointer>
+#include <QTime>
+
+// One way to reach a player id: a peer's address, a tunnel server, or the
+// game's own address. Shared between owners through NetworkPathPtr.
+class NetworkPath : public QObject
+{
+    Q_OBJECT
+public:
+    enum Type { Direct = 0, Tunnel = 1, SpawnCandidate = 2 };
+
+    explicit NetworkPath(QObject *parent = nullptr) : QObject(parent) {}
+    NetworkPath(const IPEndpoint &ep, int pathType, QObject *parent = nullptr)
+        : QObject(parent), endpoint(ep), type(pathType)
+    {
+    }
+
+    QString toString() const { return endpoint.toString(); }
+
+    IPEndpoint endpoint;
+    int type = Direct;
+    int pings = 0;
+    int pongs = 0;
+    QTime lastReceived;
+    QTime lastSent;
+    QTime lastPong;
+    int rtt = -1;
+    int rttSum = 0;
+};
+
+using NetworkPathPtr = QSharedPointer<NetworkPath>;

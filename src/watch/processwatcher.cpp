@@ -1,0 +1,6 @@
+#include "watch/processwatcher.h"
+
+ProcessWatcher::ProcessWatcher(QObject *parent)
+    : QObject(parent)
+{
+}

@@ -1,0 +1,77 @@
+#include "toolprocess.h"
+
+#include "testenv.h"
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QFileInfo>
+
+ToolProcess::ToolProcess(const QString &toolName)
+    : m_tool(toolName)
+{
+    m_process.setProcessChannelMode(QProcess::SeparateChannels);
+}
+
+ToolProcess::~ToolProcess()
+{
+    stop();
+}
+
+void ToolProcess::collect()
+{
+    while (m_process.canReadLine()) {
+        const QString line = QString::fromUtf8(m_process.readLine()).trimmed();
+        m_output += line + QLatin1Char('\n');
+        const QStringList parts = line.split(QLatin1Char(' '), Qt::SkipEmptyParts);
+        if (parts.size() == 4 && parts[0] == QLatin1String("LISTEN")) {
+            m_addresses.insert(parts[1], parts[2]);
+            m_ports.insert(parts[1], quint16(parts[3].toUInt()));
+        } else if (line == QLatin1String("READY")) {
+            m_ready = true;
+        }
+    }
+}
+
+bool ToolProcess::start(const QStringList &args, int timeoutMs)
+{
+    const QString program = TestEnv::toolPath(m_tool);
+    if (!QFileInfo(program).isExecutable()) {
+        m_error = QStringLiteral("no tool at ") + program;
+        return false;
+    }
+    QObject::connect(&m_process, &QProcess::readyReadStandardOutput, [this]() { collect(); });
+    m_process.start(program, args);
+    if (!m_process.waitForStarted(timeoutMs)) {
+        m_error = m_process.errorString();
+        return false;
+    }
+    QDeadlineTimer deadline(timeoutMs);
+    while (!m_ready && !deadline.hasExpired() && m_process.state() == QProcess::Running) {
+        m_process.waitForReadyRead(50);
+        collect();
+    }
+    if (!m_ready) {
+        m_error = QStringLiteral("%1 did not become ready: %2").arg(m_tool, QString::fromUtf8(m_process.readAllStandardError()));
+        return false;
+    }
+    return true;
+}
+
+void ToolProcess::stop()
+{
+    if (m_process.state() == QProcess::NotRunning)
+        return;
+    m_process.terminate();
+    if (!m_process.waitForFinished(5000)) {
+        m_process.kill();
+        m_process.waitForFinished(2000);
+    }
+}
+
+QString ToolProcess::url(const QString &label) const
+{
+    QString host = m_addresses.value(label, QStringLiteral("127.0.0.1"));
+    if (host.contains(QLatin1Char(':')))
+        host = QLatin1Char('[') + host + QLatin1Char(']');
+    return QStringLiteral("http://%1:%2").arg(host).arg(m_ports.value(label));
+}
