@@ -1,5 +1,6 @@
 #pragma once
 
+#include "net/peerroute.h"
 #include "net/tunnelserverinfo.h"
 #include "spawn/spawninfo.h"
 #include "watch/processwatcher.h"
@@ -64,6 +65,10 @@ public:
     void setNetworkThread(QThread *thread);
     Router *router() const;
     void setRouter(Router *router);
+    // The router's forwarding table as the service client reads it; null
+    // until the router exists.
+    PeerRouteSource *peerRoutes() const;
+    void setPeerRoutes(PeerRouteSource *source);
     QDir dataDir() const;
     void setDataDir(const QDir &dir);
     ProcessWatcher *processWatcher() { return &m_processWatcher; }
@@ -120,6 +125,7 @@ private:
     QProcess *m_gameProcess = nullptr;
     QThread *m_networkThread = nullptr;
     Router *m_router = nullptr;
+    PeerRouteSource *m_peerRoutes = nullptr;
     QDir m_dataDir;
     ProcessWatcher m_processWatcher;
     bool m_cheatToolRunning = false;
