@@ -13,6 +13,11 @@ if(ZANTRY_SANITIZE)
   target_link_options(zantry_options INTERFACE -fsanitize=${_zantry_san})
 endif()
 
+if(ZANTRY_FUZZ)
+  # Coverage for libFuzzer in every library the targets link.
+  target_compile_options(zantry_options INTERFACE -fsanitize=fuzzer-no-link)
+endif()
+
 # Every subfolder of DIR that has a CMakeLists.txt, so a new tool, test
 # group or benchmark needs no edit of its parent.
 function(zantry_add_subdirectories dir)
