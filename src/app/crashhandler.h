@@ -1,6 +1,23 @@
 #pragma once
 
+#include <QByteArray>
+#include <QList>
 #include <QObject>
+#include <QPair>
+#include <QString>
+
+class QNetworkAccessManager;
+class QNetworkReply;
+
+// What a game-crash report needs from the session, as plain values.
+struct GameCrashInfo
+{
+    QString abbreviation;
+    QString workingDir; // ends with "/"
+    QString exceptionFile;
+    QString nickname;
+    int gameId = 0;
+};
 
 // Crash capture and the upload of crash files; process-wide.
 class CrashHandler : public QObject
@@ -9,9 +26,27 @@ class CrashHandler : public QObject
 public:
     static CrashHandler *instance();
 
+    using Fields = QList<QPair<QString, QString>>;
+
     // Installs the crash capture and uploads crash files of earlier runs.
     void install();
+    // Posts every crash pair left in the data directory and moves it to
+    // "Archives", whatever the upload's outcome.
+    void uploadOldCrashFiles();
+
+    // The game's exception report for these values; true when one was sent.
+    bool uploadGameCrash(const GameCrashInfo &info);
+    // The "Eip:" address in an exception file; empty when there is none.
+    static QString exceptionAddress(const QByteArray &content);
+
+public slots:
+    // After a game: the current game's and player's report from Global.
+    bool uploadGameCrashFiles();
+    void printReply(QNetworkReply *reply);
 
 private:
-    CrashHandler() = default;
+    CrashHandler();
+    void post(const Fields &fields, const QString &zipName, const QByteArray &archive);
+
+    QNetworkAccessManager *m_manager;
 };

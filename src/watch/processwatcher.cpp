@@ -1,6 +1,138 @@
 #include "watch/processwatcher.h"
 
+#include "net/global.h"
+#include "platform/processlist.h"
+
+#include <QDebug>
+#include <QSettings>
+#include <QTimer>
+
+namespace {
+const QString kSettingsKey = QStringLiteral("WatchedProcesses");
+} // namespace
+
 ProcessWatcher::ProcessWatcher(QObject *parent)
     : QObject(parent)
+    , m_timer(new QTimer(this))
 {
+    m_timer->setInterval(m_interval);
+    connect(m_timer, &QTimer::timeout, this, &ProcessWatcher::checkProcs);
+
+    QStringList procs = QSettings().value(kSettingsKey).toStringList();
+    if (procs.isEmpty())
+        procs = defaultWatchedProcs();
+    setWatchedProcs(QSet<QString>(procs.cbegin(), procs.cend()));
+}
+
+QStringList ProcessWatcher::defaultWatchedProcs()
+{
+    return {QStringLiteral("game.exe"), QStringLiteral("quillon.exe"), QStringLiteral("morvel.exe"),
+            QStringLiteral("fennick.exe")};
+}
+
+QStringList ProcessWatcher::cheatToolNames()
+{
+    // Cheat Engine ("cheatengine-x86_64.exe", "Cheat Engine.exe"), ArtMoney,
+    // TSearch, and scanmem with its front end GameConqueror.
+    static const QStringList names = {QStringLiteral("cheatengine"), QStringLiteral("cheat engine"),
+                                      QStringLiteral("artmoney"),    QStringLiteral("tsearch"),
+                                      QStringLiteral("scanmem"),     QStringLiteral("gameconqueror")};
+    return names;
+}
+
+bool ProcessWatcher::matchesAny(const QString &name, const QStringList &entries)
+{
+    for (const QString &entry : entries) {
+        if (name.contains(entry, Qt::CaseInsensitive))
+            return true;
+    }
+    return false;
+}
+
+void ProcessWatcher::setWatchedProcs(const QSet<QString> &procs)
+{
+    m_watchedProcs = procs;
+    storeWatchedProcs();
+}
+
+void ProcessWatcher::addWatchedProc(const QString &name)
+{
+    m_watchedProcs.insert(name);
+    storeWatchedProcs();
+}
+
+void ProcessWatcher::removeWatchedProc(const QString &name)
+{
+    m_watchedProcs.remove(name);
+    storeWatchedProcs();
+}
+
+void ProcessWatcher::storeWatchedProcs()
+{
+    // Sorted, so the stored list does not change from run to run.
+    QStringList list(m_watchedProcs.cbegin(), m_watchedProcs.cend());
+    list.sort();
+    QSettings().setValue(kSettingsKey, list);
+}
+
+void ProcessWatcher::setInterval(int ms)
+{
+    m_interval = ms;
+    m_timer->setInterval(ms);
+}
+
+void ProcessWatcher::start()
+{
+    m_timer->start(m_interval);
+}
+
+void ProcessWatcher::stop()
+{
+    m_timer->stop();
+}
+
+void ProcessWatcher::checkProcs()
+{
+    const QList<Platform::ProcessEntry> processes = Platform::runningProcesses();
+    QStringList names;
+    names.reserve(processes.size());
+    for (const Platform::ProcessEntry &process : processes)
+        names.append(process.name);
+    checkCheatTools(names);
+
+    const QStringList watched(m_watchedProcs.cbegin(), m_watchedProcs.cend());
+    for (const QString &name : qAsConst(names)) {
+        if (!matchesAny(name, watched))
+            continue;
+        if (!m_isTriggered) {
+            qDebug() << "Process watcher triggered for " << name;
+            m_isTriggered = true;
+            emit triggered();
+        }
+        return;
+    }
+    if (m_isTriggered) {
+        qDebug() << "Process watcher cleared";
+        m_isTriggered = false;
+        emit cleared();
+    }
+}
+
+void ProcessWatcher::checkCheatTools(const QStringList &names)
+{
+    QString found;
+    const QStringList tools = cheatToolNames();
+    for (const QString &name : names) {
+        if (matchesAny(name, tools)) {
+            found = name;
+            break;
+        }
+    }
+    const bool running = !found.isEmpty();
+    if (running != m_cheatToolSeen) {
+        if (running)
+            qDebug() << "Memory-editing tool running:" << found;
+        m_cheatToolSeen = running;
+    }
+    Global::instance()->setCheatToolRunning(running);
 }
