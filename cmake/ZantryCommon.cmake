@@ -19,9 +19,11 @@ if(ZANTRY_FUZZ)
 endif()
 
 # Every subfolder of DIR that has a CMakeLists.txt, so a new tool, test
-# group or benchmark needs no edit of its parent.
+# group or benchmark needs no edit of its parent. BINARY_DIR puts each
+# folder's build files under BINARY_DIR/<folder> instead of beside its
+# program (build/tools/<name> is the tool itself, not a folder).
 function(zantry_add_subdirectories dir)
-  cmake_parse_arguments(S "" "" "EXCLUDE" ${ARGN})
+  cmake_parse_arguments(S "" "BINARY_DIR" "EXCLUDE" ${ARGN})
   file(GLOB _children LIST_DIRECTORIES true RELATIVE "${dir}" "${dir}/*")
   list(SORT _children)
   foreach(_child IN LISTS _children)
@@ -29,7 +31,11 @@ function(zantry_add_subdirectories dir)
       continue()
     endif()
     if(IS_DIRECTORY "${dir}/${_child}" AND EXISTS "${dir}/${_child}/CMakeLists.txt")
-      add_subdirectory("${_child}")
+      if(S_BINARY_DIR)
+        add_subdirectory("${_child}" "${S_BINARY_DIR}/${_child}")
+      else()
+        add_subdirectory("${_child}")
+      endif()
     endif()
   endforeach()
 endfunction()

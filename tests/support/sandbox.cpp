@@ -1,0 +1,101 @@
+#include "sandbox.h"
+
+#include <QBuffer>
+#include <QEventLoop>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QTimer>
+
+Sandbox::Sandbox()
+    : m_tool(QStringLiteral("sandbox"))
+{
+}
+
+bool Sandbox::start(const QStringList &args)
+{
+    return m_tool.start(QStringList{QStringLiteral("--bind"), QStringLiteral("127.0.0.1")} + args);
+}
+
+QString Sandbox::baseUrl() const
+{
+    return m_tool.url(QStringLiteral("http"));
+}
+
+QString Sandbox::apiUrl() const
+{
+    return baseUrl() + QStringLiteral("/api/v1");
+}
+
+QString Sandbox::dnsAddress() const
+{
+    return m_tool.address(QStringLiteral("dns")) + QLatin1Char(':') + QString::number(dnsPort());
+}
+
+TestEnv::Endpoints Sandbox::endpoints() const
+{
+    return TestEnv::sandboxEndpoints(baseUrl(), dnsAddress());
+}
+
+Sandbox::Reply Sandbox::send(const QByteArray &verb, const QString &path, const QByteArray &body,
+                             const QByteArray &contentType, const QByteArray &token) const
+{
+    QNetworkAccessManager manager;
+    QNetworkRequest request(QUrl(baseUrl() + path));
+    if (!token.isEmpty())
+        request.setRawHeader("Authorization", "Bearer:" + token);
+    if (!contentType.isEmpty())
+        request.setHeader(QNetworkRequest::ContentTypeHeader, contentType);
+    QBuffer buffer;
+    buffer.setData(body);
+    QNetworkReply *reply = verb == "GET" ? manager.get(request) : manager.sendCustomRequest(request, verb, &buffer);
+    QEventLoop loop;
+    QTimer::singleShot(10000, &loop, &QEventLoop::quit);
+    QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
+    if (!reply->isFinished())
+        loop.exec();
+    Reply out;
+    if (reply->isFinished()) {
+        out.status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+        out.body = reply->readAll();
+        out.contentType = reply->rawHeader("Content-Type");
+    } else {
+        reply->abort();
+    }
+    delete reply;
+    return out;
+}
+
+Sandbox::Reply Sandbox::get(const QString &path, const QByteArray &token) const
+{
+    return send("GET", path, QByteArray(), QByteArray(), token);
+}
+
+Sandbox::Reply Sandbox::post(const QString &path, const QByteArray &body, const QByteArray &contentType,
+                             const QByteArray &token) const
+{
+    return send("POST", path, body, contentType, token);
+}
+
+QJsonObject Sandbox::inspect() const
+{
+    return get(QStringLiteral("/inspect")).json().object();
+}
+
+bool Sandbox::reset() const
+{
+    return post(QStringLiteral("/inspect/reset"), QByteArray(), "text/plain").status == 200;
+}
+
+bool Sandbox::control(const QString &what, const QString &query) const
+{
+    return post(QStringLiteral("/control/%1?%2").arg(what, query), QByteArray(), "text/plain").status == 200;
+}
+
+QStringList Sandbox::makeGameFolder(const QString &dir, const QStringList &args)
+{
+    QProcess process;
+    process.start(TestEnv::toolPath(QStringLiteral("sandbox")), QStringList{QStringLiteral("--make-game-folder"), dir} + args);
+    if (!process.waitForFinished(30000) || process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0)
+        return QStringList();
+    return QString::fromUtf8(process.readAllStandardOutput()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+}

@@ -1,0 +1,61 @@
+#pragma once
+
+#include "testenv.h"
+#include "toolprocess.h"
+
+#include <QByteArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QStringList>
+
+// tools/sandbox on an ephemeral loopback port: the ladder web service,
+// master list, map database, log collector and DNS responder. A test starts
+// one, points TestEnv at it (setEndpoints(sandbox.endpoints())) and asserts
+// on inspect(): every request, queue, match, update, result and crash report
+// it received. Built-in accounts: alice@sandbox.test / alice-pass (token
+// "token-alice"), bob@, carol@, dave@ likewise; see the tool's --help.
+class Sandbox
+{
+public:
+    Sandbox();
+
+    // Extra tool arguments, e.g. {"--tunnel", "127.0.0.1:50000", "--seed", "7"}.
+    bool start(const QStringList &args = QStringList());
+    void stop() { m_tool.stop(); }
+    QString errorText() const { return m_tool.errorText(); }
+    ToolProcess &process() { return m_tool; }
+
+    QString baseUrl() const;                 // http://127.0.0.1:<port>
+    QString apiUrl() const;                  // baseUrl + "/api/v1"
+    quint16 dnsPort() const { return m_tool.port(QStringLiteral("dns")); }
+    QString dnsAddress() const;              // "127.0.0.1:<port>"
+    TestEnv::Endpoints endpoints() const;    // every endpoint, DNS included
+
+    struct Reply
+    {
+        int status = 0; // 0: no answer
+        QByteArray body;
+        QByteArray contentType;
+        QJsonDocument json() const { return QJsonDocument::fromJson(body); }
+    };
+    // Blocking requests (bounded by 10 s) against baseUrl + path; a non-empty
+    // token is sent the client's way, "Authorization: Bearer:<token>".
+    Reply get(const QString &path, const QByteArray &token = QByteArray()) const;
+    Reply post(const QString &path, const QByteArray &body, const QByteArray &contentType,
+               const QByteArray &token = QByteArray()) const;
+
+    QJsonObject inspect() const;
+    bool reset() const; // forgets requests, queue, matches and uploads
+    // POST /control/<what>?<query>, e.g. control("dns", "mode=silent").
+    bool control(const QString &what, const QString &query) const;
+
+    // Runs the sandbox's game folder builder; returns its report lines
+    // ("LAUNCHER <abbr> <path>", "MAP present|missing <abbr> <digest> <path>"),
+    // empty on failure.
+    static QStringList makeGameFolder(const QString &dir, const QStringList &args = QStringList());
+
+private:
+    Reply send(const QByteArray &verb, const QString &path, const QByteArray &body, const QByteArray &contentType,
+               const QByteArray &token) const;
+    ToolProcess m_tool;
+};

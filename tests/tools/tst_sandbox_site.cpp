@@ -1,0 +1,227 @@
+#include "sandbox.h"
+
+#include "app/filedigest.h"
+
+#include <QImage>
+#include <QJsonArray>
+#include <QtTest>
+#include <private/qzipreader_p.h>
+
+// Everything the sandbox serves outside /api/v1, and the tool's own
+// command line: data folders, bad arguments, SIGTERM.
+class TestSandboxSite : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void masterListParses();
+    void mapArchivesHoldTheirMap();
+    void previewsAndPages();
+    void crashUploadIsStored();
+    void dataFolderRoundTrip();
+    void badArguments_data();
+    void badArguments();
+    void sigtermStopsCleanly();
+
+private:
+    Sandbox m_sandbox;
+};
+
+void TestSandboxSite::initTestCase()
+{
+    QVERIFY2(m_sandbox.start({QStringLiteral("--tunnel"), QStringLiteral("127.0.0.1:50000"), QStringLiteral("--tunnel"),
+                              QStringLiteral("127.0.0.2:50001")}),
+             qPrintable(m_sandbox.errorText()));
+}
+
+void TestSandboxSite::masterListParses()
+{
+    // The client's rules: lines split at CRLF, the header skipped, exactly 12
+    // ";" fields, address:port first, official > 0 and version 3 kept.
+    const Sandbox::Reply list = m_sandbox.get(QStringLiteral("/master-list"));
+    QCOMPARE(list.status, 200);
+    QVERIFY(list.body.endsWith("\r\n"));
+    QStringList kept;
+    for (const QString &line : QString::fromUtf8(list.body).split(QStringLiteral("\r\n"))) {
+        if (line.startsWith(QLatin1String("address;")) || line.isEmpty())
+            continue;
+        const QStringList f = line.split(QLatin1Char(';'));
+        QCOMPARE(f.size(), 12);
+        const QStringList hostPort = f.at(0).split(QLatin1Char(':'));
+        QCOMPARE(hostPort.size(), 2);
+        bool portOk = false, clientsOk = false, maxOk = false, officialOk = false, versionOk = false;
+        hostPort.at(1).toInt(&portOk);
+        f.at(5).toInt(&clientsOk);
+        f.at(6).toInt(&maxOk);
+        const bool official = f.at(7).toInt(&officialOk) > 0;
+        const int version = f.at(10).toInt(&versionOk);
+        QVERIFY(portOk && clientsOk && maxOk && officialOk && versionOk);
+        if (official && version == 3)
+            kept.append(f.at(0));
+    }
+    QCOMPARE(kept, (QStringList{QStringLiteral("127.0.0.1:50000"), QStringLiteral("127.0.0.2:50001")}));
+    QVERIFY(list.body.startsWith("address;"));
+}
+
+void TestSandboxSite::mapArchivesHoldTheirMap()
+{
+    int archives = 0;
+    for (const char *abbr : {"yr", "ts", "ra"}) {
+        const QJsonArray maps = m_sandbox.get(QStringLiteral("/api/v1/zantry/ladder/%1/maps").arg(QLatin1String(abbr))).json().array();
+        for (const QJsonValue &m : maps) {
+            const QString hash = m.toObject().value(QStringLiteral("hash")).toString();
+            const Sandbox::Reply zip = m_sandbox.get(QStringLiteral("/mapdb/%1//%2.zip").arg(QLatin1String(abbr), hash));
+            QCOMPARE(zip.status, 200);
+            QBuffer buffer;
+            buffer.setData(zip.body);
+            buffer.open(QIODevice::ReadOnly);
+            QZipReader reader(&buffer);
+            const QVector<QZipReader::FileInfo> entries = reader.fileInfoList();
+            QVERIFY(!entries.isEmpty());
+            QCOMPARE(FileDigest::sha1HexOfBytes(reader.fileData(entries.first().filePath)), hash);
+            ++archives;
+            // Only the documented form, with its doubled slash, is served.
+            QCOMPARE(m_sandbox.get(QStringLiteral("/mapdb/%1/%2.zip").arg(QLatin1String(abbr), hash)).status, 404);
+        }
+    }
+    QCOMPARE(archives, 10);
+    QCOMPARE(m_sandbox.get(QStringLiteral("/mapdb/yr//%1.zip").arg(QString(40, QLatin1Char('0')))).status, 404);
+}
+
+void TestSandboxSite::previewsAndPages()
+{
+    const QJsonArray maps = m_sandbox.get(QStringLiteral("/api/v1/zantry/ladder/yr/maps")).json().array();
+    int previews = 0;
+    for (const QJsonValue &m : maps) {
+        const Sandbox::Reply png = m_sandbox.get(QStringLiteral("/images/maps/yr/%1.png").arg(m.toObject().value(QStringLiteral("hash")).toString()));
+        if (png.status == 404)
+            continue;
+        QCOMPARE(png.status, 200);
+        QCOMPARE(png.contentType, QByteArray("image/png"));
+        QVERIFY(!QImage::fromData(png.body, "PNG").isNull());
+        ++previews;
+    }
+    QCOMPARE(previews, maps.size() - 1); // the last map has none, on purpose
+    for (const char *path : {"/", "/ladder", "/auth/register", "/password/email"}) {
+        const Sandbox::Reply page = m_sandbox.get(QLatin1String(path));
+        QCOMPARE(page.status, 200);
+        QVERIFY(page.contentType.startsWith("text/html"));
+    }
+}
+
+void TestSandboxSite::crashUploadIsStored()
+{
+    QVERIFY(m_sandbox.reset());
+    // The crash handler's form: text fields whose disposition ends in ";".
+    QHttpMultiPart multi(QHttpMultiPart::FormDataType);
+    for (const auto &field : {qMakePair(QByteArray("game"), QByteArray("yr")), qMakePair(QByteArray("gameid"), QByteArray("1001")),
+                              qMakePair(QByteArray("exceptionAddress"), QByteArray("0045A1B3"))}) {
+        QHttpPart part;
+        part.setRawHeader("Content-Disposition", "form-data; name=\"" + field.first + "\";");
+        part.setBody(field.second);
+        multi.append(part);
+    }
+    const QByteArray zip("PK\x03\x04 not really a zip \r\n--", 26);
+    QHttpPart file;
+    file.setRawHeader("Content-Disposition", "form-data; name=\"EXCEPT_LORVANE.TXT.zip\"; filename=\"EXCEPT_LORVANE.TXT.zip\"");
+    file.setHeader(QNetworkRequest::ContentTypeHeader, "application/octet-stream");
+    file.setBody(zip);
+    multi.append(file);
+    QNetworkAccessManager manager;
+    QNetworkReply *reply = manager.post(QNetworkRequest(QUrl(m_sandbox.baseUrl() + QStringLiteral("/upload.php"))), &multi);
+    QSignalSpy done(reply, &QNetworkReply::finished);
+    QVERIFY(done.wait(10000));
+    QCOMPARE(reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt(), 200);
+    delete reply;
+
+    const QJsonArray reports = m_sandbox.inspect().value(QStringLiteral("crashReports")).toArray();
+    QCOMPARE(reports.size(), 1);
+    const QJsonObject report = reports.at(0).toObject();
+    const QJsonObject fields = report.value(QStringLiteral("fields")).toObject();
+    QCOMPARE(fields.value(QStringLiteral("game")).toString(), QStringLiteral("yr"));
+    QCOMPARE(fields.value(QStringLiteral("gameid")).toString(), QStringLiteral("1001"));
+    QCOMPARE(fields.value(QStringLiteral("exceptionAddress")).toString(), QStringLiteral("0045A1B3"));
+    const QJsonObject stored = report.value(QStringLiteral("files")).toArray().at(0).toObject();
+    QCOMPARE(stored.value(QStringLiteral("fileName")).toString(), QStringLiteral("EXCEPT_LORVANE.TXT.zip"));
+    QCOMPARE(QByteArray::fromBase64(stored.value(QStringLiteral("base64")).toString().toLatin1()), zip);
+    QVERIFY(report.value(QStringLiteral("parts")).toArray().at(0).toObject().value(QStringLiteral("headers")).toArray().contains(
+        QStringLiteral("Content-Disposition: form-data; name=\"game\";")));
+
+    const Sandbox::Reply bad = m_sandbox.post(QStringLiteral("/upload.php"), "no parts here", "multipart/form-data; boundary=xyz");
+    QCOMPARE(bad.status, 400);
+}
+
+void TestSandboxSite::dataFolderRoundTrip()
+{
+    QTemporaryDir dir;
+    QProcess writer;
+    writer.start(TestEnv::toolPath(QStringLiteral("sandbox")), {QStringLiteral("--write-data"), dir.path()});
+    QVERIFY(writer.waitForFinished(30000));
+    QCOMPARE(writer.exitCode(), 0);
+
+    // Replace one map file; the served digest and archive follow the file.
+    const QString mapFile = dir.filePath(QStringLiteral("maps/ts/ion_valley.map"));
+    QVERIFY(QFile::exists(mapFile));
+    QFile f(mapFile);
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    f.write("[Basic]\nName=Edited\n");
+    f.close();
+
+    Sandbox sandbox;
+    QVERIFY2(sandbox.start({QStringLiteral("--data"), dir.path()}), qPrintable(sandbox.errorText()));
+    const QJsonArray maps = sandbox.get(QStringLiteral("/api/v1/zantry/ladder/ts/maps")).json().array();
+    QCOMPARE(maps.at(1).toObject().value(QStringLiteral("hash")).toString(), FileDigest::sha1Hex(mapFile));
+    const QJsonArray builtin = m_sandbox.get(QStringLiteral("/api/v1/zantry/ladder/ts/maps")).json().array();
+    QCOMPARE(maps.size(), builtin.size());
+    QCOMPARE(maps.at(0), builtin.at(0));
+    QVERIFY(maps.at(1) != builtin.at(1));
+    const Sandbox::Reply zip = sandbox.get(QStringLiteral("/mapdb/ts//%1.zip").arg(FileDigest::sha1Hex(mapFile)));
+    QCOMPARE(zip.status, 200);
+    QCOMPARE(sandbox.post(QStringLiteral("/api/v1/auth/login"), "email=carol%40sandbox.test&password=carol-pass",
+                          "application/x-www-form-urlencoded").status,
+             200);
+}
+
+void TestSandboxSite::badArguments_data()
+{
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<QString>("message");
+    QTest::newRow("unknown option") << QStringList{QStringLiteral("--frobnicate")} << QStringLiteral("frobnicate");
+    QTest::newRow("port not a number") << QStringList{QStringLiteral("--port"), QStringLiteral("http")} << QStringLiteral("--port");
+    QTest::newRow("port too large") << QStringList{QStringLiteral("--port"), QStringLiteral("70000")} << QStringLiteral("--port");
+    QTest::newRow("bind not an address") << QStringList{QStringLiteral("--bind"), QStringLiteral("localhost")} << QStringLiteral("--bind");
+    QTest::newRow("tunnel without port") << QStringList{QStringLiteral("--tunnel"), QStringLiteral("127.0.0.1")} << QStringLiteral("--tunnel");
+    QTest::newRow("dns mode") << QStringList{QStringLiteral("--dns-mode"), QStringLiteral("loud")} << QStringLiteral("--dns-mode");
+    QTest::newRow("one player") << QStringList{QStringLiteral("--players"), QStringLiteral("1")} << QStringLiteral("--players");
+    QTest::newRow("missing data folder") << QStringList{QStringLiteral("--data"), QStringLiteral("/nonexistent/sandbox")} << QStringLiteral("sandbox.json");
+}
+
+void TestSandboxSite::badArguments()
+{
+    QFETCH(QStringList, args);
+    QFETCH(QString, message);
+    QProcess process;
+    process.start(TestEnv::toolPath(QStringLiteral("sandbox")), args);
+    QVERIFY(process.waitForFinished(10000));
+    QCOMPARE(process.exitCode(), 2);
+    QVERIFY(process.readAllStandardOutput().isEmpty()); // never READY
+    const QString error = QString::fromUtf8(process.readAllStandardError());
+    QVERIFY2(error.contains(message), qPrintable(error));
+}
+
+void TestSandboxSite::sigtermStopsCleanly()
+{
+    Sandbox sandbox;
+    QVERIFY2(sandbox.start(), qPrintable(sandbox.errorText()));
+    QCOMPARE(sandbox.get(QStringLiteral("/ladder")).status, 200);
+    QProcess &process = sandbox.process().process();
+    process.terminate();
+    QVERIFY(process.waitForFinished(5000));
+    QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(process.exitCode(), 0);
+    QVERIFY(process.readAllStandardError().contains("stopped"));
+}
+
+QTEST_MAIN(TestSandboxSite)
+#include "tst_sandbox_site.moc"

@@ -1,0 +1,43 @@
+#pragma once
+
+#include "spawnbuilder.h"
+
+#include <QHash>
+#include <QJsonArray>
+#include <QMutex>
+
+class DataSet;
+struct SandboxOptions;
+
+// The ladder queue: "match me up" waits until a ladder has enough players,
+// then every player of the match gets its own "spawn" (the one asking at
+// once, the others on their next poll).
+class Matchmaker
+{
+public:
+    Matchmaker(const DataSet &data, const SandboxOptions &options);
+
+    QJsonObject matchMeUp(const LadderDef &ladder, const QString &username, const QString &email,
+                          const QJsonObject &request);
+    QJsonObject quit(const QString &ladder, const QString &username);
+    void setCheckback(int seconds);
+
+    int queued(const QString &ladder) const;
+    int matches(const QString &ladder) const;
+    QJsonArray queueJson() const;
+    QJsonArray matchesJson() const;
+    void reset();
+
+private:
+    QJsonObject formMatch(const LadderDef &ladder, const QList<QueueEntry> &players);
+    int playersPerMatch(const LadderDef &ladder) const;
+
+    const DataSet &m_data;
+    const SandboxOptions &m_options;
+    mutable QMutex m_mutex;
+    QList<QueueEntry> m_queue;
+    QHash<QString, QJsonObject> m_pending; // "ladder/username" -> spawn reply
+    QJsonArray m_matches;
+    qint64 m_nextGameId;
+    int m_checkback;
+};
