@@ -1,0 +1,36 @@
+#include "fakegame.h"
+
+#include <QCoreApplication>
+
+#include <cstdio>
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    const QStringList args = app.arguments().mid(1);
+    if (args.contains(QStringLiteral("--help"))) {
+        std::printf("%s",
+                    "Stand-in for the game launchers (morvel.exe, quillon.exe, fennick.exe).\n"
+                    "Started with -SPAWN in a game folder, it reads spawn.ini ([Settings] Port and Name,\n"
+                    "[Other1..7] Port and Name, [Tunnel] IP and Port), needs spawnmap.ini, sends a datagram\n"
+                    "(4-byte header: own Port, opponent's Port, 16-bit big-endian; then a payload) to every\n"
+                    "opponent through the tunnel each interval, counts the datagrams addressed to it, writes\n"
+                    "stats.dmp (INI: [Game] Sent/Received/Stray, [Peer<id>] Name/Sent/Received) and exits 0.\n"
+                    "It logs to fakegame.log in the game folder.\n\n"
+                    "Behaviour: environment, overridden by fakegame.ini [FakeGame] in the game folder:\n"
+                    "  FAKEGAME_MODE / Mode             normal (default), crash (write the exception file with\n"
+                    "                                   an Eip: line and exit 3), crash-signal (the same, then\n"
+                    "                                   die by SIGKILL), nostart (exit 1 at once), hang (read the\n"
+                    "                                   files, then never exit)\n"
+                    "  FAKEGAME_SECONDS / Seconds       length of the exchange, default 3\n"
+                    "  FAKEGAME_INTERVAL_MS / IntervalMs  send interval, default 100\n"
+                    "  FAKEGAME_EIP / Eip               the crash address, default 0045A1B3\n"
+                    "Exit codes: 0 done, 1 nostart, 3 crash, 4 missing or bad spawn.ini/spawnmap.ini.\n");
+        return 0;
+    }
+    // argv[0], not the resolved executable: the launcher name picks the game.
+    FakeGame game(app.arguments().constFirst(), args);
+    QObject::connect(&game, &FakeGame::finished, &app, [](int code) { QCoreApplication::exit(code); }, Qt::QueuedConnection);
+    game.start();
+    return app.exec();
+}
