@@ -63,7 +63,7 @@ int main(int argc, char *argv[])
 
     Journal journal(options.logFile);
     TokenStore tokens(data);
-    Matchmaker matchmaker(data, options);
+    Matchmaker matchmaker(options);
     SandboxContext context{data, options, journal, tokens, matchmaker};
     context.dnsMode = int(Options::DnsModes.indexOf(options.dnsMode));
     context.refreshMode = int(Options::RefreshModes.indexOf(options.refreshMode));

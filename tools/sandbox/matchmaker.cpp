@@ -1,6 +1,5 @@
 #include "matchmaker.h"
 
-#include "dataset.h"
 #include "options.h"
 
 #include <QDateTime>
@@ -15,9 +14,8 @@ QString key(const QString &ladder, const QString &username)
 }
 } // namespace
 
-Matchmaker::Matchmaker(const DataSet &data, const SandboxOptions &options)
-    : m_data(data)
-    , m_options(options)
+Matchmaker::Matchmaker(const SandboxOptions &options)
+    : m_options(options)
     , m_nextGameId(options.firstGameId)
     , m_checkback(options.checkback)
 {

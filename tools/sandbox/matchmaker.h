@@ -6,7 +6,6 @@
 #include <QJsonArray>
 #include <QMutex>
 
-class DataSet;
 struct SandboxOptions;
 
 // The ladder queue: "match me up" waits until a ladder has enough players,
@@ -15,7 +14,7 @@ struct SandboxOptions;
 class Matchmaker
 {
 public:
-    Matchmaker(const DataSet &data, const SandboxOptions &options);
+    explicit Matchmaker(const SandboxOptions &options);
 
     QJsonObject matchMeUp(const LadderDef &ladder, const QString &username, const QString &email,
                           const QJsonObject &request);
@@ -32,7 +31,6 @@ private:
     QJsonObject formMatch(const LadderDef &ladder, const QList<QueueEntry> &players);
     int playersPerMatch(const LadderDef &ladder) const;
 
-    const DataSet &m_data;
     const SandboxOptions &m_options;
     mutable QMutex m_mutex;
     QList<QueueEntry> m_queue;
