@@ -15,6 +15,7 @@ private slots:
     void twoPlayersMatched();
     void fourPlayersMatched();
     void quitLeavesQueue();
+    void silentPlayersExpire();
     void fatalAccounts();
     void updatesAndForeignPlayers();
     void scriptedMatch();
@@ -175,6 +176,19 @@ void TestSandboxMatch::quitLeavesQueue()
     QVERIFY(state.value(QStringLiteral("queue")).toArray().isEmpty());
     QCOMPARE(state.value(QStringLiteral("quits")).toArray().size(), 1);
     // Bob now waits alone.
+    QCOMPARE(send(sandbox, QStringLiteral("yr"), QStringLiteral("Bob"), "token-bob", request(QStringLiteral("127.0.0.1"), 52000, QString(), 1))
+                 .value(QStringLiteral("type")).toString(),
+             QStringLiteral("please wait"));
+}
+
+void TestSandboxMatch::silentPlayersExpire()
+{
+    Sandbox sandbox;
+    QVERIFY2(sandbox.start({QStringLiteral("--queue-timeout"), QStringLiteral("1")}), qPrintable(sandbox.errorText()));
+    send(sandbox, QStringLiteral("yr"), QStringLiteral("Alice"), "token-alice", request(QStringLiteral("127.0.0.1"), 51000, QString(), 1));
+    QCOMPARE(sandbox.inspect().value(QStringLiteral("queue")).toArray().size(), 1);
+    // Alice stops polling; Bob must not be matched with her.
+    QTRY_VERIFY_WITH_TIMEOUT(sandbox.inspect().value(QStringLiteral("queue")).toArray().isEmpty(), 5000);
     QCOMPARE(send(sandbox, QStringLiteral("yr"), QStringLiteral("Bob"), "token-bob", request(QStringLiteral("127.0.0.1"), 52000, QString(), 1))
                  .value(QStringLiteral("type")).toString(),
              QStringLiteral("please wait"));

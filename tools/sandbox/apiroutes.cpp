@@ -85,7 +85,10 @@ void findMatch(const httplib::Request &req, httplib::Response &res, SandboxConte
                                               {QStringLiteral("message"), QStringLiteral("No such player on this ladder for your account")}});
         return;
     }
-    const QJsonObject request = QJsonDocument::fromJson(Http::body(req)).object();
+    QJsonParseError parseError;
+    const QJsonObject request = QJsonDocument::fromJson(Http::body(req), &parseError).object();
+    if (parseError.error != QJsonParseError::NoError)
+        ctx.journal.log(QStringLiteral("find-match body for %1 is not JSON: %2").arg(username, parseError.errorString()));
     const QString type = request.value(QStringLiteral("type")).toString();
     if (type == QLatin1String("match me up")) {
         const bool flagged = ctx.options.fatalAccounts.contains(account->email.toLower());

@@ -26,6 +26,15 @@ int Matchmaker::playersPerMatch(const LadderDef &ladder) const
     return qBound(2, m_options.playersPerMatch > 0 ? m_options.playersPerMatch : ladder.playersPerMatch, 8);
 }
 
+void Matchmaker::prune()
+{
+    if (m_options.queueTimeout <= 0)
+        return;
+    const qint64 limit = QDateTime::currentMSecsSinceEpoch() - qint64(m_options.queueTimeout) * 1000;
+    m_queue.erase(std::remove_if(m_queue.begin(), m_queue.end(), [limit](const QueueEntry &e) { return e.lastSeen < limit; }),
+                  m_queue.end());
+}
+
 void Matchmaker::setCheckback(int seconds)
 {
     QMutexLocker lock(&m_mutex);
@@ -40,13 +49,16 @@ QJsonObject Matchmaker::matchMeUp(const LadderDef &ladder, const QString &userna
     if (m_pending.contains(k))
         return m_pending.take(k);
 
+    prune();
+    const qint64 now = QDateTime::currentMSecsSinceEpoch();
     auto it = std::find_if(m_queue.begin(), m_queue.end(), [&](const QueueEntry &e) {
         return e.ladder == ladder.abbreviation && e.username == username;
     });
     if (it == m_queue.end()) {
-        m_queue.append({ladder.abbreviation, username, email, request, QDateTime::currentMSecsSinceEpoch()});
+        m_queue.append({ladder.abbreviation, username, email, request, now, now});
     } else {
         it->request = request;
+        it->lastSeen = now;
     }
 
     // Queue order; the asker plus the longest-waiting others of its ladder.
@@ -126,9 +138,10 @@ QJsonObject Matchmaker::quit(const QString &ladder, const QString &username)
                                                                             : QStringLiteral("Not in the queue")}};
 }
 
-int Matchmaker::queued(const QString &ladder) const
+int Matchmaker::queued(const QString &ladder)
 {
     QMutexLocker lock(&m_mutex);
+    prune();
     return int(std::count_if(m_queue.cbegin(), m_queue.cend(), [&](const QueueEntry &e) { return e.ladder == ladder; }));
 }
 
@@ -140,15 +153,17 @@ int Matchmaker::matches(const QString &ladder) const
     }));
 }
 
-QJsonArray Matchmaker::queueJson() const
+QJsonArray Matchmaker::queueJson()
 {
     QMutexLocker lock(&m_mutex);
+    prune();
     QJsonArray out;
     for (const QueueEntry &e : m_queue)
         out.append(QJsonObject{{QStringLiteral("ladder"), e.ladder},
                                {QStringLiteral("username"), e.username},
                                {QStringLiteral("email"), e.email},
                                {QStringLiteral("queuedAt"), double(e.queuedAt)},
+                               {QStringLiteral("lastSeen"), double(e.lastSeen)},
                                {QStringLiteral("request"), e.request}});
     return out;
 }

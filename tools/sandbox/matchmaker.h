@@ -21,15 +21,17 @@ public:
     QJsonObject quit(const QString &ladder, const QString &username);
     void setCheckback(int seconds);
 
-    int queued(const QString &ladder) const;
+    // Both forget players who stopped polling first.
+    int queued(const QString &ladder);
     int matches(const QString &ladder) const;
-    QJsonArray queueJson() const;
+    QJsonArray queueJson();
     QJsonArray matchesJson() const;
     void reset();
 
 private:
     QJsonObject formMatch(const LadderDef &ladder, const QList<QueueEntry> &players);
     int playersPerMatch(const LadderDef &ladder) const;
+    void prune(); // drops players who stopped polling; the caller holds m_mutex
 
     const SandboxOptions &m_options;
     mutable QMutex m_mutex;

@@ -59,6 +59,7 @@ bool parse(const QCoreApplication &app, SandboxOptions *o, QString *error)
     const QCommandLineOption tunnel(QStringLiteral("tunnel"), QStringLiteral("A tunnel server for /master-list (official, version 3); repeatable."), QStringLiteral("host:port"));
     const QCommandLineOption masterList(QStringLiteral("master-list-file"), QStringLiteral("Serve this file verbatim as /master-list."), QStringLiteral("file"));
     const QCommandLineOption checkback(QStringLiteral("checkback"), QStringLiteral("\"checkback\" seconds in \"please wait\"; -1 leaves it out. Default 1."), QStringLiteral("n"));
+    const QCommandLineOption queueTimeout(QStringLiteral("queue-timeout"), QStringLiteral("Seconds without a poll before a player leaves the queue; 0 never. Default 60."), QStringLiteral("n"));
     const QCommandLineOption fatal(QStringLiteral("fatal-account"), QStringLiteral("Answer this account's find-match with \"fatal\"; repeatable."), QStringLiteral("email"));
     const QCommandLineOption refresh(QStringLiteral("refresh"), QStringLiteral("Token refresh: ok (default), unauthorized (401 JSON), error (500 JSON), html (200 text/html)."), QStringLiteral("mode"));
     const QCommandLineOption players(QStringLiteral("players"), QStringLiteral("Players per match on every ladder (2-8); default: the ladder's own (2)."), QStringLiteral("n"));
@@ -72,8 +73,8 @@ bool parse(const QCoreApplication &app, SandboxOptions *o, QString *error)
     const QCommandLineOption gameMaps(QStringLiteral("game-maps"), QStringLiteral("some (default: every other map), all or none."), QStringLiteral("which"));
     const QCommandLineOption fakegame(QStringLiteral("fakegame"), QStringLiteral("Launcher program to copy; default: fakegame beside this program."), QStringLiteral("file"));
     const QCommandLineOption broken(QStringLiteral("broken-launcher"), QStringLiteral("Copy the launchers without execute permission (they fail to start)."));
-    for (const auto &opt : {bind, port, dnsBind, dnsPort, pingHost, dnsMode, data, log, tunnel, masterList, checkback, fatal,
-                            refresh, players, seed, gameId, forceMap, missingArchive, writeData, makeFolder, game, gameMaps,
+    for (const auto &opt : {bind, port, dnsBind, dnsPort, pingHost, dnsMode, data, log, tunnel, masterList, checkback, queueTimeout,
+                            fatal, refresh, players, seed, gameId, forceMap, missingArchive, writeData, makeFolder, game, gameMaps,
                             fakegame, broken})
         p.addOption(opt);
 
@@ -88,7 +89,15 @@ bool parse(const QCoreApplication &app, SandboxOptions *o, QString *error)
         return false;
     }
 
-    qint64 n = 0;
+    auto intOption = [&](const QCommandLineOption &opt, qint64 min, qint64 max, auto *target) {
+        qint64 value = 0;
+        if (!p.isSet(opt))
+            return true;
+        if (!readInt(p.value(opt), min, max, opt.names().constFirst(), &value, error))
+            return false;
+        *target = std::remove_pointer_t<decltype(target)>(value);
+        return true;
+    };
     if (p.isSet(bind))
         o->bind = p.value(bind);
     if (QHostAddress(o->bind).isNull()) {
@@ -100,16 +109,10 @@ bool parse(const QCoreApplication &app, SandboxOptions *o, QString *error)
         *error = QStringLiteral("--dns-bind: not an IP address: ") + o->dnsBind;
         return false;
     }
-    if (p.isSet(port)) {
-        if (!readInt(p.value(port), 0, 65535, QStringLiteral("port"), &n, error))
-            return false;
-        o->port = int(n);
-    }
-    if (p.isSet(dnsPort)) {
-        if (!readInt(p.value(dnsPort), 0, 65535, QStringLiteral("dns-port"), &n, error))
-            return false;
-        o->dnsPort = int(n);
-    }
+    if (!intOption(port, 0, 65535, &o->port))
+        return false;
+    if (!intOption(dnsPort, 0, 65535, &o->dnsPort))
+        return false;
     if (p.isSet(pingHost))
         o->pingHost = p.value(pingHost).toLower();
     if (p.isSet(dnsMode))
@@ -128,11 +131,10 @@ bool parse(const QCoreApplication &app, SandboxOptions *o, QString *error)
         }
     }
     o->masterListFile = p.value(masterList);
-    if (p.isSet(checkback)) {
-        if (!readInt(p.value(checkback), -1, 3600, QStringLiteral("checkback"), &n, error))
-            return false;
-        o->checkback = int(n);
-    }
+    if (!intOption(checkback, -1, 3600, &o->checkback))
+        return false;
+    if (!intOption(queueTimeout, 0, 86400, &o->queueTimeout))
+        return false;
     for (const QString &email : p.values(fatal))
         o->fatalAccounts.append(email.toLower());
     if (p.isSet(refresh))
@@ -141,21 +143,12 @@ bool parse(const QCoreApplication &app, SandboxOptions *o, QString *error)
         *error = QStringLiteral("--refresh: expected one of %1, got \"%2\"").arg(RefreshModes.join(QStringLiteral(", ")), o->refreshMode);
         return false;
     }
-    if (p.isSet(players)) {
-        if (!readInt(p.value(players), 2, 8, QStringLiteral("players"), &n, error))
-            return false;
-        o->playersPerMatch = int(n);
-    }
-    if (p.isSet(seed)) {
-        if (!readInt(p.value(seed), 1, 2147483647, QStringLiteral("seed"), &n, error))
-            return false;
-        o->seed = int(n);
-    }
-    if (p.isSet(gameId)) {
-        if (!readInt(p.value(gameId), 0, 4294967295LL, QStringLiteral("game-id"), &n, error))
-            return false;
-        o->firstGameId = n;
-    }
+    if (!intOption(players, 2, 8, &o->playersPerMatch))
+        return false;
+    if (!intOption(seed, 1, 2147483647, &o->seed))
+        return false;
+    if (!intOption(gameId, 0, 4294967295LL, &o->firstGameId))
+        return false;
     o->forceMap = p.value(forceMap).toLower();
     o->missingArchives = p.values(missingArchive);
     o->writeData = p.value(writeData);

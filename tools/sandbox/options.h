@@ -17,7 +17,8 @@ struct SandboxOptions
     QString logFile;
     QStringList tunnels; // host:port
     QString masterListFile;
-    int checkback = 1; // -1: leave "checkback" out of "please wait"
+    int checkback = 1;     // -1: leave "checkback" out of "please wait"
+    int queueTimeout = 60; // seconds without a poll before a player leaves the queue; 0: never
     QStringList fatalAccounts;
     QString refreshMode = QStringLiteral("ok");
     int playersPerMatch = 0; // 0: each ladder's own setting

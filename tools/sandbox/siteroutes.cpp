@@ -90,7 +90,7 @@ void upload(const httplib::Request &req, httplib::Response &res, SandboxContext 
     Http::replyText(res, 200, "OK\n");
 }
 
-QJsonObject inspect(const SandboxContext &ctx)
+QJsonObject inspect(SandboxContext &ctx)
 {
     QJsonObject out;
     for (int k = 0; k < Journal::Kinds; ++k)

@@ -13,6 +13,7 @@ struct QueueEntry
     QString email;
     QJsonObject request; // the latest "match me up" body
     qint64 queuedAt = 0;
+    qint64 lastSeen = 0; // the latest poll, ms since the epoch
 };
 
 // Turns queued players into one match: the map, and for each player the
