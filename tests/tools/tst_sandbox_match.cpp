@@ -192,6 +192,17 @@ void TestSandboxMatch::silentPlayersExpire()
     QCOMPARE(send(sandbox, QStringLiteral("yr"), QStringLiteral("Bob"), "token-bob", request(QStringLiteral("127.0.0.1"), 52000, QString(), 1))
                  .value(QStringLiteral("type")).toString(),
              QStringLiteral("please wait"));
+
+    // Carol's request matches her with Bob, who never fetches his spawn: it
+    // expires, and his next request queues him afresh, not into the old game.
+    const QJsonObject carolAsk = request(QStringLiteral("127.0.0.1"), 53000, QString(), 1);
+    QCOMPARE(send(sandbox, QStringLiteral("yr"), QStringLiteral("Carol"), "token-carol", carolAsk).value(QStringLiteral("type")).toString(),
+             QStringLiteral("spawn"));
+    QCOMPARE(sandbox.inspect().value(QStringLiteral("pending")).toArray(), QJsonArray{QStringLiteral("yr/Bob")});
+    QTRY_VERIFY_WITH_TIMEOUT(sandbox.inspect().value(QStringLiteral("pending")).toArray().isEmpty(), 5000);
+    QCOMPARE(send(sandbox, QStringLiteral("yr"), QStringLiteral("Bob"), "token-bob", request(QStringLiteral("127.0.0.1"), 52000, QString(), 1))
+                 .value(QStringLiteral("type")).toString(),
+             QStringLiteral("please wait"));
 }
 
 void TestSandboxMatch::fatalAccounts()

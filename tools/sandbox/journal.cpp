@@ -34,6 +34,8 @@ void Journal::add(Kind kind, const QJsonObject &entry)
     QJsonObject e = entry;
     e.insert(QStringLiteral("seq"), ++m_sequence);
     m_entries[kind].append(e);
+    if (m_entries[kind].size() > MaxEntries)
+        m_entries[kind].removeFirst();
 }
 
 void Journal::log(const QString &line)

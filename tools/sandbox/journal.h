@@ -17,6 +17,8 @@ public:
 
     enum Kind { Requests, Updates, Quits, Results, CrashReports, DnsQueries, Kinds };
 
+    // Keeps the latest MaxEntries of each kind, so a long demo run stays small.
+    static constexpr int MaxEntries = 5000;
     void add(Kind kind, const QJsonObject &entry);
     void log(const QString &line); // stderr or the --log file, flushed
     QJsonArray entries(Kind kind) const;

@@ -33,6 +33,12 @@ void Matchmaker::prune()
     const qint64 limit = QDateTime::currentMSecsSinceEpoch() - qint64(m_options.queueTimeout) * 1000;
     m_queue.erase(std::remove_if(m_queue.begin(), m_queue.end(), [limit](const QueueEntry &e) { return e.lastSeen < limit; }),
                   m_queue.end());
+    for (auto it = m_pending.begin(); it != m_pending.end();) {
+        if (it->formedAt < limit)
+            it = m_pending.erase(it);
+        else
+            ++it;
+    }
 }
 
 void Matchmaker::setCheckback(int seconds)
@@ -45,11 +51,11 @@ QJsonObject Matchmaker::matchMeUp(const LadderDef &ladder, const QString &userna
                                   const QJsonObject &request)
 {
     QMutexLocker lock(&m_mutex);
+    prune();
     const QString k = key(ladder.abbreviation, username);
     if (m_pending.contains(k))
-        return m_pending.take(k);
+        return m_pending.take(k).reply;
 
-    prune();
     const qint64 now = QDateTime::currentMSecsSinceEpoch();
     auto it = std::find_if(m_queue.begin(), m_queue.end(), [&](const QueueEntry &e) {
         return e.ladder == ladder.abbreviation && e.username == username;
@@ -77,7 +83,7 @@ QJsonObject Matchmaker::matchMeUp(const LadderDef &ladder, const QString &userna
     }
     if (players.size() == needed) {
         const QJsonObject failure = formMatch(ladder, players);
-        return failure.isEmpty() ? m_pending.take(k) : failure;
+        return failure.isEmpty() ? m_pending.take(k).reply : failure;
     }
 
     QJsonObject wait{{QStringLiteral("type"), QStringLiteral("please wait")},
@@ -112,7 +118,7 @@ QJsonObject Matchmaker::formMatch(const LadderDef &ladder, const QList<QueueEntr
         m_queue.erase(std::remove_if(m_queue.begin(), m_queue.end(),
                                      [&](const QueueEntry &e) { return e.ladder == ladder.abbreviation && e.username == name; }),
                       m_queue.end());
-        m_pending.insert(key(ladder.abbreviation, name), replies.at(i));
+        m_pending.insert(key(ladder.abbreviation, name), {QDateTime::currentMSecsSinceEpoch(), replies.at(i)});
     }
     m_matches.append(QJsonObject{{QStringLiteral("gameID"), double(gameId)},
                                  {QStringLiteral("ladder"), ladder.abbreviation},
@@ -166,6 +172,15 @@ QJsonArray Matchmaker::queueJson()
                                {QStringLiteral("lastSeen"), double(e.lastSeen)},
                                {QStringLiteral("request"), e.request}});
     return out;
+}
+
+QJsonArray Matchmaker::pendingJson()
+{
+    QMutexLocker lock(&m_mutex);
+    prune();
+    QStringList keys = m_pending.keys();
+    keys.sort();
+    return QJsonArray::fromStringList(keys);
 }
 
 QJsonArray Matchmaker::matchesJson() const

@@ -25,18 +25,27 @@ public:
     int queued(const QString &ladder);
     int matches(const QString &ladder) const;
     QJsonArray queueJson();
+    QJsonArray pendingJson(); // "ladder/username" of spawns not yet fetched
     QJsonArray matchesJson() const;
     void reset();
 
 private:
     QJsonObject formMatch(const LadderDef &ladder, const QList<QueueEntry> &players);
     int playersPerMatch(const LadderDef &ladder) const;
-    void prune(); // drops players who stopped polling; the caller holds m_mutex
+    // Drops players who stopped polling and spawns nobody fetched, so a
+    // player who vanished is neither matched nor handed an old game later.
+    // The caller holds m_mutex.
+    void prune();
 
     const SandboxOptions &m_options;
     mutable QMutex m_mutex;
     QList<QueueEntry> m_queue;
-    QHash<QString, QJsonObject> m_pending; // "ladder/username" -> spawn reply
+    struct Pending
+    {
+        qint64 formedAt = 0;
+        QJsonObject reply;
+    };
+    QHash<QString, Pending> m_pending; // "ladder/username" -> spawn not yet fetched
     QJsonArray m_matches;
     qint64 m_nextGameId;
     int m_checkback;

@@ -96,6 +96,7 @@ QJsonObject inspect(SandboxContext &ctx)
     for (int k = 0; k < Journal::Kinds; ++k)
         out.insert(Journal::kindName(Journal::Kind(k)), ctx.journal.entries(Journal::Kind(k)));
     out.insert(QStringLiteral("queue"), ctx.matchmaker.queueJson());
+    out.insert(QStringLiteral("pending"), ctx.matchmaker.pendingJson());
     out.insert(QStringLiteral("matches"), ctx.matchmaker.matchesJson());
     out.insert(QStringLiteral("modes"), QJsonObject{{QStringLiteral("dns"), Options::DnsModes.value(ctx.dnsMode.load())},
                                                     {QStringLiteral("refresh"), Options::RefreshModes.value(ctx.refreshMode.load())}});
