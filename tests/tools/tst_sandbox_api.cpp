@@ -20,6 +20,7 @@ private slots:
     void refusedRefresh();
     void scriptedRefresh();
     void requestsAreRecorded();
+    void scriptedFaultsAndDelay();
 
 private:
     static QByteArray form(const QString &email, const QString &password);
@@ -189,6 +190,30 @@ void TestSandboxApi::requestsAreRecorded()
     QCOMPARE(headers.value(QStringLiteral("Authorization")).toString(), QStringLiteral("Bearer:token-bob"));
     QCOMPARE(headers.value(QStringLiteral("Content-Type")).toString(), QStringLiteral("application/x-www-form-urlencoded"));
     QCOMPARE(requests.at(1).toObject().value(QStringLiteral("status")).toInt(), 404);
+}
+
+void TestSandboxApi::scriptedFaultsAndDelay()
+{
+    QVERIFY(m_sandbox.control(QStringLiteral("fail"), QStringLiteral("path=/api/v1/ladder&status=500")));
+    QVERIFY(m_sandbox.control(QStringLiteral("fail"), QStringLiteral("path=/api/v1/zantry/*&status=502")));
+    Sandbox::Reply r = m_sandbox.get(QStringLiteral("/api/v1/ladder"));
+    QCOMPARE(r.status, 500);
+    QCOMPARE(r.contentType, QByteArray("text/html"));
+    QCOMPARE(m_sandbox.get(QStringLiteral("/api/v1/zantry/ladder/yr/maps")).status, 502);
+    QCOMPARE(m_sandbox.post(QStringLiteral("/api/v1/zantry/yr/Alice"), "{\"type\": \"match me up\"}", "application/json", "token-alice").status, 502);
+    QVERIFY(m_sandbox.inspect().value(QStringLiteral("queue")).toArray().isEmpty()); // refused before queueing
+    QCOMPARE(m_sandbox.get(QStringLiteral("/api/v1/user/account"), "token-alice").status, 200);
+    QVERIFY(!m_sandbox.control(QStringLiteral("fail"), QStringLiteral("path=/api/v1/ladder&status=200")));
+    QVERIFY(m_sandbox.control(QStringLiteral("fail"), QStringLiteral("path=/api/v1/ladder&status=0")));
+    QCOMPARE(m_sandbox.get(QStringLiteral("/api/v1/ladder")).status, 200);
+
+    QVERIFY(m_sandbox.control(QStringLiteral("delay"), QStringLiteral("ms=300")));
+    QElapsedTimer clock;
+    clock.start();
+    QCOMPARE(m_sandbox.get(QStringLiteral("/api/v1/ladder")).status, 200);
+    QVERIFY(clock.elapsed() >= 300);
+    QVERIFY(m_sandbox.reset()); // clears faults and the delay
+    QCOMPARE(m_sandbox.get(QStringLiteral("/api/v1/zantry/ladder/yr/maps")).status, 200);
 }
 
 QTEST_MAIN(TestSandboxApi)

@@ -174,21 +174,24 @@ void install(httplib::Server &server, SandboxContext &ctx)
 {
     using Req = const httplib::Request &;
     using Res = httplib::Response &;
-    server.Post("/api/v1/auth/login", [&ctx](Req req, Res res) { login(req, res, ctx); });
-    server.Get("/api/v1/auth/refresh", [&ctx](Req req, Res res) { refresh(req, res, ctx); });
-    server.Get("/api/v1/user/account", [&ctx](Req req, Res res) {
+    using Handler = httplib::Server::Handler;
+    auto get = [&](const char *pattern, Handler h) { server.Get(pattern, Http::scripted(ctx, h)); };
+    auto post = [&](const char *pattern, Handler h) { server.Post(pattern, Http::scripted(ctx, h)); };
+    post("/api/v1/auth/login", [&ctx](Req req, Res res) { login(req, res, ctx); });
+    get("/api/v1/auth/refresh", [&ctx](Req req, Res res) { refresh(req, res, ctx); });
+    get("/api/v1/user/account", [&ctx](Req req, Res res) {
         if (const AccountDef *account = authorize(req, res, ctx))
             Http::replyJson(res, 200, ctx.data.playersJson(*account));
     });
-    server.Get("/api/v1/ladder", [&ctx](Req, Res res) { Http::replyJson(res, 200, ctx.data.laddersJson()); });
-    server.Get(R"(/api/v1/zantry/ladder/([^/]+)/maps)", [&ctx](Req req, Res res) {
+    get("/api/v1/ladder", [&ctx](Req, Res res) { Http::replyJson(res, 200, ctx.data.laddersJson()); });
+    get(R"(/api/v1/zantry/ladder/([^/]+)/maps)", [&ctx](Req req, Res res) {
         const LadderDef *ladder = ctx.data.ladder(Http::match(req, 1));
         if (ladder)
             Http::replyJson(res, 200, ctx.data.mapsJson(*ladder));
         else
             Http::replyJson(res, 404, message(QStringLiteral("No such ladder")));
     });
-    server.Get(R"(/api/v1/zantry/ladder/([^/]+)/stats)", [&ctx](Req req, Res res) {
+    get(R"(/api/v1/zantry/ladder/([^/]+)/stats)", [&ctx](Req req, Res res) {
         const QString abbr = Http::match(req, 1);
         if (!ctx.data.ladder(abbr)) {
             Http::replyJson(res, 404, message(QStringLiteral("No such ladder")));
@@ -197,10 +200,10 @@ void install(httplib::Server &server, SandboxContext &ctx)
         Http::replyJson(res, 200, QJsonObject{{QStringLiteral("recentMatches"), ctx.matchmaker.matches(abbr)},
                                               {QStringLiteral("queuedPlayers"), ctx.matchmaker.queued(abbr)}});
     });
-    server.Post(R"(/api/v1/zantry/([^/]+)/([^/]+))", [&ctx](Req req, Res res) { findMatch(req, res, ctx); });
-    server.Post(R"(/api/v1/result/ladder/(\d+)/game/(\d+)/player/(\d+)/pings/(-?\d+)/(-?\d+))",
+    post(R"(/api/v1/zantry/([^/]+)/([^/]+))", [&ctx](Req req, Res res) { findMatch(req, res, ctx); });
+    post(R"(/api/v1/result/ladder/(\d+)/game/(\d+)/player/(\d+)/pings/(-?\d+)/(-?\d+))",
                 [&ctx](Req req, Res res) { result(req, res, ctx, true); });
-    server.Post(R"(/api/v1/result/([^/]+)/([^/]+)/(-?\d+)/(-?\d+))", [&ctx](Req req, Res res) { result(req, res, ctx, false); });
+    post(R"(/api/v1/result/([^/]+)/([^/]+)/(-?\d+)/(-?\d+))", [&ctx](Req req, Res res) { result(req, res, ctx, false); });
 }
 
 } // namespace ApiRoutes

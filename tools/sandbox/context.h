@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QHash>
+#include <QMutex>
 #include <QString>
 
 #include <atomic>
@@ -30,6 +31,13 @@ struct SandboxContext
 
     std::atomic<int> dnsMode{0};     // index into Options::DnsModes
     std::atomic<int> refreshMode{0}; // index into Options::RefreshModes
+
+    // Scripted faults: path (or prefix ending in "*") -> HTTP status
+    // answered with an HTML body instead of the real reply; and a delay
+    // before every reply.
+    QMutex faultMutex;
+    QHash<QString, int> faults;
+    std::atomic<int> delayMs{0};
 
     QHash<QString, QByteArray> previews; // digest -> PNG
     QHash<QString, QByteArray> archives; // "abbr/digest" -> ZIP

@@ -7,6 +7,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
+#include <chrono>
 #include <strings.h>
 
 namespace {
@@ -67,6 +68,30 @@ QString bearerEmail(const httplib::Request &req, const SandboxContext &context)
         return QString();
     const QString token = QString::fromUtf8(value.mid(7));
     return token.isEmpty() ? QString() : context.tokens.email(token);
+}
+
+httplib::Server::Handler scripted(SandboxContext &context, httplib::Server::Handler handler)
+{
+    return [&context, handler](const httplib::Request &req, httplib::Response &res) {
+        if (const int delay = context.delayMs.load())
+            std::this_thread::sleep_for(std::chrono::milliseconds(delay));
+        const QString path = Http::path(req);
+        int status = 0;
+        {
+            QMutexLocker lock(&context.faultMutex);
+            for (auto it = context.faults.cbegin(); it != context.faults.cend() && !status; ++it) {
+                const bool prefix = it.key().endsWith(QLatin1Char('*'));
+                if (prefix ? path.startsWith(it.key().chopped(1)) : path == it.key())
+                    status = it.value();
+            }
+        }
+        if (status) {
+            context.journal.log(QStringLiteral("scripted fault %1 for %2").arg(status).arg(path));
+            replyText(res, status, "<html><body>Scripted failure</body></html>\n", "text/html");
+            return;
+        }
+        handler(req, res);
+    };
 }
 
 } // namespace Http

@@ -44,4 +44,7 @@ QByteArray contentType(const httplib::Request &req);
 // The account of "Authorization: Bearer:<token>"; empty when missing or unknown.
 QString bearerEmail(const httplib::Request &req, const SandboxContext &context);
 
+// The handler behind the scripted delay and faults of /control.
+httplib::Server::Handler scripted(SandboxContext &context, httplib::Server::Handler handler);
+
 } // namespace Http

@@ -112,6 +112,26 @@ void control(const httplib::Request &req, httplib::Response &res, SandboxContext
         ctx.dnsMode = int(Options::DnsModes.indexOf(mode));
     } else if (what == QLatin1String("refresh") && Options::RefreshModes.contains(mode)) {
         ctx.refreshMode = int(Options::RefreshModes.indexOf(mode));
+    } else if (what == QLatin1String("fail") && req.has_param("path")) {
+        bool ok = false;
+        const int status = QString::fromStdString(req.get_param_value("status")).toInt(&ok);
+        if (!ok || (status != 0 && (status < 400 || status > 599))) {
+            Http::replyJson(res, 400, QJsonObject{{QStringLiteral("message"), QStringLiteral("status: 400 to 599, or 0 to clear")}});
+            return;
+        }
+        QMutexLocker lock(&ctx.faultMutex);
+        if (status)
+            ctx.faults.insert(QString::fromStdString(req.get_param_value("path")), status);
+        else
+            ctx.faults.remove(QString::fromStdString(req.get_param_value("path")));
+    } else if (what == QLatin1String("delay") && req.has_param("ms")) {
+        bool ok = false;
+        const int ms = QString::fromStdString(req.get_param_value("ms")).toInt(&ok);
+        if (!ok || ms < 0 || ms > 60000) {
+            Http::replyJson(res, 400, QJsonObject{{QStringLiteral("message"), QStringLiteral("ms: 0 to 60000")}});
+            return;
+        }
+        ctx.delayMs = ms;
     } else if (what == QLatin1String("checkback") && req.has_param("seconds")) {
         bool ok = false;
         const int seconds = QString::fromStdString(req.get_param_value("seconds")).toInt(&ok);
@@ -151,30 +171,35 @@ void install(httplib::Server &server, SandboxContext &ctx)
 {
     using Req = const httplib::Request &;
     using Res = httplib::Response &;
+    using Handler = httplib::Server::Handler;
+    auto get = [&](const char *pattern, Handler h) { server.Get(pattern, Http::scripted(ctx, h)); };
     for (const auto &p : Pages) {
         const char *title = p[1];
-        server.Get(p[0], [title](Req, Res res) { Http::replyText(res, 200, page(title), "text/html"); });
+        get(p[0], [title](Req, Res res) { Http::replyText(res, 200, page(title), "text/html"); });
     }
-    server.Get(R"(/images/maps/([^/]+)/([0-9a-f]{40})\.png)", [&ctx](Req req, Res res) {
+    get(R"(/images/maps/([^/]+)/([0-9a-f]{40})\.png)", [&ctx](Req req, Res res) {
         const QByteArray png = ctx.previews.value(Http::match(req, 1) + QLatin1Char('/') + Http::match(req, 2));
         if (png.isEmpty())
             Http::replyText(res, 404, "No preview\n");
         else
             Http::replyText(res, 200, png, "image/png");
     });
-    server.Get("/master-list", [&ctx](Req, Res res) { Http::replyText(res, 200, ctx.masterList); });
-    server.Get(R"(/mapdb/([^/]+)//([0-9a-f]{40})\.zip)", [&ctx](Req req, Res res) {
+    get("/master-list", [&ctx](Req, Res res) { Http::replyText(res, 200, ctx.masterList); });
+    get(R"(/mapdb/([^/]+)//([0-9a-f]{40})\.zip)", [&ctx](Req req, Res res) {
         const QByteArray zip = ctx.archives.value(Http::match(req, 1) + QLatin1Char('/') + Http::match(req, 2));
         if (zip.isEmpty())
             Http::replyText(res, 404, "No such map\n");
         else
             Http::replyText(res, 200, zip, "application/zip");
     });
-    server.Post("/upload.php", [&ctx](Req req, Res res) { upload(req, res, ctx); });
+    server.Post("/upload.php", Http::scripted(ctx, [&ctx](Req req, Res res) { upload(req, res, ctx); }));
     server.Get("/inspect", [&ctx](Req, Res res) { Http::replyJson(res, 200, inspect(ctx)); });
     server.Post("/inspect/reset", [&ctx](Req, Res res) {
         ctx.journal.reset();
         ctx.matchmaker.reset();
+        ctx.delayMs = 0;
+        QMutexLocker lock(&ctx.faultMutex);
+        ctx.faults.clear();
         Http::replyJson(res, 200, QJsonObject{{QStringLiteral("message"), QStringLiteral("reset")}});
     });
     server.Post(R"(/control/([a-z]+))", [&ctx](Req req, Res res) { control(req, res, ctx); });
