@@ -1,6 +1,7 @@
 #include "platform/crashcapture.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <QFile>
 
 #include <csignal>

@@ -1,9 +1,11 @@
 #include "platform/crashcapture.h"
 
 #include <QDir>
+#include <QFileInfo>
 
 #include <windows.h>
 #include <dbghelp.h>
+#include <cstdint>
 #include <cwchar>
 
 namespace Platform {

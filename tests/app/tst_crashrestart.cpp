@@ -1,8 +1,11 @@
-// The real program killed by a fault signal leaves its crash pair.
+// The real program killed by a fault signal leaves its crash pair; started
+// again, it sends the pair to the log collector and archives it.
+#include "sandbox.h"
 #include "testenv.h"
 
 #include <QDir>
 #include <QFile>
+#include <QJsonArray>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QtTest>
@@ -34,9 +37,12 @@ class TestCrashRestart : public QObject
 {
     Q_OBJECT
 private slots:
-    void faultSignalLeavesCrashPair()
+    void faultSignalLeavesCrashPairSentAtNextStart()
     {
         TestEnv env;
+        Sandbox sandbox;
+        QVERIFY2(sandbox.start(), qPrintable(sandbox.errorText()));
+        env.setEndpoints(sandbox.endpoints());
         QProcess zantry;
         zantry.setProcessEnvironment(env.clientEnvironment());
         zantry.start(TestEnv::zantryPath(), {});
@@ -56,6 +62,26 @@ private slots:
         QVERIFY(record.contains("signal: 11 (SIGSEGV)"));
         const QByteArray logCopy = readAll(QStringLiteral("Zantry/") + dumps.first().chopped(4) + QStringLiteral(".log"));
         QVERIFY(logCopy.contains("Log file Initialized"));
+
+        QProcess again;
+        again.setProcessEnvironment(env.clientEnvironment());
+        again.start(TestEnv::zantryPath(), {});
+        QVERIFY(again.waitForStarted());
+        QTRY_VERIFY_WITH_TIMEOUT(!sandbox.inspect().value(QStringLiteral("crashReports")).toArray().isEmpty(), 15000);
+        const QJsonArray reports = sandbox.inspect().value(QStringLiteral("crashReports")).toArray();
+        QCOMPARE(reports.size(), 1);
+        const QJsonObject report = reports.first().toObject();
+        const QJsonObject fields = report.value(QStringLiteral("fields")).toObject();
+        QCOMPARE(fields.value(QStringLiteral("game")).toString(), QStringLiteral("zantry"));
+        QCOMPARE(fields.value(QStringLiteral("exceptionAddress")).toString(), dumps.first().section(QLatin1Char('-'), 0, 0));
+        QCOMPARE(report.value(QStringLiteral("files")).toArray().first().toObject().value(QStringLiteral("fileName")).toString(),
+                 dumps.first() + QStringLiteral(".zip"));
+        QCOMPARE(QDir(QStringLiteral("Zantry")).entryList({QStringLiteral("*.dmp"), QStringLiteral("*-*.log")}).size(), 0);
+        QCOMPARE(readAll(QStringLiteral("Zantry/Archives/") + dumps.first()), record);
+        QTRY_VERIFY_WITH_TIMEOUT(readAll(QStringLiteral("Zantry/zantry-log.txt")).contains("postLogs finished"), 10000);
+        again.terminate();
+        QVERIFY(again.waitForFinished(10000));
+        QCOMPARE(again.exitStatus(), QProcess::NormalExit);
     }
 };
 
