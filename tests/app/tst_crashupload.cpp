@@ -190,9 +190,7 @@ private slots:
     {
         QTest::addColumn<QByteArray>("content");
         QTest::addColumn<QString>("address");
-                                           "EXE\r\nEsp:0019FF00\tstack\r\n")
-                             << "0041A2B3";
-        QTest::newRow("last wins") << QByteArray("Eip:00000001\ta\nEip:7FFE0304\tb\n") << "7FFE0304";
+        QTest::newRow("last wins") << QByteArray("Eip:00000001\ta\r\n\r\nEip:7FFE0304\tb\r\n") << "7FFE0304";
         QTest::newRow("no eip") << QByteArray("Exception 0xC0000005\nEsp:0019FF00\tstack\n") << "";
         QTest::newRow("no tab") << QByteArray("Eip:0041A2B3\n") << "";
         QTest::newRow("lower case") << QByteArray("eip:0041A2B3\tx\n") << "";
