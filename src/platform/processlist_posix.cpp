@@ -1,10 +1,14 @@
 #include "platform/processlist.h"
 
 #include <QByteArray>
-#include <QDir>
-#include <QFile>
 
+#include <dirent.h>
+#include <fcntl.h>
 #include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
 
 namespace Platform {
 
@@ -13,37 +17,73 @@ namespace {
 // Matches the Windows listing's limit of 2048 ids.
 constexpr int kMaxProcesses = 2048;
 
-QString baseName(const QByteArray &path)
+QString baseName(const char *path, size_t len)
 {
-    const int slash = qMax(path.lastIndexOf('/'), path.lastIndexOf('\\'));
-    return QString::fromUtf8(path.mid(slash + 1).left(260));
+    size_t start = 0;
+    for (size_t i = 0; i < len; ++i) {
+        if (path[i] == '/' || path[i] == '\\')
+            start = i + 1;
+    }
+    return QString::fromUtf8(path + start, int(qMin<size_t>(len - start, 260)));
+}
+
+bool endsWithExe(const QString &name)
+{
+    return name.endsWith(QLatin1String(".exe"), Qt::CaseInsensitive);
 }
 
 // Under Wine a Windows program runs inside the Wine loader; its first
 // argument keeps the program's own path, "C:\\...\\game.exe".
-QString wineProgramName(const QString &procDir)
+QString wineProgramName(unsigned long pid)
 {
-    QFile cmdline(procDir + QStringLiteral("/cmdline"));
-    if (!cmdline.open(QIODevice::ReadOnly))
+    char path[64];
+    std::snprintf(path, sizeof(path), "/proc/%lu/cmdline", pid);
+    const int fd = ::open(path, O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
         return QString();
-    const QByteArray argv0 = cmdline.read(4096).split('\0').value(0);
-    const QString name = baseName(argv0);
-    return name.endsWith(QLatin1String(".exe"), Qt::CaseInsensitive) ? name : QString();
-}
-
-QString executableName(const QString &procDir)
-{
-    char target[4096];
-    const QByteArray link = QFile::encodeName(procDir + QStringLiteral("/exe"));
-    const ssize_t n = ::readlink(link.constData(), target, sizeof(target) - 1);
+    char argv0[1024];
+    const ssize_t n = ::read(fd, argv0, sizeof(argv0) - 1);
+    ::close(fd);
     if (n <= 0)
         return QString();
-    QByteArray path(target, int(n));
+    argv0[n] = '\0';
+    const QString name = baseName(argv0, std::strlen(argv0));
+    return endsWithExe(name) ? name : QString();
+}
+
+QString executableName(unsigned long pid)
+{
+    char link[64];
+    std::snprintf(link, sizeof(link), "/proc/%lu/exe", pid);
+    char target[4096];
+    ssize_t n = ::readlink(link, target, sizeof(target) - 1);
+    if (n <= 0)
+        return QString();
     // A program whose file was replaced or removed while running.
-    static const QByteArray deleted(" (deleted)");
-    if (path.endsWith(deleted))
-        path.chop(deleted.size());
-    return baseName(path);
+    static const char deleted[] = " (deleted)";
+    const ssize_t suffix = ssize_t(sizeof(deleted) - 1);
+    if (n > suffix && std::memcmp(target + n - suffix, deleted, size_t(suffix)) == 0)
+        n -= suffix;
+    return baseName(target, size_t(n));
+}
+
+bool isWineLoader(const QString &name)
+{
+    return name == QLatin1String("wine") || name == QLatin1String("wine64")
+           || (name.startsWith(QLatin1String("wine")) && name.endsWith(QLatin1String("-preloader")));
+}
+
+// The arguments are only read when needed: that read costs the kernel more
+// than the link, and the list is taken every 500 ms.
+QString processName(unsigned long pid)
+{
+    QString name = executableName(pid);
+    if (name.isEmpty() || isWineLoader(name)) {
+        const QString windowsName = wineProgramName(pid);
+        if (!windowsName.isEmpty())
+            name = windowsName;
+    }
+    return name.isEmpty() ? unknownProcessName() : name;
 }
 
 } // namespace
@@ -56,23 +96,19 @@ QString unknownProcessName()
 QList<ProcessEntry> runningProcesses()
 {
     QList<ProcessEntry> result;
-    QDir proc(QStringLiteral("/proc"));
-    const QStringList entries = proc.entryList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::NoSort);
-    for (const QString &entry : entries) {
-        bool isPid = false;
-        const quint32 pid = entry.toUInt(&isPid);
-        if (!isPid || pid == 0)
+    DIR *proc = ::opendir("/proc");
+    if (!proc)
+        return result;
+    while (const dirent *entry = ::readdir(proc)) {
+        char *end = nullptr;
+        const unsigned long pid = std::strtoul(entry->d_name, &end, 10);
+        if (pid == 0 || *end != '\0' || pid > 0xffffffffUL)
             continue;
-        const QString dir = proc.filePath(entry);
-        QString name = wineProgramName(dir);
-        if (name.isEmpty())
-            name = executableName(dir);
-        if (name.isEmpty())
-            name = unknownProcessName();
-        result.append({pid, name});
+        result.append({quint32(pid), processName(pid)});
         if (result.size() >= kMaxProcesses)
             break;
     }
+    ::closedir(proc);
     return result;
 }
 

@@ -82,10 +82,11 @@ private slots:
 
         // Under Wine the process is the loader; its first argument is the
         // Windows program's path.
+        const QString loader = sleeperNamed(env, QStringLiteral("wine64-preloader"));
         const QString wineName = uniqueName("Launcher.EXE");
         QProcess wine;
-        wine.start(QStringLiteral("bash"),
-                   {QStringLiteral("-c"), QStringLiteral("exec -a 'C:\\Games\\Lorvane\\%1' sleep 30").arg(wineName)});
+        wine.start(QStringLiteral("bash"), {QStringLiteral("-c"), QStringLiteral("exec -a 'C:\\Games\\Lorvane\\%1' '%2' 30")
+                                                                      .arg(wineName, loader)});
         QVERIFY(wine.waitForStarted());
         QTRY_VERIFY_WITH_TIMEOUT(listed(wineName, wine.processId()), 5000);
         wine.kill();
