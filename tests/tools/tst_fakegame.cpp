@@ -217,17 +217,37 @@ void TestFakeGame::failuresBeforePlay()
     game.start(launcher, {QStringLiteral("-SPAWN")});
     QVERIFY(game.waitForStarted(5000));
     QVERIFY(!game.waitForFinished(1000));
-    game.kill();
-    game.waitForFinished(5000);
+    game.terminate();
+    QVERIFY(game.waitForFinished(5000));
+    QCOMPARE(game.exitStatus(), QProcess::NormalExit);
     QVERIFY(!QFile::exists(dir.filePath(QStringLiteral("stats.dmp"))));
 
     QFile log(dir.filePath(QStringLiteral("fakegame.log")));
     QVERIFY(log.open(QIODevice::ReadOnly));
     const QByteArray text = log.readAll();
+    log.close();
     QVERIFY(text.contains("no spawn file"));
     QVERIFY(text.contains("no spawnmap.ini"));
     QVERIFY(text.contains("refusing to start"));
     QVERIFY(text.contains("hanging"));
+    QVERIFY(text.contains("stopping on SIGTERM"));
+
+    // SIGTERM during the exchange ends it early, stats written.
+    QVERIFY(log.remove());
+    env.insert(QStringLiteral("FAKEGAME_MODE"), QStringLiteral("normal"));
+    env.insert(QStringLiteral("FAKEGAME_SECONDS"), QStringLiteral("60"));
+    game.setProcessEnvironment(env);
+    game.start(launcher, {QStringLiteral("-SPAWN")});
+    QVERIFY(game.waitForStarted(5000));
+    auto logText = [&] {
+        QFile f(dir.filePath(QStringLiteral("fakegame.log")));
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(logText().contains("opponents"), 5000);
+    game.terminate();
+    QVERIFY(game.waitForFinished(5000));
+    QCOMPARE(game.exitCode(), 0);
+    QVERIFY(QFile::exists(dir.filePath(QStringLiteral("stats.dmp"))));
 }
 
 void TestFakeGame::gameFolder()

@@ -132,6 +132,17 @@ void FakeGame::crash(bool bySignal)
     emit finished(ExitCrash);
 }
 
+void FakeGame::stop()
+{
+    log(QStringLiteral("stopping on SIGTERM"));
+    if (m_sendTimer.isActive()) {
+        m_endTimer.stop();
+        finish();
+    } else {
+        emit finished(0);
+    }
+}
+
 void FakeGame::sendRound()
 {
     const QHostAddress tunnel(m_spawn.tunnelIp);

@@ -20,6 +20,8 @@ public:
 
     // Starts the run; the exit code arrives through finished().
     void start();
+    // SIGTERM: a running exchange ends early with its stats written.
+    void stop();
 
 signals:
     void finished(int exitCode);

@@ -1,5 +1,7 @@
 #include "fakegame.h"
 
+#include "app/signalbridge.h"
+
 #include <QCoreApplication>
 
 #include <cstdio>
@@ -25,12 +27,15 @@ int main(int argc, char *argv[])
                     "  FAKEGAME_SECONDS / Seconds       length of the exchange, default 3\n"
                     "  FAKEGAME_INTERVAL_MS / IntervalMs  send interval, default 100\n"
                     "  FAKEGAME_EIP / Eip               the crash address, default 0045A1B3\n"
-                    "Exit codes: 0 done, 1 nostart, 3 crash, 4 missing or bad spawn.ini/spawnmap.ini.\n");
+                    "Exit codes: 0 done (also on SIGTERM, with stats.dmp if the exchange had begun), 1 nostart,\n"
+                    "3 crash, 4 missing or bad spawn.ini/spawnmap.ini.\n");
         return 0;
     }
     // argv[0], not the resolved executable: the launcher name picks the game.
     FakeGame game(app.arguments().constFirst(), args);
     QObject::connect(&game, &FakeGame::finished, &app, [](int code) { QCoreApplication::exit(code); }, Qt::QueuedConnection);
+    SignalBridge::install();
+    QObject::connect(SignalBridge::instance(), &SignalBridge::quitRequested, &game, &FakeGame::stop);
     game.start();
     return app.exec();
 }
