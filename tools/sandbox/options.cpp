@@ -47,7 +47,9 @@ bool parse(const QCoreApplication &app, SandboxOptions *o, QString *error)
         "Prints \"LISTEN http <addr> <port>\", \"LISTEN dns <addr> <port>\" and \"READY\" on stdout.\n"
         "Control at run time (POST): /control/dns?mode=M, /control/refresh?mode=M, /control/checkback?seconds=N,\n"
         "/control/fail?path=P&status=N (answer P, or a prefix P ending in *, with status N and an HTML body;\n"
-        "status=0 clears), /control/delay?ms=N (before every reply), /inspect/reset (also clears faults and delay)."));
+        "status=0 clears), /control/delay?ms=N (before every reply), /inspect/reset (also clears faults and delay).\n"
+        "Built-in data: ladders yr, ts, ra; accounts alice, bob, carol, dave @sandbox.test, password <name>-pass,\n"
+        "token token-<name>; banned@sandbox.test is refused with \"fatal\". --write-data DIR shows all of it."));
     p.addHelpOption();
     const QCommandLineOption bind(QStringLiteral("bind"), QStringLiteral("Address for HTTP (and DNS). Default 127.0.0.1."), QStringLiteral("addr"));
     const QCommandLineOption port(QStringLiteral("port"), QStringLiteral("HTTP port; 0 picks a free one (default)."), QStringLiteral("n"));
