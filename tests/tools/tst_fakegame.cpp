@@ -107,7 +107,7 @@ void TestFakeGame::twoGamesExchange()
     QProcess alice, bob;
     for (QProcess *p : {&alice, &bob}) {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("FAKEGAME_SECONDS"), QStringLiteral("2"));
+        env.insert(QStringLiteral("FAKEGAME_SECONDS"), QStringLiteral("3"));
         env.insert(QStringLiteral("FAKEGAME_INTERVAL_MS"), QStringLiteral("50"));
         p->setProcessEnvironment(env);
     }
@@ -125,9 +125,11 @@ void TestFakeGame::twoGamesExchange()
         QCOMPARE(stats.value(peer + QStringLiteral("Name")).toString(), side.second);
         const int sent = stats.value(peer + QStringLiteral("Sent")).toInt();
         const int received = stats.value(peer + QStringLiteral("Received")).toInt();
-        QVERIFY2(sent >= 20, qPrintable(QString::number(sent)));
-        // Until the relay has seen both, a few datagrams have nowhere to go.
-        QVERIFY2(received >= sent / 2 && received <= sent + 5, qPrintable(QStringLiteral("%1 of %2").arg(received).arg(sent)));
+        QVERIFY2(sent >= 20 && sent <= 80, qPrintable(QString::number(sent)));
+        // Until the relay has seen both games, and after the other one has
+        // ended, datagrams have nowhere to go: the two runs overlap only
+        // partly when the machine is busy.
+        QVERIFY2(received >= sent / 3 && received <= sent + 5, qPrintable(QStringLiteral("%1 of %2").arg(received).arg(sent)));
         QCOMPARE(stats.value(QStringLiteral("Game/Stray")).toInt(), 0);
         QFile log(side.first + QStringLiteral("/fakegame.log"));
         QVERIFY(log.open(QIODevice::ReadOnly));
