@@ -1,0 +1,226 @@
+#include "api/lorvaneapi.h"
+
+#include "net/global.h"
+
+#include <QDebug>
+#include <QJsonDocument>
+#include <QNetworkReply>
+#include <QSettings>
+#include <QUrlQuery>
+
+namespace {
+const QString kAccessTokenKey = QStringLiteral("accessToken");
+const QString kAccountNameKey = QStringLiteral("accountName");
+constexpr int kStatsInterval = 60000;
+} // namespace
+
+LorvaneAPI::LorvaneAPI(QObject *parent)
+    : QObject(parent)
+    , m_loginPath(QStringLiteral("/auth/login"))
+    , m_refreshPath(QStringLiteral("/auth/refresh"))
+    , m_accountPath(QStringLiteral("/user/account"))
+    , m_resultShortPath(QStringLiteral("/result/%1/%2/%3/%4"))
+    , m_resultPath(QStringLiteral("/result/ladder/%1/game/%2/player/%3/pings/%4/%5"))
+    , m_laddersPath(QStringLiteral("/ladder"))
+    , m_mapsPath(QStringLiteral("/zantry/ladder/%1/maps"))
+    , m_matchPath(QStringLiteral("/zantry/%1/%2"))
+    , m_statsPath(QStringLiteral("/zantry/ladder/%1/stats"))
+    , m_findMatchTimer(new QTimer(this))
+    , m_statsTimer(new QTimer(this))
+    , m_refreshTimer(new QTimer(this))
+{
+    // Named so tests can read the intervals without a test-only interface.
+    m_findMatchTimer->setObjectName(QStringLiteral("findMatchTimer"));
+    m_statsTimer->setObjectName(QStringLiteral("statsTimer"));
+    m_refreshTimer->setObjectName(QStringLiteral("refreshTimer"));
+
+    QT_WARNING_PUSH
+    QT_WARNING_DISABLE_DEPRECATED
+    connect(&m_manager, &QNetworkAccessManager::networkAccessibleChanged, this,
+            [this](QNetworkAccessManager::NetworkAccessibility access) { slotNetworkAccessChanged(int(access)); });
+    QT_WARNING_POP
+    connect(this, &LorvaneAPI::authenticationSuccess, this, &LorvaneAPI::fetchLadders);
+    connect(this, &LorvaneAPI::laddersChanged, this, &LorvaneAPI::fetchPlayers);
+    connect(this, &LorvaneAPI::currentPlayerChanged, this, &LorvaneAPI::fetchMaps);
+    connect(m_findMatchTimer, &QTimer::timeout, this, &LorvaneAPI::findMatch);
+    connect(m_statsTimer, &QTimer::timeout, this, &LorvaneAPI::fetchZantryStats);
+    m_statsTimer->start(kStatsInterval);
+    connect(this, &LorvaneAPI::currentPlayerMapsChanged, this, &LorvaneAPI::fetchZantryStats);
+    connect(m_refreshTimer, &QTimer::timeout, this, &LorvaneAPI::refreshToken);
+    m_token = QSettings().value(kAccessTokenKey).toString();
+}
+
+LorvaneAPI::~LorvaneAPI()
+{
+    if (Global::instance()->currentPlayer() == m_currentPlayer)
+        Global::instance()->setCurrentPlayer(nullptr);
+}
+
+QNetworkRequest LorvaneAPI::makeRequest(const QString &url) const
+{
+    QNetworkRequest request{QUrl(url)};
+    request.setRawHeader("Authorization", QString(QStringLiteral("Bearer:") + m_token).toUtf8());
+    qDebug().noquote() << "Making new request: " + url;
+    return request;
+}
+
+QNetworkReply *LorvaneAPI::get(const QString &path, void (LorvaneAPI::*handler)())
+{
+    QNetworkReply *reply = m_manager.get(makeRequest(m_url + path));
+    connect(reply, &QNetworkReply::finished, this, handler);
+    return reply;
+}
+
+QNetworkReply *LorvaneAPI::postJson(const QString &path, const QJsonObject &body, void (LorvaneAPI::*handler)())
+{
+    QNetworkRequest request = makeRequest(m_url + path);
+    request.setHeader(QNetworkRequest::ContentTypeHeader, QStringLiteral("application/json"));
+    QNetworkReply *reply = m_manager.post(request, QJsonDocument(body).toJson(QJsonDocument::Indented));
+    connect(reply, &QNetworkReply::finished, this, handler);
+    return reply;
+}
+
+QNetworkReply *LorvaneAPI::senderReply() const
+{
+    return qobject_cast<QNetworkReply *>(sender());
+}
+
+QByteArray LorvaneAPI::takeBody(QNetworkReply *reply)
+{
+    const QByteArray body = reply->readAll();
+    reply->close();
+    reply->deleteLater();
+    return body;
+}
+
+bool LorvaneAPI::noAnswer(const QNetworkReply *reply)
+{
+    return reply->error() != QNetworkReply::NoError
+           && !reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).isValid();
+}
+
+void LorvaneAPI::slotNetworkAccessChanged(int access)
+{
+    qDebug() << "Network access changed:" << access;
+}
+
+void LorvaneAPI::setURL(QString URL)
+{
+    m_url = URL;
+    m_refreshTimer->start(m_refreshInterval);
+    refreshToken();
+}
+
+void LorvaneAPI::setAccountName(QString accountName)
+{
+    if (accountName == m_accountName)
+        return;
+    m_accountName = accountName;
+    QSettings().setValue(kAccountNameKey, m_accountName);
+}
+
+void LorvaneAPI::setPassword(QString password)
+{
+    if (password != m_password)
+        m_password = password;
+}
+
+void LorvaneAPI::setTunnelServers(QList<TunnelServerInfo *> tunnelServers)
+{
+    if (tunnelServers != m_tunnelServers)
+        m_tunnelServers = tunnelServers;
+}
+
+void LorvaneAPI::login()
+{
+    qDebug().noquote() << "Logging in with accountName = " + m_accountName;
+    QNetworkRequest request = makeRequest(m_url + m_loginPath);
+    request.setHeader(QNetworkRequest::ContentTypeHeader, QStringLiteral("application/x-www-form-urlencoded"));
+    // Percent-encode every reserved character: a form decoder reads a bare
+    // "+" as a space and "&", "=" as separators.
+    auto formValue = [](const QString &value) { return QUrl::toPercentEncoding(value); };
+    const QByteArray body = "email=" + formValue(m_accountName) + "&password=" + formValue(m_password);
+    QNetworkReply *reply = m_manager.post(request, body);
+    connect(reply, &QNetworkReply::finished, this, &LorvaneAPI::slotAuthRequestFinished);
+}
+
+void LorvaneAPI::slotAuthRequestFinished()
+{
+    QNetworkReply *reply = senderReply();
+    if (!reply)
+        return;
+    const bool unreachable = noAnswer(reply);
+    if (unreachable)
+        qDebug().noquote() << "Login failed: " + reply->errorString();
+    const QJsonObject object = QJsonDocument::fromJson(takeBody(reply)).object();
+    qDebug().noquote() << "slotAuthRequestFinished(): " + QString::fromUtf8(QJsonDocument(object).toJson());
+    if (unreachable) {
+        emit apiFailed();
+        return;
+    }
+    const QString token = object.value(QLatin1String("token")).toString();
+    if (token.isEmpty()) {
+        emit authenticationFailed();
+        qDebug() << "Authentication failed";
+        return;
+    }
+    m_session = object.value(QLatin1String("session")).toString();
+    m_userName = object.value(QLatin1String("user_name")).toString();
+    storeToken(token);
+    // A fresh token: the next refresh is due a full interval from now.
+    m_refreshTimer->start(m_refreshInterval);
+    onAuthenticated();
+}
+
+void LorvaneAPI::refreshToken()
+{
+    if (m_token.isEmpty())
+        emit authenticationRequired();
+    get(m_refreshPath, &LorvaneAPI::slotRefreshToken);
+}
+
+void LorvaneAPI::slotRefreshToken()
+{
+    QNetworkReply *reply = senderReply();
+    if (!reply)
+        return;
+    const QString contentType = reply->header(QNetworkRequest::ContentTypeHeader).toString();
+    const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    const bool unreachable = noAnswer(reply);
+    const QString error = reply->errorString();
+    const QByteArray body = takeBody(reply);
+    if (unreachable) {
+        qDebug().noquote() << "Token refresh failed: " + error;
+        // Before the first success nothing is on screen but what this answer
+        // decides; afterwards the session in progress is left alone.
+        if (!m_authenticated)
+            emit apiFailed();
+        return;
+    }
+    if (contentType != QLatin1String("application/json"))
+        return;
+    const QJsonObject object = QJsonDocument::fromJson(body).object();
+    if (status == 200) {
+        storeToken(object.value(QLatin1String("token")).toString());
+        setAccountName(object.value(QLatin1String("email")).toString());
+        onAuthenticated();
+    } else if (status == 401) {
+        qDebug() << "emit authenticationRequired()";
+        m_statsTimer->stop();
+        emit authenticationRequired();
+    }
+}
+
+void LorvaneAPI::storeToken(const QString &token)
+{
+    m_token = token;
+    QSettings().setValue(kAccessTokenKey, m_token);
+}
+
+void LorvaneAPI::onAuthenticated()
+{
+    m_authenticated = true;
+    if (!m_statsTimer->isActive())
+        m_statsTimer->start(kStatsInterval);
+    emit authenticationSuccess();
+}

@@ -1,0 +1,131 @@
+#pragma once
+
+#include "api/ladder.h"
+#include "api/player.h"
+#include "net/tunnelserverinfo.h"
+
+#include <QJsonObject>
+#include <QList>
+#include <QMap>
+#include <QNetworkAccessManager>
+#include <QNetworkRequest>
+#include <QObject>
+#include <QPointer>
+#include <QString>
+#include <QTimer>
+
+class QNetworkReply;
+
+// The only client of the ladder web service: authentication, the ladder,
+// account and map lists, statistics, the find-match exchange and the result
+// upload. GUI thread only; one request in flight per operation.
+class LorvaneAPI : public QObject
+{
+    Q_OBJECT
+public:
+    explicit LorvaneAPI(QObject *parent = nullptr);
+    ~LorvaneAPI() override;
+
+    QString accountName() const { return m_accountName; }
+    Player *currentPlayer() const { return m_currentPlayer; }
+    QMap<int, Player *> players() const { return m_players; }
+    QMap<int, Ladder *> ladders() const { return m_ladders; }
+
+signals:
+    void apiFailed();
+    void apiFatal(QString message);
+    void authenticationRequired();
+    void authenticationFailed();
+    void authenticationSuccess();
+    void playersChanged();
+    void laddersChanged();
+    void currentPlayerChanged();
+    void currentPlayerMapsChanged();
+    void waitForMatchup();
+    void matchupFound();
+    void cancelledFindMatch();
+
+public slots:
+    void login();
+    void fetchPlayers();
+    void fetchLadders();
+    void fetchMaps();
+    void fetchZantryStats();
+    void setURL(QString URL);
+    void setAccountName(QString accountName);
+    void setPassword(QString password);
+    void setPlayers(QMap<int, Player *> players);
+    void setCurrentPlayer(int id);
+    void findMatch();
+    void cancelFindMatch();
+    void updateMatchStatus(QString status);
+    void postGameStats(QString fileName, uint gameID, int pingSent, int pingReceived);
+    void setTunnelServers(QList<TunnelServerInfo *> tunnelServers);
+
+private slots:
+    // Takes the accessibility as int: Qt 5.15 deprecates the enum itself.
+    void slotNetworkAccessChanged(int access);
+    void slotAuthRequestFinished();
+    void slotFetchPlayersFinished();
+    void slotFetchLaddersFinished();
+    void slotFetchMapsFinished();
+    void slotFetchZantryStatsFinished();
+    void slotFindMatchFinished();
+    void slotCancelMatchFinished();
+    void slotUpdateMatchFinished();
+    void refreshToken();
+    void slotRefreshToken();
+    void printReply();
+
+private:
+    QNetworkRequest makeRequest(const QString &url) const;
+    QNetworkReply *get(const QString &path, void (LorvaneAPI::*handler)());
+    QNetworkReply *postJson(const QString &path, const QJsonObject &body, void (LorvaneAPI::*handler)());
+    // The reply that sent finished(), or null.
+    QNetworkReply *senderReply() const;
+    // Reads the body, closes the reply and schedules it for deletion.
+    static QByteArray takeBody(QNetworkReply *reply);
+    // True when the service never answered (refused, unresolved, TLS, ...).
+    static bool noAnswer(const QNetworkReply *reply);
+    // Guard of the exchange's requests; logs "player or ladder not set".
+    bool haveMatchPlayer() const;
+    QString matchPath() const;
+    QJsonObject findMatchRequest() const;
+    QJsonObject updateRequest(const QString &status) const;
+    void storeToken(const QString &token);
+    void onAuthenticated();
+    // A broken find-match answer: back to idle, and tell the session flow.
+    void abandonFindMatch(const QByteArray &body);
+
+    QString m_token;
+    QString m_session;
+    QString m_url;
+    const QString m_loginPath;
+    const QString m_refreshPath;
+    const QString m_accountPath;
+    const QString m_resultShortPath;
+    const QString m_resultPath;
+    const QString m_laddersPath;
+    const QString m_mapsPath;
+    const QString m_matchPath;
+    const QString m_statsPath;
+    QString m_accountName;
+    QString m_password;
+    QString m_userName;
+    QMap<int, Player *> m_players;
+    QMap<int, Ladder *> m_ladders;
+    QNetworkAccessManager m_manager;
+    QPointer<QNetworkReply> m_statsReply;
+    Player *m_currentPlayer = nullptr;
+    QTimer *m_findMatchTimer;
+    QTimer *m_statsTimer;
+    QTimer *m_refreshTimer;
+    int m_refreshInterval = 43200000;
+    QList<TunnelServerInfo *> m_tunnelServers;
+    // Whether any login or refresh succeeded in this run: a later refresh
+    // that finds no service then leaves the working session alone.
+    bool m_authenticated = false;
+    // Set from sending "match me up" until "spawn", "fatal" or a broken answer,
+    // so a late broken answer cannot cancel a match already formed.
+    bool m_matchPending = false;
+};
