@@ -42,8 +42,9 @@ bool ApiFixture::loginAs(const QByteArray &token)
     api->setURL(service.baseUrl());
     if (!players_.wait(5000))
         return false;
+    QSignalSpy stats(Global::instance(), &Global::zantryStatsChanged);
     api->setCurrentPlayer(42);
-    return maps_.wait(5000);
+    return maps_.wait(5000) && (stats.count() || stats.wait(5000));
 }
 
 QJsonObject ApiFixture::lastJson(const QByteArray &path) const

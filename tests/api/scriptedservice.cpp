@@ -1,6 +1,7 @@
 #include "scriptedservice.h"
 
 #include <QTcpSocket>
+#include <QTimer>
 
 ScriptedService::~ScriptedService()
 {
@@ -108,6 +109,9 @@ void ScriptedService::serve(QTcpSocket *socket)
         if (!answer.contentType.isEmpty())
             out += "Content-Type: " + answer.contentType + "\r\n";
         out += "Content-Length: " + QByteArray::number(answer.body.size()) + "\r\n\r\n" + answer.body;
-        socket->write(out);
+        if (answer.delayMs > 0)
+            QTimer::singleShot(answer.delayMs, socket, [socket, out] { socket->write(out); });
+        else
+            socket->write(out);
     }
 }

@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QHash>
 #include <QList>
+#include <QMetaType>
 #include <QObject>
 #include <QTcpServer>
 
@@ -28,6 +29,7 @@ public:
         QByteArray contentType = "application/json";
         QByteArray body;
         bool drop = false; // close the connection without answering
+        int delayMs = 0;   // answer late
     };
 
     ~ScriptedService() override;
@@ -52,3 +54,5 @@ private:
     QHash<QByteArray, QList<Answer>> m_answers;
     QHash<QTcpSocket *, QByteArray> m_buffers;
 };
+
+Q_DECLARE_METATYPE(ScriptedService::Answer)
