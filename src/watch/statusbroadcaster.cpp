@@ -1,5 +1,6 @@
 #include "watch/statusbroadcaster.h"
 
+#include "api/player.h"
 #include "net/global.h"
 
 #include <QCoreApplication>
@@ -62,6 +63,12 @@ StatusSnapshot StatusBroadcaster::snapshot() const
         s.mapHash = spawn.mapHash;
         s.uiMapName = spawn.uiMapName;
         s.gameProcessId = qint32(game->processId());
+    }
+    if (const Player *player = global->currentPlayer()) {
+        s.hasPlayer = true;
+        s.badges = player->badges;
+        s.clanName = player->clanName;
+        s.clanShort = player->clanShort;
     }
     return s;
 }
