@@ -76,9 +76,9 @@ Sandbox::Reply Sandbox::post(const QString &path, const QByteArray &body, const 
     return send("POST", path, body, contentType, token);
 }
 
-QJsonObject Sandbox::inspect() const
+QJsonObject Sandbox::inspect(int since) const
 {
-    return get(QStringLiteral("/inspect")).json().object();
+    return get(QStringLiteral("/inspect?since=%1").arg(since)).json().object();
 }
 
 bool Sandbox::reset() const

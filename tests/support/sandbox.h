@@ -44,7 +44,9 @@ public:
     Reply post(const QString &path, const QByteArray &body, const QByteArray &contentType,
                const QByteArray &token = QByteArray()) const;
 
-    QJsonObject inspect() const;
+    // Everything received; with since (an earlier reply's "seq"), only the
+    // requests, updates, uploads and DNS queries recorded after it.
+    QJsonObject inspect(int since = 0) const;
     bool reset() const; // forgets requests, queue, matches and uploads
     // POST /control/<what>?<query>, e.g. control("dns", "mode=silent").
     bool control(const QString &what, const QString &query) const;

@@ -190,6 +190,15 @@ void TestSandboxApi::requestsAreRecorded()
     QCOMPARE(headers.value(QStringLiteral("Authorization")).toString(), QStringLiteral("Bearer:token-bob"));
     QCOMPARE(headers.value(QStringLiteral("Content-Type")).toString(), QStringLiteral("application/x-www-form-urlencoded"));
     QCOMPARE(requests.at(1).toObject().value(QStringLiteral("status")).toInt(), 404);
+    QVERIFY(login.value(QStringLiteral("remote")).toString().startsWith(QLatin1String("127.0.0.1:")));
+
+    // Only what came after an earlier look.
+    const int seq = m_sandbox.inspect().value(QStringLiteral("seq")).toInt();
+    QVERIFY(seq >= 2);
+    m_sandbox.get(QStringLiteral("/ladder"));
+    const QJsonArray later = m_sandbox.inspect(seq).value(QStringLiteral("requests")).toArray();
+    QCOMPARE(later.size(), 1);
+    QCOMPARE(later.at(0).toObject().value(QStringLiteral("path")).toString(), QStringLiteral("/ladder"));
 }
 
 void TestSandboxApi::scriptedFaultsAndDelay()

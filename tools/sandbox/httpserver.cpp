@@ -154,7 +154,8 @@ void HttpServer::record(const httplib::Request &req, const httplib::Response &re
                                       {QStringLiteral("headers"), headers},
                                       {QStringLiteral("body"), QString::fromUtf8(Http::body(req).left(RecordedBodyLimit))},
                                       {QStringLiteral("bodySize"), double(req.body.size())},
-                                      {QStringLiteral("status"), res.status}});
+                                      {QStringLiteral("status"), res.status},
+                                      {QStringLiteral("remote"), QStringLiteral("%1:%2").arg(QString::fromStdString(req.remote_addr)).arg(req.remote_port)}});
 }
 
 int HttpServer::bind(const QString &address, int port)

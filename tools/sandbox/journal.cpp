@@ -52,10 +52,23 @@ void Journal::log(const QString &line)
     }
 }
 
-QJsonArray Journal::entries(Kind kind) const
+QJsonArray Journal::entries(Kind kind, int since) const
 {
     QMutexLocker lock(&m_mutex);
-    return m_entries[kind];
+    if (since <= 0)
+        return m_entries[kind];
+    QJsonArray out;
+    for (const QJsonValue &e : m_entries[kind]) {
+        if (e.toObject().value(QStringLiteral("seq")).toInt() > since)
+            out.append(e);
+    }
+    return out;
+}
+
+int Journal::sequence() const
+{
+    QMutexLocker lock(&m_mutex);
+    return m_sequence;
 }
 
 void Journal::reset()

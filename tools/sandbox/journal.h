@@ -21,7 +21,8 @@ public:
     static constexpr int MaxEntries = 5000;
     void add(Kind kind, const QJsonObject &entry);
     void log(const QString &line); // stderr or the --log file, flushed
-    QJsonArray entries(Kind kind) const;
+    QJsonArray entries(Kind kind, int since = 0) const; // those with "seq" above since
+    int sequence() const;
     void reset();
 
     static QString kindName(Kind kind);

@@ -90,11 +90,13 @@ void upload(const httplib::Request &req, httplib::Response &res, SandboxContext 
     Http::replyText(res, 200, "OK\n");
 }
 
-QJsonObject inspect(SandboxContext &ctx)
+// since: only journal entries recorded after that "seq" (the reply's own
+// "seq" is the latest), so a test can look at what one step caused.
+QJsonObject inspect(SandboxContext &ctx, int since = 0)
 {
-    QJsonObject out;
+    QJsonObject out{{QStringLiteral("seq"), ctx.journal.sequence()}};
     for (int k = 0; k < Journal::Kinds; ++k)
-        out.insert(Journal::kindName(Journal::Kind(k)), ctx.journal.entries(Journal::Kind(k)));
+        out.insert(Journal::kindName(Journal::Kind(k)), ctx.journal.entries(Journal::Kind(k), since));
     out.insert(QStringLiteral("queue"), ctx.matchmaker.queueJson());
     out.insert(QStringLiteral("pending"), ctx.matchmaker.pendingJson());
     out.insert(QStringLiteral("matches"), ctx.matchmaker.matchesJson());
@@ -193,7 +195,9 @@ void install(httplib::Server &server, SandboxContext &ctx)
             Http::replyText(res, 200, zip, "application/zip");
     });
     server.Post("/upload.php", Http::scripted(ctx, [&ctx](Req req, Res res) { upload(req, res, ctx); }));
-    server.Get("/inspect", [&ctx](Req, Res res) { Http::replyJson(res, 200, inspect(ctx)); });
+    server.Get("/inspect", [&ctx](Req req, Res res) {
+        Http::replyJson(res, 200, inspect(ctx, QString::fromStdString(req.get_param_value("since")).toInt()));
+    });
     server.Post("/inspect/reset", [&ctx](Req, Res res) {
         ctx.journal.reset();
         ctx.matchmaker.reset();
