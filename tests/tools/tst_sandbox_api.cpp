@@ -67,6 +67,8 @@ void TestSandboxApi::loginRefreshAndLists()
     QCOMPARE(players.size(), 3);
     QCOMPARE(players.at(0).toObject().value(QStringLiteral("username")).toString(), QStringLiteral("Alice"));
     QCOMPARE(players.at(0).toObject().value(QStringLiteral("ladder_id")).toInt(), 1);
+    QCOMPARE(players.at(0).toObject().value(QStringLiteral("clan_short")).toString(), QStringLiteral("LRV"));
+    QCOMPARE(players.at(0).toObject().value(QStringLiteral("badges")).toArray().size(), 2);
     QCOMPARE(m_sandbox.get(QStringLiteral("/api/v1/user/account")).status, 401);
 
     const QJsonArray ladders = m_sandbox.get(QStringLiteral("/api/v1/ladder"), token).json().array();

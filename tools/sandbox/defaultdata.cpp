@@ -93,8 +93,12 @@ DataSet DataSet::builtin()
                                    {"Keep Off The Grass", "keep_off.mpr", 2500}},
                                   31));
 
+    PlayerDef alice = makePlayer(101, "Alice", "yr");
+    alice.badges = QStringList{QStringLiteral("veteran"), QStringLiteral("season-champion")};
+    alice.clanShort = QStringLiteral("LRV");
+    alice.clanName = QStringLiteral("Lorvane Vanguard");
     set.accounts.append(makeAccount("alice@sandbox.test", "alice-pass", "alice", "token-alice",
-                                    {makePlayer(101, "Alice", "yr"), makePlayer(102, "AliceTS", "ts"), makePlayer(103, "AliceRA", "ra")}));
+                                    {alice, makePlayer(102, "AliceTS", "ts"), makePlayer(103, "AliceRA", "ra")}));
     set.accounts.append(makeAccount("bob@sandbox.test", "bob-pass", "bob", "token-bob",
                                     {makePlayer(201, "Bob", "yr"), makePlayer(202, "BobTS", "ts"), makePlayer(203, "BobRA", "ra")}));
     set.accounts.append(makeAccount("carol@sandbox.test", "carol-pass", "carol", "token-carol",
