@@ -2,6 +2,7 @@
 
 #include <QBuffer>
 #include <QEventLoop>
+#include <QHttpMultiPart>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QTimer>
@@ -37,7 +38,7 @@ TestEnv::Endpoints Sandbox::endpoints() const
 }
 
 Sandbox::Reply Sandbox::send(const QByteArray &verb, const QString &path, const QByteArray &body,
-                             const QByteArray &contentType, const QByteArray &token) const
+                             const QByteArray &contentType, const QByteArray &token, QHttpMultiPart *multipart) const
 {
     QNetworkAccessManager manager;
     QNetworkRequest request(QUrl(baseUrl() + path));
@@ -47,7 +48,9 @@ Sandbox::Reply Sandbox::send(const QByteArray &verb, const QString &path, const 
         request.setHeader(QNetworkRequest::ContentTypeHeader, contentType);
     QBuffer buffer;
     buffer.setData(body);
-    QNetworkReply *reply = verb == "GET" ? manager.get(request) : manager.sendCustomRequest(request, verb, &buffer);
+    QNetworkReply *reply = multipart           ? manager.post(request, multipart)
+                         : verb == "GET" ? manager.get(request)
+                                         : manager.sendCustomRequest(request, verb, &buffer);
     QEventLoop loop;
     QTimer::singleShot(10000, &loop, &QEventLoop::quit);
     QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
@@ -74,6 +77,11 @@ Sandbox::Reply Sandbox::post(const QString &path, const QByteArray &body, const 
                              const QByteArray &token) const
 {
     return send("POST", path, body, contentType, token);
+}
+
+Sandbox::Reply Sandbox::post(const QString &path, QHttpMultiPart *multipart, const QByteArray &token) const
+{
+    return send("POST", path, QByteArray(), QByteArray(), token, multipart);
 }
 
 QJsonObject Sandbox::inspect(int since) const

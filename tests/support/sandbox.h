@@ -8,6 +8,8 @@
 #include <QJsonObject>
 #include <QStringList>
 
+class QHttpMultiPart;
+
 // tools/sandbox on an ephemeral loopback port: the ladder web service,
 // master list, map database, log collector and DNS responder. A test starts
 // one, points TestEnv at it (setEndpoints(sandbox.endpoints())) and asserts
@@ -43,6 +45,7 @@ public:
     Reply get(const QString &path, const QByteArray &token = QByteArray()) const;
     Reply post(const QString &path, const QByteArray &body, const QByteArray &contentType,
                const QByteArray &token = QByteArray()) const;
+    Reply post(const QString &path, QHttpMultiPart *multipart, const QByteArray &token = QByteArray()) const;
 
     // Everything received; with since (an earlier reply's "seq"), only the
     // requests, updates, uploads and DNS queries recorded after it.
@@ -58,6 +61,6 @@ public:
 
 private:
     Reply send(const QByteArray &verb, const QString &path, const QByteArray &body, const QByteArray &contentType,
-               const QByteArray &token) const;
+               const QByteArray &token, QHttpMultiPart *multipart = nullptr) const;
     ToolProcess m_tool;
 };

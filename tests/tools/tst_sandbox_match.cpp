@@ -287,15 +287,7 @@ void TestSandboxMatch::resultUploads()
         part.setHeader(QNetworkRequest::ContentTypeHeader, "application/octet-stream");
         part.setBody(stats);
         multi.append(part);
-        QNetworkAccessManager manager;
-        QNetworkRequest req(QUrl(sandbox.apiUrl() + path));
-        req.setRawHeader("Authorization", "Bearer:" + token);
-        QNetworkReply *reply = manager.post(req, &multi);
-        QSignalSpy done(reply, &QNetworkReply::finished);
-        done.wait(10000);
-        const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-        delete reply;
-        return status;
+        return sandbox.post(QStringLiteral("/api/v1") + path, &multi, token).status;
     };
     QCOMPARE(upload(QStringLiteral("/result/yr/Alice/12/10"), "token-alice"), 200);
     QCOMPARE(upload(QStringLiteral("/result/ladder/1/game/4294967295/player/101/pings/7/0"), "token-alice"), 200);
