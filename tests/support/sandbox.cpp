@@ -14,7 +14,11 @@ Sandbox::Sandbox()
 
 bool Sandbox::start(const QStringList &args)
 {
-    return m_tool.start(QStringList{QStringLiteral("--bind"), QStringLiteral("127.0.0.1")} + args);
+    // Opponents' addresses off loopback are blanked unless the test asks
+    // for "--addresses all": a client under test then never sends there.
+    return m_tool.start(QStringList{QStringLiteral("--bind"), QStringLiteral("127.0.0.1"), QStringLiteral("--addresses"),
+                                    QStringLiteral("loopback")}
+                        + args);
 }
 
 QString Sandbox::baseUrl() const

@@ -22,6 +22,7 @@ public:
     Sandbox();
 
     // Extra tool arguments, e.g. {"--tunnel", "127.0.0.1:50000", "--seed", "7"}.
+    // Starts with "--addresses loopback" (see the tool's --help).
     bool start(const QStringList &args = QStringList());
     void stop() { m_tool.stop(); }
     QString errorText() const { return m_tool.errorText(); }

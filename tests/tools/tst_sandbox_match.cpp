@@ -55,7 +55,8 @@ QJsonObject TestSandboxMatch::send(const Sandbox &sandbox, const QString &ladder
 void TestSandboxMatch::twoPlayersMatched()
 {
     Sandbox sandbox;
-    QVERIFY2(sandbox.start({QStringLiteral("--checkback"), QStringLiteral("3")}), qPrintable(sandbox.errorText()));
+    QVERIFY2(sandbox.start({QStringLiteral("--checkback"), QStringLiteral("3"), QStringLiteral("--addresses"), QStringLiteral("all")}),
+             qPrintable(sandbox.errorText()));
     // Alice rejects the first map (bit 0).
     const QJsonObject aliceAsk = request(QStringLiteral("203.0.113.5"), 51143, QStringLiteral("192.168.1.5"), 2, {-2, -3, -3, -3});
     const QJsonObject bobAsk = request(QStringLiteral("198.51.100.7"), 51150, QStringLiteral("10.1.1.7"), 5);
@@ -150,6 +151,9 @@ void TestSandboxMatch::fourPlayersMatched()
             const int index = int(names.indexOf(otherName));
             QCOMPARE(other.value(QStringLiteral("IP")).toString(), QStringLiteral("127.0.0.%1").arg(index + 1));
             QCOMPARE(other.value(QStringLiteral("Port")).toInt(), 50000 + 10 * index);
+            // The helper's sandbox keeps loopback addresses only; ports stay.
+            QCOMPARE(other.value(QStringLiteral("IPv6")).toString(), QString());
+            QCOMPARE(other.value(QStringLiteral("PortV6")).toInt(), 50002 + 10 * index);
             QCOMPARE(other.value(QStringLiteral("Color")), spawns.value(otherName).value(QStringLiteral("Settings")).toObject().value(QStringLiteral("Color")));
         }
         QVERIFY(!spawn.contains(QStringLiteral("Other4")));

@@ -188,6 +188,7 @@ void TestSandboxSite::badArguments_data()
     QTest::newRow("bind not an address") << QStringList{QStringLiteral("--bind"), QStringLiteral("localhost")} << QStringLiteral("--bind");
     QTest::newRow("tunnel without port") << QStringList{QStringLiteral("--tunnel"), QStringLiteral("127.0.0.1")} << QStringLiteral("--tunnel");
     QTest::newRow("dns mode") << QStringList{QStringLiteral("--dns-mode"), QStringLiteral("loud")} << QStringLiteral("--dns-mode");
+    QTest::newRow("addresses") << QStringList{QStringLiteral("--addresses"), QStringLiteral("some")} << QStringLiteral("--addresses");
     QTest::newRow("one player") << QStringList{QStringLiteral("--players"), QStringLiteral("1")} << QStringLiteral("--players");
     QTest::newRow("missing data folder") << QStringList{QStringLiteral("--data"), QStringLiteral("/nonexistent/sandbox")} << QStringLiteral("sandbox.json");
 }

@@ -105,7 +105,8 @@ QJsonObject Matchmaker::formMatch(const LadderDef &ladder, const QList<QueueEntr
         return QJsonObject{{QStringLiteral("type"), QStringLiteral("fatal")},
                            {QStringLiteral("message"), QStringLiteral("This ladder has no maps.")}};
     }
-    const QList<QJsonObject> replies = SpawnBuilder::build(ladder, players, *map, seed, gameId);
+    const QList<QJsonObject> replies = SpawnBuilder::build(ladder, players, *map, seed, gameId,
+                                                                  m_options.addresses == QLatin1String("loopback"));
 
     QJsonObject spawns;
     QJsonObject requests;

@@ -69,6 +69,7 @@ bool parse(const QCoreApplication &app, SandboxOptions *o, QString *error)
     const QCommandLineOption seed(QStringLiteral("seed"), QStringLiteral("Fixed match seed; default random."), QStringLiteral("n"));
     const QCommandLineOption gameId(QStringLiteral("game-id"), QStringLiteral("First match's game ID, counting up; 0 gives every match 0. Default 1."), QStringLiteral("n"));
     const QCommandLineOption forceMap(QStringLiteral("force-map"), QStringLiteral("Play this map digest in every match."), QStringLiteral("digest"));
+    const QCommandLineOption addresses(QStringLiteral("addresses"), QStringLiteral("all (default): opponents' addresses as they sent them; loopback: only loopback ones, others become \"\"."), QStringLiteral("which"));
     const QCommandLineOption missingArchive(QStringLiteral("missing-archive"), QStringLiteral("Answer 404 for this map digest's archive; repeatable."), QStringLiteral("digest"));
     const QCommandLineOption writeData(QStringLiteral("write-data"), QStringLiteral("Write the data set (built-in or --data) to a folder and exit."), QStringLiteral("dir"));
     const QCommandLineOption makeFolder(QStringLiteral("make-game-folder"), QStringLiteral("Build a sandbox game folder and exit (see --game, --game-maps)."), QStringLiteral("dir"));
@@ -77,7 +78,7 @@ bool parse(const QCoreApplication &app, SandboxOptions *o, QString *error)
     const QCommandLineOption fakegame(QStringLiteral("fakegame"), QStringLiteral("Launcher program to copy; default: fakegame beside this program."), QStringLiteral("file"));
     const QCommandLineOption broken(QStringLiteral("broken-launcher"), QStringLiteral("Copy the launchers without execute permission (they fail to start)."));
     for (const auto &opt : {bind, port, dnsBind, dnsPort, pingHost, dnsMode, data, log, tunnel, masterList, checkback, queueTimeout,
-                            fatal, refresh, players, seed, gameId, forceMap, missingArchive, writeData, makeFolder, game, gameMaps,
+                            fatal, refresh, players, seed, gameId, forceMap, addresses, missingArchive, writeData, makeFolder, game, gameMaps,
                             fakegame, broken})
         p.addOption(opt);
 
@@ -153,6 +154,12 @@ bool parse(const QCoreApplication &app, SandboxOptions *o, QString *error)
     if (!intOption(gameId, 0, 4294967295LL, &o->firstGameId))
         return false;
     o->forceMap = p.value(forceMap).toLower();
+    if (p.isSet(addresses))
+        o->addresses = p.value(addresses);
+    if (o->addresses != QLatin1String("all") && o->addresses != QLatin1String("loopback")) {
+        *error = QStringLiteral("--addresses: expected all or loopback, got \"%1\"").arg(o->addresses);
+        return false;
+    }
     o->missingArchives = p.values(missingArchive);
     o->writeData = p.value(writeData);
     o->makeGameFolder = p.value(makeFolder);

@@ -25,6 +25,7 @@ struct SandboxOptions
     int seed = 0;            // 0: a random seed per match
     qint64 firstGameId = 1;  // 0: every match has game ID 0
     QString forceMap;        // digest
+    QString addresses = QStringLiteral("all"); // "loopback": opponents' other addresses are blanked
     QStringList missingArchives;
 
     // One-shot jobs instead of serving.

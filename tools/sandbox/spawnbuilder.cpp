@@ -2,6 +2,7 @@
 
 #include "spawn/spawninfo.h"
 
+#include <QHostAddress>
 #include <QJsonArray>
 
 #include <algorithm>
@@ -20,17 +21,23 @@ bool playerAccepts(const QJsonObject &request, const MapDef &map)
     return !(map.bitIdx < sides.size() && sides.at(map.bitIdx).toInt() == -2);
 }
 
-QJsonObject otherEntry(const QueueEntry &entry, int color)
+QJsonObject otherEntry(const QueueEntry &entry, int color, bool loopbackOnly)
 {
     const QJsonObject &r = entry.request;
+    // Peers are sent only where the sandbox allows: with loopbackOnly an
+    // address off this machine's loopback becomes "" (no direct path).
+    auto address = [&](const char *key) {
+        const QString text = r.value(QLatin1String(key)).toString();
+        return loopbackOnly && !QHostAddress(text).isLoopback() ? QString() : text;
+    };
     return QJsonObject{{QStringLiteral("Name"), entry.username},
                        {QStringLiteral("Side"), r.value(QStringLiteral("side")).toInt()},
                        {QStringLiteral("Color"), color},
-                       {QStringLiteral("IP"), r.value(QStringLiteral("ip_address")).toString()},
+                       {QStringLiteral("IP"), address("ip_address")},
                        {QStringLiteral("Port"), r.value(QStringLiteral("ip_port")).toInt()},
-                       {QStringLiteral("IPv6"), r.value(QStringLiteral("ipv6_address")).toString()},
+                       {QStringLiteral("IPv6"), address("ipv6_address")},
                        {QStringLiteral("PortV6"), r.value(QStringLiteral("ipv6_port")).toInt()},
-                       {QStringLiteral("LanIP"), r.value(QStringLiteral("lan_ip")).toString()},
+                       {QStringLiteral("LanIP"), address("lan_ip")},
                        {QStringLiteral("LanPort"), r.value(QStringLiteral("lan_port")).toInt()}};
 }
 
@@ -57,7 +64,7 @@ const MapDef *chooseMap(const LadderDef &ladder, const QList<QueueEntry> &player
 }
 
 QList<QJsonObject> build(const LadderDef &ladder, const QList<QueueEntry> &players, const MapDef &map, int seed,
-                         qint64 gameId)
+                         qint64 gameId, bool loopbackOnly)
 {
     QList<int> starts;
     for (int i = 0; i < players.size(); ++i)
@@ -93,7 +100,7 @@ QList<QJsonObject> build(const LadderDef &ladder, const QList<QueueEntry> &playe
         int n = 0;
         for (int other = 0; other < players.size(); ++other) {
             if (other != self)
-                spawn.insert(QStringLiteral("Other%1").arg(++n), otherEntry(players.at(other), other));
+                spawn.insert(QStringLiteral("Other%1").arg(++n), otherEntry(players.at(other), other, loopbackOnly));
         }
         replies.append(QJsonObject{{QStringLiteral("type"), QStringLiteral("spawn")},
                                    {QStringLiteral("gameID"), double(gameId)},

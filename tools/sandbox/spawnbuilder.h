@@ -25,8 +25,9 @@ namespace SpawnBuilder {
 // when there is none; forceMap wins when the ladder has it.
 const MapDef *chooseMap(const LadderDef &ladder, const QList<QueueEntry> &players, quint32 seed, const QString &forceMap);
 
-// One reply per player, in the order of players.
+// One reply per player, in the order of players; loopbackOnly blanks every
+// opponent address that is not a loopback address.
 QList<QJsonObject> build(const LadderDef &ladder, const QList<QueueEntry> &players, const MapDef &map, int seed,
-                         qint64 gameId);
+                         qint64 gameId, bool loopbackOnly);
 
 } // namespace SpawnBuilder
