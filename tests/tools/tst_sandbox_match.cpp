@@ -57,9 +57,10 @@ void TestSandboxMatch::twoPlayersMatched()
     Sandbox sandbox;
     QVERIFY2(sandbox.start({QStringLiteral("--checkback"), QStringLiteral("3"), QStringLiteral("--addresses"), QStringLiteral("all")}),
              qPrintable(sandbox.errorText()));
-    // Alice rejects the first map (bit 0).
+    // Alice rejects the first map (bit 0); Bob's bitfield leaves out the third.
     const QJsonObject aliceAsk = request(QStringLiteral("203.0.113.5"), 51143, QStringLiteral("192.168.1.5"), 2, {-2, -3, -3, -3});
-    const QJsonObject bobAsk = request(QStringLiteral("198.51.100.7"), 51150, QStringLiteral("10.1.1.7"), 5);
+    QJsonObject bobAsk = request(QStringLiteral("198.51.100.7"), 51150, QStringLiteral("10.1.1.7"), 5);
+    bobAsk.insert(QStringLiteral("map_bitfield"), 0x7fffffff & ~(1 << 2));
 
     const QJsonObject wait = send(sandbox, QStringLiteral("yr"), QStringLiteral("Alice"), "token-alice", aliceAsk);
     QCOMPARE(wait.value(QStringLiteral("type")).toString(), QStringLiteral("please wait"));
@@ -89,6 +90,7 @@ void TestSandboxMatch::twoPlayersMatched()
 
     const QJsonArray maps = sandbox.get(QStringLiteral("/api/v1/zantry/ladder/yr/maps")).json().array();
     QVERIFY(aSet.value(QStringLiteral("MapHash")).toString() != maps.at(0).toObject().value(QStringLiteral("hash")).toString());
+    QVERIFY(aSet.value(QStringLiteral("MapHash")).toString() != maps.at(2).toObject().value(QStringLiteral("hash")).toString());
     QVERIFY(std::any_of(maps.begin(), maps.end(), [&](const QJsonValue &m) {
         return m.toObject().value(QStringLiteral("hash")) == aSet.value(QStringLiteral("MapHash"))
             && m.toObject().value(QStringLiteral("description")) == aSet.value(QStringLiteral("UIMapName"));
