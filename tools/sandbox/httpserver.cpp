@@ -103,6 +103,9 @@ HttpServer::HttpServer(SandboxContext &context)
     // with several connections each must not starve one another.
     m_server.new_task_queue = [] { return new httplib::ThreadPool(32); };
     m_server.set_keep_alive_timeout(2);
+    // Headers and body go out in two writes; without this each reply waits
+    // for the peer's delayed ACK (about 40 ms).
+    m_server.set_tcp_nodelay(true);
     m_server.set_payload_max_length(64 * 1024 * 1024);
     m_server.set_pre_routing_handler([](const httplib::Request &req, httplib::Response &) {
         // httplib's multipart parser rejects a disposition that ends in ";"
