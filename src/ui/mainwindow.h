@@ -2,23 +2,49 @@
 
 #include "ui/zantrystate.h"
 
+#include <QElapsedTimer>
 #include <QMainWindow>
+#include <QPixmap>
+#include <QSet>
+#include <QSystemTrayIcon>
 
 namespace Ui {
 class MainWindow;
 }
+class BusyWidget;
+class ConfirmReadyDialog;
+class Password;
+class QFileDialog;
+class QMediaPlayer;
+class QMenu;
+class QMovie;
+class QTimer;
+class TitleBar;
+class WaitingDialog;
+class WarningDialog;
 
 // The session controller. One class in several files, one per concern:
 // construction here, the flag set in mainwindow_states.cpp, the session flow
-// in mainwindow_flow.cpp.
+// in mainwindow_flow.cpp, the window, tray and settings tab in
+// mainwindow_settings.cpp.
 class MainWindow : public QMainWindow
 {
     Q_OBJECT
 public:
+    static constexpr int kQueuedCloseMs = 10000;
+    static constexpr int kSpawnRetryMs = 10000;
+    static constexpr int kStatusIntervalMs = 60000;
+
     explicit MainWindow(QWidget *parent = nullptr);
     ~MainWindow() override;
 
     quint32 state() const { return m_state; }
+
+    // Set once the user confirmed closing while queued; the close that
+    // follows passes without asking again.
+    static bool closeConfirmed() { return s_closeConfirmed; }
+    // The longest wait for the service's cancel confirmation before closing.
+    void setQueuedCloseTimeout(int ms) { m_queuedCloseMs = ms; }
 
 public slots:
     void bringToFront();
@@ -53,7 +79,31 @@ public slots:
     void setGameFinished();
     void setApiFailed();
 
+    // Session flow.
     void slotStatesChanged();
+    void cancelFindMatch();
+    void pWatchTriggered();
+    void pWatchCleared();
+    void minimizeToTray(bool showMessage);
+    void minimizeToTray();
+
+    // Window, tray and settings tab.
+    void systemTrayActivated(QSystemTrayIcon::ActivationReason reason);
+    void saveWinePrefix(const QString &value);
+    void updateWatchedProcs();
+    void on_addWatchButton_clicked();
+    void on_remWatchButton_clicked();
+    void on_pWatchCheck_toggled(bool checked);
+    void on_volumeSlider_valueChanged(int value);
+    void on_volumeSlider_sliderReleased();
+    void on_showIpAddrButton_clicked();
+    void setIpPortText(ushort port);
+    void populateTunnelServers();
+    void on_reloadStyleButton_clicked();
+    void on_saveStyleButton_clicked();
+    void on_actionSettings_triggered();
+    void on_helpButton_clicked();
+    void linkToLadder();
 
 signals:
     void newStatesSet();
@@ -61,9 +111,41 @@ signals:
     void resetTunnel();
     void startPingFlood();
 
+protected:
+    void closeEvent(QCloseEvent *event) override;
+
 private:
     void showStateNames();
+    void placeWindow();
+    // The settings tab's part of the set-up on the first turn of the event
+    // loop: stored values into the widgets, and the widgets' own wiring.
+    void setupSettingsTab();
+    void setupTray();
+    void closeWhileQueued();
+    QSet<QString> listedProcs() const;
+    void applyStyle(const QString &style);
 
     Ui::MainWindow *ui;
     quint32 m_state = 0;
+
+    TitleBar *m_titleBar = nullptr;
+    QString m_siteUrl;
+    QString m_apiUrl;
+    QString m_ladderUrl;
+    QSystemTrayIcon *m_trayIcon = nullptr;
+    QMenu *m_trayMenu = nullptr;
+    BusyWidget *m_busyWidget = nullptr;
+    Password *m_password = nullptr;
+    WaitingDialog *m_waitingDialog = nullptr;
+    WarningDialog *m_warningDialog = nullptr;
+    QFileDialog *m_folderDialog = nullptr;
+    QMediaPlayer *m_soundPlayer = nullptr;
+    ConfirmReadyDialog *m_confirmReadyDialog = nullptr;
+    QElapsedTimer m_spawnRetryClock;
+    QTimer *m_statusTimer = nullptr;
+    QPixmap m_defaultMapImage;
+    QMovie *m_loader = nullptr;
+    int m_queuedCloseMs = kQueuedCloseMs;
+
+    static bool s_closeConfirmed;
 };

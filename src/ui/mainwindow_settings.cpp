@@ -1,0 +1,305 @@
+#include "ui/mainwindow.h"
+#include "ui_mainwindow.h"
+
+#include "app/endpoints.h"
+#include "app/startup.h"
+#include "net/global.h"
+#include "ui/busywidget.h"
+#include "ui/password.h"
+#include "ui/waitingdialog.h"
+#include "ui/warningdialog.h"
+#include "watch/processwatcher.h"
+
+#include <QAbstractItemDelegate>
+#include <QCloseEvent>
+#include <QDebug>
+#include <QDesktopServices>
+#include <QFileDialog>
+#include <QMediaPlayer>
+#include <QMenu>
+#include <QSaveFile>
+#include <QSettings>
+#include <QSysInfo>
+#include <QTimer>
+
+using namespace Zantry;
+
+void MainWindow::setupSettingsTab()
+{
+    QSettings settings;
+    Global *global = Global::instance();
+
+    m_folderDialog->setModal(true);
+    ui->winePrefixEdit->setText(settings.value(QStringLiteral("winePrefix")).toString());
+    connect(ui->winePrefixButton, &QPushButton::clicked, m_folderDialog, &QWidget::show);
+    connect(m_folderDialog, &QFileDialog::currentChanged, ui->winePrefixEdit, &QLineEdit::setText);
+    connect(ui->winePrefixEdit, &QLineEdit::textChanged, this, &MainWindow::saveWinePrefix);
+    // Wine is found without the user's help; the fields stay for support.
+    ui->winePrefixLabel->hide();
+    ui->winePrefixEdit->hide();
+    ui->winePrefixButton->hide();
+
+    ui->p2pCheckBox->setChecked(global->allowP2P());
+    connect(ui->p2pCheckBox, &QCheckBox::toggled, global, &Global::setAllowP2P);
+
+    m_password->setEmailAddress(settings.value(QStringLiteral("accountName")).toString());
+    ui->urlEdit->setText(m_apiUrl);
+    ui->styleEdit->setPlainText(Startup::loadStyleSheet());
+    ui->mapViewLabel->setPixmap(m_defaultMapImage);
+
+    connect(global, qOverload<QString>(&Global::publicIPChanged), ui->ipAddressEdit, &QLineEdit::setText);
+    connect(global, qOverload<QString>(&Global::publicPortChanged), ui->ipPortEdit, &QLineEdit::setText);
+    connect(ui->ipAddressEdit, &QLineEdit::textEdited, global, qOverload<const QString &>(&Global::setPublicIP));
+    connect(ui->ipPortEdit, &QLineEdit::textEdited, global, qOverload<const QString &>(&Global::setPublicPort));
+
+    setupTray();
+
+    ProcessWatcher *watcher = global->processWatcher();
+    ui->processWatchList->clear();
+    const QSet<QString> watchedSet = watcher->watchedProcs();
+    QStringList watched(watchedSet.cbegin(), watchedSet.cend());
+    watched.sort();
+    for (const QString &name : qAsConst(watched)) {
+        auto *item = new QListWidgetItem(name, ui->processWatchList);
+        item->setFlags(item->flags() | Qt::ItemIsEditable);
+    }
+    connect(ui->processWatchList->itemDelegate(), &QAbstractItemDelegate::commitData, this,
+            &MainWindow::updateWatchedProcs);
+    ui->pWatchCheck->setChecked(settings.value(QStringLiteral("ProcessWatcherEnabled"), true).toBool());
+
+    const int volume = settings.value(QStringLiteral("ZantryVolume"), 75).toInt();
+    m_soundPlayer->setVolume(volume);
+    ui->volumeSlider->setValue(volume);
+}
+
+void MainWindow::setupTray()
+{
+    m_trayMenu->clear();
+    m_trayMenu->addAction(QStringLiteral("Test"));
+    // The coloured mark suits the light task bar of Windows 10; elsewhere the
+    // tile version stays readable on any panel.
+    const bool windows10 = QSysInfo::prettyProductName().contains(QLatin1String("Windows 10"));
+    m_trayIcon->setIcon(
+        QIcon(windows10 ? QStringLiteral(":/images/logo-icon.png") : QStringLiteral(":/images/dark_tray_icon.png")));
+    m_trayIcon->hide();
+    connect(m_trayIcon, &QSystemTrayIcon::activated, this, &MainWindow::systemTrayActivated);
+}
+
+void MainWindow::bringToFront()
+{
+    show();
+    showNormal();
+    raise();
+    activateWindow();
+}
+
+void MainWindow::closeEvent(QCloseEvent *event)
+{
+    QSettings settings;
+    settings.setValue(QStringLiteral("mainWindowGeometry"), saveGeometry());
+    settings.setValue(QStringLiteral("mainWindowState"), saveState());
+    settings.setValue(QStringLiteral("passwordEntryGeometry"), m_password->saveGeometry());
+
+    if (s_closeConfirmed || (m_state & LOGIN)) {
+        qDebug() << "Closing 7";
+        event->accept();
+        return;
+    }
+
+    m_warningDialog->setText(tr("Are you sure you want to close?"));
+    m_warningDialog->setButtons(QDialogButtonBox::Yes | QDialogButtonBox::No | QDialogButtonBox::Discard);
+    if (m_warningDialog->exec() != QDialog::Accepted) {
+        s_closeConfirmed = false;
+        event->ignore();
+        return;
+    }
+    if (m_state & (MATCHUP_REQUESTED | MATCHUP_WAITFOR)) {
+        event->ignore();
+        closeWhileQueued();
+    } else {
+        event->accept();
+    }
+    if (m_warningDialog->logOut())
+        settings.setValue(QStringLiteral("accessToken"), QString());
+    qDebug() << "Closing 8";
+}
+
+void MainWindow::closeWhileQueued()
+{
+    hide();
+    s_closeConfirmed = true;
+    qDebug() << "Closing 3";
+    // The service's cancel confirmation closes sooner; this bounds the wait.
+    QTimer::singleShot(m_queuedCloseMs, this, &QWidget::close);
+    qDebug() << "Canceling zantry";
+    cancelFindMatch();
+}
+
+void MainWindow::systemTrayActivated(QSystemTrayIcon::ActivationReason reason)
+{
+    if (reason != QSystemTrayIcon::DoubleClick)
+        return;
+    show();
+    showNormal();
+    m_trayIcon->setVisible(true);
+}
+
+void MainWindow::minimizeToTray()
+{
+    minimizeToTray(true);
+}
+
+void MainWindow::minimizeToTray(bool showMessage)
+{
+    if (!(m_state & (MATCHUP_WAITFOR | PWATCH_TRIGGERED))) {
+        showMinimized();
+        return;
+    }
+    m_trayIcon->setVisible(true);
+    m_busyWidget->hide();
+    hide();
+    if (showMessage)
+        m_trayIcon->showMessage(tr("Notice:"), tr("Zantry is not closed."), QSystemTrayIcon::Information, 5000);
+}
+
+void MainWindow::saveWinePrefix(const QString &value)
+{
+    QSettings().setValue(QStringLiteral("winePrefix"), value);
+}
+
+void MainWindow::on_addWatchButton_clicked()
+{
+    auto *item = new QListWidgetItem(QStringLiteral("New Process"), ui->processWatchList);
+    item->setFlags(item->flags() | Qt::ItemIsEditable);
+    ui->processWatchList->setCurrentItem(item);
+    ui->processWatchList->editItem(item);
+}
+
+QSet<QString> MainWindow::listedProcs() const
+{
+    QSet<QString> names;
+    for (int row = 0; row < ui->processWatchList->count(); ++row)
+        names.insert(ui->processWatchList->item(row)->text());
+    return names;
+}
+
+void MainWindow::on_remWatchButton_clicked()
+{
+    QListWidgetItem *item = ui->processWatchList->currentItem();
+    if (!item)
+        return;
+    delete item;
+    // The list as shown is the watch list: a name listed twice stays watched
+    // until its last entry goes.
+    Global::instance()->processWatcher()->setWatchedProcs(listedProcs());
+}
+
+void MainWindow::updateWatchedProcs()
+{
+    QAbstractItemDelegate *delegate = ui->processWatchList->itemDelegate();
+    disconnect(delegate, &QAbstractItemDelegate::commitData, this, &MainWindow::updateWatchedProcs);
+    qDebug() << "Changing Process watcher items";
+    Global::instance()->processWatcher()->setWatchedProcs(listedProcs());
+    connect(delegate, &QAbstractItemDelegate::commitData, this, &MainWindow::updateWatchedProcs);
+}
+
+void MainWindow::on_pWatchCheck_toggled(bool checked)
+{
+    ProcessWatcher *watcher = Global::instance()->processWatcher();
+    if (checked) {
+        connect(watcher, &ProcessWatcher::triggered, this, &MainWindow::pWatchTriggered, Qt::UniqueConnection);
+        connect(watcher, &ProcessWatcher::cleared, this, &MainWindow::pWatchCleared, Qt::UniqueConnection);
+    } else {
+        disconnect(watcher, &ProcessWatcher::triggered, this, &MainWindow::pWatchTriggered);
+        disconnect(watcher, &ProcessWatcher::cleared, this, &MainWindow::pWatchCleared);
+    }
+    QSettings().setValue(QStringLiteral("ProcessWatcherEnabled"), checked);
+}
+
+void MainWindow::on_volumeSlider_valueChanged(int value)
+{
+    m_soundPlayer->setVolume(value);
+    QSettings().setValue(QStringLiteral("ZantryVolume"), value);
+}
+
+void MainWindow::on_volumeSlider_sliderReleased()
+{
+    m_soundPlayer->setMedia(QUrl(QStringLiteral("qrc:/sounds/shake_it.wav")));
+    m_soundPlayer->play();
+}
+
+void MainWindow::on_showIpAddrButton_clicked()
+{
+    if (ui->ipAddressEdit->echoMode() == QLineEdit::Password) {
+        ui->ipAddressEdit->setEchoMode(QLineEdit::Normal);
+        ui->showIpAddrButton->setText(tr("Hide"));
+    } else {
+        ui->ipAddressEdit->setEchoMode(QLineEdit::Password);
+        ui->showIpAddrButton->setText(tr("Show"));
+    }
+}
+
+void MainWindow::setIpPortText(ushort port)
+{
+    ui->ipPortEdit->setText(QString::number(port));
+}
+
+void MainWindow::populateTunnelServers()
+{
+    QTableWidget *table = ui->tunnelServerTable;
+    table->clearContents();
+    table->setRowCount(0);
+    table->setSortingEnabled(false);
+    const Global::TunnelTable servers = Global::instance()->tunnelServers();
+    for (const TunnelServerInfo &server : servers) {
+        const int row = table->rowCount();
+        table->insertRow(row);
+        const QVariant cells[] = {server.name,       server.address,    server.port,
+                                  server.country,    server.country_code, server.numClients,
+                                  server.maxClients, server.isOfficial ? tr("Yes") : tr("No"), server.version};
+        int column = 0;
+        for (const QVariant &value : cells) {
+            auto *item = new QTableWidgetItem;
+            // Numbers as numbers, so the columns sort by value.
+            item->setData(Qt::DisplayRole, value);
+            table->setItem(row, column++, item);
+        }
+    }
+    table->setSortingEnabled(true);
+}
+
+void MainWindow::applyStyle(const QString &style)
+{
+    setStyleSheet(style);
+    m_password->setStyleSheet(style);
+    m_busyWidget->setStyleSheet(style);
+}
+
+void MainWindow::on_reloadStyleButton_clicked()
+{
+    applyStyle(ui->styleEdit->toPlainText());
+}
+
+void MainWindow::on_saveStyleButton_clicked()
+{
+    const QString style = ui->styleEdit->toPlainText();
+    QSaveFile file(Global::instance()->dataDir().filePath(QStringLiteral("mainstyle.qss")));
+    if (!file.open(QIODevice::WriteOnly) || file.write(style.toUtf8()) < 0 || !file.commit())
+        qDebug() << "error: " << file.errorString();
+    applyStyle(style);
+}
+
+void MainWindow::on_actionSettings_triggered()
+{
+    ui->mapWidget->setCurrentWidget(ui->settingsTab);
+}
+
+void MainWindow::on_helpButton_clicked()
+{
+    QDesktopServices::openUrl(Endpoints::instance().siteLink(QStringLiteral("/ladder#help")));
+}
+
+void MainWindow::linkToLadder()
+{
+    QDesktopServices::openUrl(QUrl(m_siteUrl));
+}

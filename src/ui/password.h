@@ -1,0 +1,46 @@
+#pragma once
+
+#include <QDialog>
+
+namespace Ui {
+class Password;
+}
+class TitleBar;
+
+// The login form: e-mail address and password, links to the ladder site.
+class Password : public QDialog
+{
+    Q_OBJECT
+public:
+    explicit Password(QWidget *parent = nullptr);
+    ~Password() override;
+
+    QString emailAddress() const;
+    QString password() const;
+    TitleBar *titleBar() const { return m_titleBar; }
+
+public slots:
+    // Puts the focus where typing goes next, then shows the form.
+    void show();
+    void setWarning(bool enabled);
+    void setWarningText(const QString &text);
+    void setEmailAddress(const QString &value);
+    void setPassword(const QString &value);
+    void on_loginButton_clicked();
+    void on_registerButton_clicked();
+    void linkToLadder();
+    void updatePassword(const QString &value);
+
+signals:
+    void loginButtonClicked();
+    void emailAddressChanged(const QString &emailAddress);
+    void passwordChanged(const QString &password);
+    void closed();
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
+
+private:
+    Ui::Password *ui;
+    TitleBar *m_titleBar;
+};

@@ -1,0 +1,335 @@
+// The main window as the user meets it: where it opens, how it closes, and
+// what the settings tab keeps across a restart.
+#include "logcapture.h"
+#include "testenv.h"
+
+#include "app/startup.h"
+#include "net/global.h"
+#include "ui/mainwindow.h"
+#include "ui/warningdialog.h"
+
+#include <QCheckBox>
+#include <QDesktopServices>
+#include <QDialogButtonBox>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMediaPlayer>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QScreen>
+#include <QSettings>
+#include <QSlider>
+#include <QTabWidget>
+#include <QTableWidget>
+#include <QtTest>
+
+using namespace Zantry;
+
+namespace {
+
+constexpr quint32 kReady = LOGGED_IN | LADDERS_LOADED | PLAYERS_LOADED | MAPS_LOADED | MAP_DLSCAN_FINISHED;
+
+// A window as start-up leaves it after the first turn of the event loop.
+std::unique_ptr<MainWindow> startWindow()
+{
+    auto window = std::make_unique<MainWindow>();
+    QCoreApplication::processEvents();
+    return window;
+}
+
+// Answers the close question with the button showing text, once it is up.
+void answerCloseQuestion(MainWindow *window, const QString &text)
+{
+    QTimer::singleShot(0, window, [window, text] {
+        auto *dialog = window->findChild<WarningDialog *>();
+        QVERIFY(dialog && dialog->isVisible());
+        QCOMPARE(dialog->text(), QStringLiteral("Are you sure you want to close?"));
+        const auto buttons = dialog->findChild<QDialogButtonBox *>()->buttons();
+        for (QAbstractButton *button : buttons)
+            if (button->text().remove(QLatin1Char('&')) == text)
+                return button->click();
+        QFAIL(qPrintable(QStringLiteral("no button ") + text));
+    });
+}
+
+template<typename T> T *child(QWidget *window, const char *name)
+{
+    auto *widget = window->findChild<T *>(QString::fromLatin1(name));
+    if (!widget)
+        qWarning("no widget %s", name);
+    return widget;
+}
+
+} // namespace
+
+class UrlSink : public QObject
+{
+    Q_OBJECT
+public:
+    UrlSink() { QDesktopServices::setUrlHandler(QStringLiteral("http"), this, "open"); }
+    ~UrlSink() override { QDesktopServices::unsetUrlHandler(QStringLiteral("http")); }
+    QList<QUrl> urls;
+public slots:
+    void open(const QUrl &url) { urls << url; }
+};
+
+class TestMainWindow : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase()
+    {
+        QApplication::setQuitOnLastWindowClosed(false);
+        Startup::initResources();
+    }
+
+    void init()
+    {
+        m_env.reset(new TestEnv);
+        Global::instance()->setDataDir(QDir(QStringLiteral("Zantry")));
+        QDir().mkpath(QStringLiteral("Zantry"));
+        Global::instance()->processWatcher()->setWatchedProcs({QStringLiteral("game.exe")});
+        Global::instance()->setAllowP2P(true);
+    }
+
+    void cleanup() { m_env.reset(); }
+
+    void firstStartCentresAndShowsOnlyUserTabs()
+    {
+        auto window = startWindow();
+        QVERIFY(!window->isVisible()); // shown by the session flow once logged in
+        const QRect available = window->screen()->availableGeometry();
+        QVERIFY(window->frameGeometry().width() <= available.width());
+        QVERIFY((window->frameGeometry().center() - available.center()).manhattanLength() <= 2);
+        QVERIFY(window->windowFlags() & Qt::FramelessWindowHint);
+
+        auto *tabs = child<QTabWidget>(window.get(), "mapWidget");
+        QCOMPARE(tabs->count(), 2);
+        QCOMPARE(tabs->currentWidget()->objectName(), QStringLiteral("mapTab"));
+        QCOMPARE(tabs->widget(1)->objectName(), QStringLiteral("settingsTab"));
+        for (const char *hidden : {"urlEdit", "urlSetButton", "ladderUrlLabel", "winePrefixEdit", "statusBar"})
+            QVERIFY2(child<QWidget>(window.get(), hidden)->isHidden(), hidden);
+        QCOMPARE(child<QLabel>(window.get(), "versionLabel")->text(), QStringLiteral("v1.62"));
+        QCOMPARE(child<QLineEdit>(window.get(), "urlEdit")->text(), QStringLiteral("http://127.0.0.1:9/api/v1"));
+
+        QMetaObject::invokeMethod(window.get(), "on_actionSettings_triggered");
+        QCOMPARE(tabs->currentWidget()->objectName(), QStringLiteral("settingsTab"));
+    }
+
+    void storedGeometryIsRestored()
+    {
+        QRect placed;
+        {
+            auto window = startWindow();
+            window->setStates(LOGIN);
+            window->show();
+            window->setGeometry(37, 41, 700, 500);
+            placed = window->geometry();
+            window->close();
+        }
+        QSettings settings;
+        QVERIFY(settings.contains(QStringLiteral("mainWindowGeometry")));
+        QVERIFY(settings.contains(QStringLiteral("mainWindowState")));
+        QVERIFY(settings.contains(QStringLiteral("passwordEntryGeometry")));
+        auto window = startWindow();
+        QCOMPARE(window->geometry(), placed);
+    }
+
+    void closingWithLoginFormUpClosesAtOnce()
+    {
+        auto window = startWindow();
+        window->setStates(LOGIN);
+        window->show();
+        LogCapture log;
+        QVERIFY(window->close());
+        QVERIFY(!window->isVisible());
+        QVERIFY(log.contains(QStringLiteral("Closing 7")));
+        QVERIFY(!window->findChild<WarningDialog *>()->isVisible());
+    }
+
+    void closeQuestionCanBeDeclinedOrLogOut()
+    {
+        QSettings().setValue(QStringLiteral("accessToken"), QStringLiteral("token-1"));
+        auto window = startWindow();
+        window->setStates(kReady);
+        window->show();
+
+        answerCloseQuestion(window.get(), QStringLiteral("No"));
+        QVERIFY(!window->close());
+        QVERIFY(window->isVisible());
+        QCOMPARE(QSettings().value(QStringLiteral("accessToken")).toString(), QStringLiteral("token-1"));
+
+        LogCapture log;
+        answerCloseQuestion(window.get(), QStringLiteral("Log Out"));
+        QVERIFY(window->close());
+        QVERIFY(!window->isVisible());
+        QVERIFY(log.contains(QStringLiteral("Closing 8")));
+        QVERIFY(QSettings().contains(QStringLiteral("accessToken")));
+        QCOMPARE(QSettings().value(QStringLiteral("accessToken")).toString(), QString());
+        QVERIFY(!MainWindow::closeConfirmed());
+    }
+
+    void settingsSurviveARestart()
+    {
+        const QString style = QStringLiteral("QLabel { color: #123456; }");
+        {
+            auto window = startWindow();
+            auto *volume = child<QSlider>(window.get(), "volumeSlider");
+            QCOMPARE(volume->value(), 75);
+            volume->setValue(0);
+            child<QCheckBox>(window.get(), "pWatchCheck")->setChecked(false);
+            QVERIFY(child<QCheckBox>(window.get(), "p2pCheckBox")->isChecked());
+            child<QCheckBox>(window.get(), "p2pCheckBox")->setChecked(false);
+
+            auto *list = child<QListWidget>(window.get(), "processWatchList");
+            QCOMPARE(list->count(), 1);
+            child<QPushButton>(window.get(), "addWatchButton")->click();
+            QCOMPARE(list->count(), 2);
+            LogCapture log;
+            commitEdit(list, 1, QStringLiteral("other.exe"));
+            QVERIFY(log.contains(QStringLiteral("Changing Process watcher items")));
+            commitEdit(list, 0, QStringLiteral("renamed.exe"));
+            QCOMPARE(QSettings().value(QStringLiteral("WatchedProcesses")).toStringList(),
+                     (QStringList{QStringLiteral("other.exe"), QStringLiteral("renamed.exe")}));
+
+            child<QPlainTextEdit>(window.get(), "styleEdit")->setPlainText(style);
+            QMetaObject::invokeMethod(window.get(), "on_saveStyleButton_clicked");
+            QCOMPARE(window->styleSheet(), style);
+        }
+        QSettings settings;
+        QCOMPARE(settings.value(QStringLiteral("ZantryVolume")).toInt(), 0);
+        QCOMPARE(settings.value(QStringLiteral("ProcessWatcherEnabled")).toBool(), false);
+        QCOMPARE(settings.value(QStringLiteral("AllowP2P")).toBool(), false);
+        QCOMPARE(Startup::loadStyleSheet(), style);
+
+        auto window = startWindow();
+        QCOMPARE(child<QSlider>(window.get(), "volumeSlider")->value(), 0);
+        QCOMPARE(Global::instance()->soundPlayer()->volume(), 0);
+        QVERIFY(!child<QCheckBox>(window.get(), "pWatchCheck")->isChecked());
+        QVERIFY(!child<QCheckBox>(window.get(), "p2pCheckBox")->isChecked());
+        QCOMPARE(child<QPlainTextEdit>(window.get(), "styleEdit")->toPlainText(), style);
+        auto *list = child<QListWidget>(window.get(), "processWatchList");
+        QCOMPARE(list->count(), 2);
+        QCOMPARE(list->item(0)->text(), QStringLiteral("other.exe"));
+
+        // The watcher stays switched off: a watched game does not pause a queue.
+        window->setStates(kReady | MATCHUP_WAITFOR);
+        window->show();
+        emit Global::instance()->processWatcher()->triggered();
+        QVERIFY(!(window->state() & PWATCH_TRIGGERED));
+        QVERIFY(window->isVisible());
+    }
+
+    void processWatcherPausesAQueueWhileEnabled()
+    {
+        auto window = startWindow();
+        QVERIFY(child<QCheckBox>(window.get(), "pWatchCheck")->isChecked());
+        ProcessWatcher *watcher = Global::instance()->processWatcher();
+        window->setStates(kReady);
+        emit watcher->triggered(); // merely ready: nothing to pause
+        QVERIFY(!(window->state() & PWATCH_TRIGGERED));
+
+        window->setStates(MATCHUP_WAITFOR);
+        window->show();
+        emit watcher->triggered();
+        QVERIFY(window->state() & PWATCH_TRIGGERED);
+        QVERIFY(!window->isVisible()); // waits in the tray
+        emit watcher->cleared();
+        QVERIFY(!(window->state() & PWATCH_TRIGGERED));
+        QVERIFY(window->state() & MAIN_BUTTON_CLICKED); // back into the queue
+        QVERIFY(window->isVisible());
+
+        child<QCheckBox>(window.get(), "pWatchCheck")->setChecked(false);
+        emit watcher->triggered();
+        QVERIFY(!(window->state() & PWATCH_TRIGGERED));
+    }
+
+    void addressAndTunnelTable()
+    {
+        auto window = startWindow();
+        auto *address = child<QLineEdit>(window.get(), "ipAddressEdit");
+        auto *show = child<QPushButton>(window.get(), "showIpAddrButton");
+        QCOMPARE(address->echoMode(), QLineEdit::Password);
+        show->click();
+        QCOMPARE(address->echoMode(), QLineEdit::Normal);
+        QCOMPARE(show->text(), QStringLiteral("Hide"));
+        show->click();
+        QCOMPARE(address->echoMode(), QLineEdit::Password);
+        QCOMPARE(show->text(), QStringLiteral("Show"));
+
+        Global::instance()->setPublicIP(QStringLiteral("198.51.100.7"));
+        QCOMPARE(address->text(), QStringLiteral("198.51.100.7"));
+        QMetaObject::invokeMethod(window.get(), "setIpPortText", Q_ARG(ushort, 51143));
+        QCOMPARE(child<QLineEdit>(window.get(), "ipPortEdit")->text(), QStringLiteral("51143"));
+
+        Global::TunnelTable servers;
+        for (int i : {2, 10}) {
+            TunnelServerInfo server;
+            server.address = QStringLiteral("127.0.0.%1").arg(i);
+            server.port = 50000 + i;
+            server.name = QStringLiteral("Tunnel %1").arg(i);
+            server.numClients = i;
+            server.isOfficial = true;
+            server.version = 3;
+            servers.insert(server.address, server);
+        }
+        Global::instance()->setTunnelServers(servers);
+        auto *table = child<QTableWidget>(window.get(), "tunnelServerTable");
+        table->sortByColumn(5, Qt::DescendingOrder);
+        QMetaObject::invokeMethod(window.get(), "populateTunnelServers");
+        QMetaObject::invokeMethod(window.get(), "populateTunnelServers"); // refreshed, not appended
+        QCOMPARE(table->rowCount(), 2);
+        QVERIFY(table->isSortingEnabled());
+        QCOMPARE(table->item(0, 0)->text(), QStringLiteral("Tunnel 10")); // clients sort as numbers
+        QCOMPARE(table->item(0, 2)->text(), QStringLiteral("50010"));
+        Global::instance()->setTunnelServers({});
+    }
+
+    void linksOpenTheLadderSite()
+    {
+        UrlSink browser;
+        auto window = startWindow();
+        child<QPushButton>(window.get(), "helpButton")->click();
+        QTest::mouseClick(child<QWidget>(window.get(), "lorvaneLabel"), Qt::LeftButton);
+        QCOMPARE(browser.urls, (QList<QUrl>{QUrl(QStringLiteral("http://127.0.0.1:9/ladder#help")),
+                                            QUrl(QStringLiteral("http://127.0.0.1:9"))}));
+    }
+
+    // Last: a confirmed close while queued sets the process-wide close flag.
+    void closingWhileQueuedHidesAndClosesWithinTheLimit()
+    {
+        auto window = startWindow();
+        window->setStates(kReady | MATCHUP_WAITFOR);
+        window->show();
+        window->setQueuedCloseTimeout(150);
+        LogCapture log;
+        answerCloseQuestion(window.get(), QStringLiteral("Yes"));
+        QVERIFY(!window->close());
+        QVERIFY(!window->isVisible()); // gone at once
+        QVERIFY(MainWindow::closeConfirmed());
+        QVERIFY(log.contains(QStringLiteral("Closing 3")));
+        QVERIFY(log.contains(QStringLiteral("Canceling zantry")));
+        QVERIFY(log.contains(QStringLiteral("Closing 8")));
+        QVERIFY(!log.contains(QStringLiteral("Closing 7")));
+        QTRY_VERIFY_WITH_TIMEOUT(log.contains(QStringLiteral("Closing 7")), 3000);
+        QCOMPARE(log.count(QStringLiteral("Closing 7")), 1);
+    }
+
+private:
+    static void commitEdit(QListWidget *list, int row, const QString &text)
+    {
+        QListWidgetItem *item = list->item(row);
+        list->setCurrentItem(item);
+        list->editItem(item);
+        auto *editor = list->viewport()->findChild<QLineEdit *>();
+        QVERIFY(editor);
+        editor->setText(text);
+        QTest::keyClick(editor, Qt::Key_Return);
+        QTRY_COMPARE(item->text(), text); // the view commits on its next turn
+    }
+
+    QScopedPointer<TestEnv> m_env;
+};
+
+QTEST_MAIN(TestMainWindow)
+#include "tst_mainwindow.moc"
