@@ -55,8 +55,12 @@ void WarningDialog::setButtons(QDialogButtonBox::StandardButtons buttons)
 {
     ui->buttonBox->clear();
     ui->buttonBox->setStandardButtons(buttons & ~QDialogButtonBox::Discard);
-    if (buttons & QDialogButtonBox::Discard)
-        ui->buttonBox->addButton(tr("Log Out"), QDialogButtonBox::DestructiveRole);
+    if (buttons & QDialogButtonBox::Discard) {
+        // Named before it joins the box, so the style sheet sees the name.
+        auto *logOut = new QPushButton(tr("Log Out"));
+        logOut->setObjectName(QStringLiteral("logOutButton"));
+        ui->buttonBox->addButton(logOut, QDialogButtonBox::DestructiveRole);
+    }
     FramelessDialog::setHandCursor(ui->buttonBox);
 }
 

@@ -107,6 +107,15 @@ def arc_path(c, r, start, end):
     return "polyline " + " ".join(pts)
 
 
+def check(out):
+    """The tick of a checked box, white on the box's blue."""
+    s = 8
+    convert("-size", f"{14 * s}x{14 * s}", "xc:none", "-fill", "none", "-stroke", "white",
+            "-strokewidth", str(2.2 * s),
+            "-draw", f"stroke-linecap round stroke-linejoin round polyline {3 * s},{7.5 * s} {6 * s},{10.5 * s} {11 * s},{4 * s}",
+            "-resize", "14x14", "-strip", out)
+
+
 def loader(out, size=64, frames=24, bg="#060606"):
     """A ring with a bright arc running round it, for waiting."""
     s = 4
@@ -168,6 +177,7 @@ def main():
     logo(os.path.join(IMAGES, "logo.png"), icon)
     tray(os.path.join(IMAGES, "dark_tray_icon.png"))
     arrow(os.path.join(IMAGES, "dropdown-arrow.png"))
+    check(os.path.join(IMAGES, "check.png"))
     loader(os.path.join(IMAGES, "loader.gif"))
     # A match: a rising major arpeggio. The reminder: one short, softer note.
     e5 = 659.25
