@@ -5,7 +5,9 @@
 
 #include "app/startup.h"
 #include "net/global.h"
+#include "ui/busywidget.h"
 #include "ui/mainwindow.h"
+#include "ui/password.h"
 #include "ui/warningdialog.h"
 
 #include <QCheckBox>
@@ -14,6 +16,7 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMediaPlayer>
+#include <QMenu>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScreen>
@@ -283,6 +286,70 @@ private slots:
         QCOMPARE(table->item(0, 0)->text(), QStringLiteral("Tunnel 10")); // clients sort as numbers
         QCOMPARE(table->item(0, 2)->text(), QStringLiteral("50010"));
         Global::instance()->setTunnelServers({});
+    }
+
+    void trayAndSound()
+    {
+        QSettings().setValue(QStringLiteral("accountName"), QStringLiteral("me@example.com"));
+        auto window = startWindow();
+        QCOMPARE(window->findChild<Password *>()->emailAddress(), QStringLiteral("me@example.com"));
+
+        auto *tray = window->findChild<QSystemTrayIcon *>();
+        QVERIFY(!tray->isVisible());
+        const QList<QAction *> entries = tray->contextMenu()->actions();
+        QCOMPARE(entries.size(), 1);
+        QCOMPARE(entries.first()->text(), QStringLiteral("Test"));
+        const QSize size(32, 32);
+        QCOMPARE(tray->icon().pixmap(size).toImage(),
+                 QIcon(QStringLiteral(":/images/dark_tray_icon.png")).pixmap(size).toImage());
+
+        QMetaObject::invokeMethod(window.get(), "systemTrayActivated",
+                                  Q_ARG(QSystemTrayIcon::ActivationReason, QSystemTrayIcon::Trigger));
+        QVERIFY(!window->isVisible());
+        QMetaObject::invokeMethod(window.get(), "systemTrayActivated",
+                                  Q_ARG(QSystemTrayIcon::ActivationReason, QSystemTrayIcon::DoubleClick));
+        QVERIFY(window->isVisible());
+
+        // Minimising while queued goes to the tray; otherwise it is a plain minimise.
+        window->minimizeToTray();
+        QVERIFY(window->isMinimized());
+        window->showNormal();
+        window->setStates(kReady | MATCHUP_WAITFOR);
+        window->minimizeToTray();
+        QVERIFY(!window->isVisible());
+
+        emit child<QSlider>(window.get(), "volumeSlider")->sliderReleased();
+        QCOMPARE(Global::instance()->soundPlayer()->media().request().url(),
+                 QUrl(QStringLiteral("qrc:/sounds/shake_it.wav")));
+    }
+
+    void styleWinePrefixAndWatchListRemoval()
+    {
+        {
+            auto window = startWindow();
+            child<QLineEdit>(window.get(), "winePrefixEdit")->setText(QStringLiteral("/home/me/.wine"));
+            QCOMPARE(QSettings().value(QStringLiteral("winePrefix")).toString(), QStringLiteral("/home/me/.wine"));
+
+            const QString style = QStringLiteral("QPushButton { color: #abcdef; }");
+            child<QPlainTextEdit>(window.get(), "styleEdit")->setPlainText(style);
+            child<QPushButton>(window.get(), "reloadStyleButton")->click();
+            QCOMPARE(window->styleSheet(), style);
+            QCOMPARE(window->findChild<Password *>()->styleSheet(), style);
+            QCOMPARE(window->findChild<BusyWidget *>()->styleSheet(), style);
+            QVERIFY(!QFile::exists(QStringLiteral("Zantry/mainstyle.qss"))); // reloaded, not saved
+
+            auto *list = child<QListWidget>(window.get(), "processWatchList");
+            child<QPushButton>(window.get(), "addWatchButton")->click();
+            commitEdit(list, 1, QStringLiteral("spare.exe"));
+            list->setCurrentRow(0);
+            child<QPushButton>(window.get(), "remWatchButton")->click();
+            QCOMPARE(list->count(), 1);
+            QCOMPARE(QSettings().value(QStringLiteral("WatchedProcesses")).toStringList(),
+                     QStringList{QStringLiteral("spare.exe")});
+        }
+        auto window = startWindow();
+        QCOMPARE(child<QLineEdit>(window.get(), "winePrefixEdit")->text(), QStringLiteral("/home/me/.wine"));
+        QCOMPARE(child<QListWidget>(window.get(), "processWatchList")->item(0)->text(), QStringLiteral("spare.exe"));
     }
 
     void linksOpenTheLadderSite()
