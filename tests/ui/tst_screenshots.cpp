@@ -1,5 +1,6 @@
 // Renders the main window and every dialog with the built-in style into
 // build/screenshots/, and fails on a blank picture or a missing font.
+#include "sandbox.h"
 #include "testenv.h"
 
 #include "app/startup.h"
@@ -67,6 +68,10 @@ private slots:
     void initTestCase()
     {
         QApplication::setQuitOnLastWindowClosed(false);
+        // The window talks to the service and reads its game folder: both
+        // stay inside the test's own folder and loopback.
+        m_env.reset(new TestEnv);
+        QVERIFY(!Sandbox::makeGameFolder(QDir::currentPath()).isEmpty());
         Startup::initResources();
         Startup::registerFonts();
         Global::instance()->setDataDir(QDir(QStringLiteral("Zantry")));
@@ -140,6 +145,7 @@ private slots:
     }
 
 private:
+    std::unique_ptr<TestEnv> m_env;
     static void fillSelection(MainWindow *window)
     {
         window->findChild<QComboBox *>(QStringLiteral("ladderBox"))->addItem(QStringLiteral("Yuri's Revenge 1v1"));
