@@ -17,6 +17,7 @@
 #include <QListWidget>
 #include <QMediaPlayer>
 #include <QMenu>
+#include <QMovie>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScreen>
@@ -350,6 +351,16 @@ private slots:
         auto window = startWindow();
         QCOMPARE(child<QLineEdit>(window.get(), "winePrefixEdit")->text(), QStringLiteral("/home/me/.wine"));
         QCOMPARE(child<QListWidget>(window.get(), "processWatchList")->item(0)->text(), QStringLiteral("spare.exe"));
+    }
+
+    void loaderFromTheDataFolderWins()
+    {
+        QVERIFY(QFile::copy(QStringLiteral(":/images/loader.gif"), QStringLiteral("Zantry/loader.gif")));
+        auto window = startWindow();
+        QMovie *loader = window->findChild<BusyWidget *>()->findChild<QLabel *>(QStringLiteral("graphicLabel"))->movie();
+        QVERIFY(loader);
+        QCOMPARE(loader->fileName(), QStringLiteral("Zantry/loader.gif"));
+        QCOMPARE(loader->state(), QMovie::Running);
     }
 
     void linksOpenTheLadderSite()
