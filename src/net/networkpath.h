@@ -4,7 +4,6 @@
 
 #include <QObject>
 #include <QSharedPointer>
-#include <QTime>
 
 // One way to reach a player id: a peer's address, a tunnel server, or the
 // game's own address. Shared between owners through NetworkPathPtr.
@@ -26,9 +25,11 @@ public:
     int type = Direct;
     int pings = 0;
     int pongs = 0;
-    QTime lastReceived;
-    QTime lastSent;
-    QTime lastPong;
+    // Milliseconds of the router's monotonic clock, -1 until first set; a
+    // time of day would make paths look fresh forever across midnight.
+    qint64 lastReceived = -1;
+    qint64 lastSent = -1;
+    qint64 lastPong = -1;
     int rtt = -1;
     int rttSum = 0;
 };

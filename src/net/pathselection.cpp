@@ -1,0 +1,56 @@
+#include "net/pathselection.h"
+
+#include <QDebug>
+
+namespace PathSelection {
+
+Score score(NetworkPath &path)
+{
+    Score s;
+    path.rtt = path.pongs > 0 ? path.rttSum / path.pongs : kNoPongRtt;
+    s.rtt = path.rtt;
+    s.lossPct = path.pings > 0 ? (path.pings - path.pongs) * 100 / path.pings : 100;
+    s.rankingRtt = path.rtt + (path.type == NetworkPath::Tunnel ? kTunnelPenalty : 0);
+    return s;
+}
+
+NetworkPathPtr choose(quint32 id, const NetworkPathPtr &current, const QList<NetworkPathPtr> &paths)
+{
+    NetworkPathPtr best = current;
+    Score bestScore = score(*best);
+    qDebug() << QStringLiteral("  Current Bestpath peer %1, ip address %2, type=%3, rtt=%4, pings=%5, pongs=%6, lossPct=%7")
+                    .arg(id)
+                    .arg(best->toString())
+                    .arg(best->type)
+                    .arg(best->rtt)
+                    .arg(best->pings)
+                    .arg(best->pongs)
+                    .arg(bestScore.lossPct);
+    for (const NetworkPathPtr &p : paths) {
+        if (p->endpoint == best->endpoint || p->pings <= 0)
+            continue;
+        const Score s = score(*p);
+        qDebug() << QStringLiteral("  Evaluating peer %1, ip address %2, type=%3, rtt=%4, pings=%5, pongs=%6, lossPct=%7")
+                        .arg(id)
+                        .arg(p->toString())
+                        .arg(p->type)
+                        .arg(p->rtt)
+                        .arg(p->pings)
+                        .arg(p->pongs)
+                        .arg(s.lossPct);
+        if (s.lossPct < bestScore.lossPct
+            || (s.lossPct == bestScore.lossPct && s.rankingRtt < bestScore.rankingRtt)) {
+            best = p;
+            bestScore = s;
+        }
+    }
+    qDebug() << QStringLiteral("Best Path peer %1, ip address %2, rtt=%3, pings=%4, pongs=%5")
+                    .arg(id)
+                    .arg(best->toString())
+                    .arg(best->rtt)
+                    .arg(best->pings)
+                    .arg(best->pongs);
+    return best;
+}
+
+} // namespace PathSelection

@@ -1,0 +1,93 @@
+// Path evaluation, best paths and the time-out pass with its keep-alives.
+#include "net/router.h"
+
+#include "net/pathselection.h"
+#include "net/routerpacket.h"
+
+#include <QDebug>
+#include <QUdpSocket>
+
+void Router::finalizeFIB()
+{
+    QMutexLocker lock(&m_fibMutex);
+    for (auto &item : m_fib) {
+        FibEntry &e = *item.second;
+        if (!e.bestPath || e.bestPath->pings <= 0)
+            continue;
+        e.bestPath = PathSelection::choose(e.id, e.bestPath, e.paths.values());
+    }
+}
+
+void Router::updateBestPath(FibEntry *entry, const NetworkPathPtr &path)
+{
+    if (entry->bestPath && entry->bestPath->endpoint.serialize() == path->endpoint.serialize())
+        return;
+    qDebug() << QStringLiteral("Updating bestPath for %1 to %2").arg(entry->id).arg(path->toString());
+    QMutexLocker lock(&m_fibMutex);
+    entry->bestPath = path;
+}
+
+void Router::doManageFIBTimeOut()
+{
+    const qint64 t = now();
+    const bool flood = m_state.load() == FLOOD;
+    const quint32 me = m_myId.load();
+    const auto older = [t](qint64 time, int limit) { return time < 0 || t - time > limit; };
+
+    QMutexLocker lock(&m_fibMutex);
+    for (auto it = m_fib.begin(); it != m_fib.end();) {
+        FibEntry &e = *it->second;
+        if (!e.bestPath) {
+            qDebug() << QStringLiteral("Entry %1 has null bestPath").arg(e.id);
+            ++it;
+            continue;
+        }
+        for (auto p = e.paths.begin(); p != e.paths.end();) {
+            const NetworkPathPtr path = p.value();
+            if (!e.bestPath)
+                e.bestPath = path;
+            if (flood) {
+                ++p;
+                continue;
+            }
+            if (older(path->lastReceived, m_timing.pathTimeout) && older(path->lastSent, m_timing.pathTimeout)) {
+                qDebug() << "Removing entry: " + path->toString();
+                if (e.bestPath == path)
+                    e.bestPath.reset();
+                p = e.paths.erase(p);
+                continue;
+            }
+            if (e.id != me && older(path->lastSent, m_timing.timeoutInterval))
+                sendKeepAlive(e, *path);
+            ++p;
+        }
+        if (e.paths.isEmpty()) {
+            if (!e.isPeer)
+                --m_learnedEntries;
+            it = m_fib.erase(it);
+            continue;
+        }
+        if (!e.bestPath)
+            e.bestPath = e.paths.begin().value();
+        ++it;
+    }
+
+    const quint64 refused = m_refused.load();
+    if (refused != m_refusedLogged) {
+        qDebug() << QStringLiteral("Refused %1 datagrams from senders over the router's limits").arg(refused - m_refusedLogged);
+        m_refusedLogged = refused;
+    }
+}
+
+void Router::sendKeepAlive(const FibEntry &entry, const NetworkPath &path)
+{
+    qDebug() << QStringLiteral("Keeping peer path alive %1 %2").arg(entry.id).arg(path.toString());
+    char packet[RouterPacket::kKeepAliveSize];
+    RouterPacket::write32(packet, 0, m_myId.load());
+    RouterPacket::write32(packet, 4, 0);
+    if (path.endpoint.protocol() == QAbstractSocket::IPv6Protocol && !m_v6) {
+        qDebug() << "Unable to transmit ipv6 keepalive because there is no ipv6 socket";
+        return;
+    }
+    sendTo(path.endpoint, packet, RouterPacket::kKeepAliveSize);
+}
