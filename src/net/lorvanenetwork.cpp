@@ -96,7 +96,7 @@ void LorvaneNetwork::setupLocalAddress()
     const QPair<QHostAddress, int> linkLocal = QHostAddress::parseSubnet(QStringLiteral("169.254.0.0/16"));
     const QPair<QHostAddress, int> global6 = QHostAddress::parseSubnet(QStringLiteral("2000::/3"));
     for (const QHostAddress &address : QNetworkInterface::allAddresses()) {
-        qDebug() << "Local IP: " + address.toString();
+        qDebug().noquote() << "Local IP: " + address.toString();
         if (address.isLoopback())
             continue;
         if (address.protocol() == QAbstractSocket::IPv4Protocol && !address.isInSubnet(linkLocal))
@@ -112,7 +112,7 @@ void LorvaneNetwork::fetchTunnels()
     m_manager->get(request);
     connect(m_manager, &QNetworkAccessManager::finished, this, &LorvaneNetwork::slotFetchTunnelsFinished,
             Qt::UniqueConnection);
-    qDebug() << "fetching MasterList from: " + m_masterListUrl;
+    qDebug().noquote() << "fetching MasterList from: " + m_masterListUrl;
 }
 
 void LorvaneNetwork::slotFetchTunnelsFinished(QNetworkReply *reply)
@@ -122,7 +122,7 @@ void LorvaneNetwork::slotFetchTunnelsFinished(QNetworkReply *reply)
     const QByteArray body = reply->readAll();
     reply->close();
     reply->deleteLater();
-    qDebug() << "slotFetchTunnelsFinished()" << body;
+    qDebug().noquote() << "slotFetchTunnelsFinished()" << body;
     Global::instance()->setTunnelServers(parseMasterList(body));
     emit tunnelServersChanged();
 }
@@ -160,7 +160,7 @@ Global::TunnelTable LorvaneNetwork::parseMasterList(const QByteArray &body)
         info.valid = ok;
         if (!info.valid || info.version != 3 || !info.isOfficial)
             continue;
-        qDebug() << "Adding: " + info.toString();
+        qDebug().noquote() << "Adding: " + info.toString();
         table.insert(info.address, info);
     }
     return table;

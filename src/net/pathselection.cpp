@@ -18,7 +18,7 @@ NetworkPathPtr choose(quint32 id, const NetworkPathPtr &current, const QList<Net
 {
     NetworkPathPtr best = current;
     Score bestScore = score(*best);
-    qDebug() << QStringLiteral("  Current Bestpath peer %1, ip address %2, type=%3, rtt=%4, pings=%5, pongs=%6, lossPct=%7")
+    qDebug().noquote() << QStringLiteral("  Current Bestpath peer %1, ip address %2, type=%3, rtt=%4, pings=%5, pongs=%6, lossPct=%7")
                     .arg(id)
                     .arg(best->toString())
                     .arg(best->type)
@@ -30,7 +30,7 @@ NetworkPathPtr choose(quint32 id, const NetworkPathPtr &current, const QList<Net
         if (p->endpoint == best->endpoint || p->pings <= 0)
             continue;
         const Score s = score(*p);
-        qDebug() << QStringLiteral("  Evaluating peer %1, ip address %2, type=%3, rtt=%4, pings=%5, pongs=%6, lossPct=%7")
+        qDebug().noquote() << QStringLiteral("  Evaluating peer %1, ip address %2, type=%3, rtt=%4, pings=%5, pongs=%6, lossPct=%7")
                         .arg(id)
                         .arg(p->toString())
                         .arg(p->type)
@@ -44,7 +44,7 @@ NetworkPathPtr choose(quint32 id, const NetworkPathPtr &current, const QList<Net
             bestScore = s;
         }
     }
-    qDebug() << QStringLiteral("Best Path peer %1, ip address %2, rtt=%3, pings=%4, pongs=%5")
+    qDebug().noquote() << QStringLiteral("Best Path peer %1, ip address %2, rtt=%3, pings=%4, pongs=%5")
                     .arg(id)
                     .arg(best->toString())
                     .arg(best->rtt)

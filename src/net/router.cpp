@@ -166,7 +166,7 @@ void Router::addFloodPath(const IPEndpoint &endpoint, int type)
 {
     onRouterThread([this, endpoint, type]() {
         if (endpoint.isNull()) {
-            qDebug() << "addFloodPath: attempted to add a null path";
+            qDebug().noquote() << "addFloodPath: attempted to add a null path";
             return;
         }
         const NetworkPathPtr path(new NetworkPath(endpoint, type));
@@ -217,7 +217,7 @@ bool Router::readPeerSocket(QUdpSocket *socket, qint64 &start, int &count)
         forward(data, int(size), from, Origin::Peer);
         if (now() - start > m_timing.holdTime) {
             start = now();
-            qDebug() << QStringLiteral("handlePeerPacket: HOLD_TIME expired after %1 packets.").arg(count);
+            qDebug().noquote() << QStringLiteral("handlePeerPacket: HOLD_TIME expired after %1 packets.").arg(count);
             return socket->hasPendingDatagrams();
         }
     }
@@ -247,7 +247,7 @@ void Router::handleGamePacket()
         forward(data, total, IPEndpoint(address, port), Origin::Game);
         if (now() - start > m_timing.holdTime) {
             emit continueGameRead();
-            qDebug() << QStringLiteral("handleGamePacket: HOLD_TIME expired after %1 packets.").arg(count);
+            qDebug().noquote() << QStringLiteral("handleGamePacket: HOLD_TIME expired after %1 packets.").arg(count);
             return;
         }
     }
@@ -273,7 +273,7 @@ void Router::forward(char *data, int size, const IPEndpoint &from, Origin origin
     if (!senderPath) {
         // Refusals by the limits are counted and logged by the time-out pass.
         if (from.isNull())
-            qDebug() << QStringLiteral("Sender path is null for %1").arg(h.sender);
+            qDebug().noquote() << QStringLiteral("Sender path is null for %1").arg(h.sender);
         return;
     }
     if (h.receiver != 0)
@@ -308,7 +308,7 @@ void Router::forward(char *data, int size, const IPEndpoint &from, Origin origin
         return;
     }
     if (!destPath) {
-        qDebug() << QStringLiteral("No fib entry for peer id %1").arg(h.receiver);
+        qDebug().noquote() << QStringLiteral("No fib entry for peer id %1").arg(h.receiver);
         ++m_noRoute;
         return;
     }
@@ -319,7 +319,7 @@ void Router::forward(char *data, int size, const IPEndpoint &from, Origin origin
 NetworkPathPtr Router::addPath(quint32 id, const IPEndpoint &endpoint, Origin origin)
 {
     if (endpoint.isNull()) {
-        qDebug() << "dest->isNull() from id =" << id;
+        qDebug().noquote() << "dest->isNull() from id =" << id;
         return NetworkPathPtr();
     }
     FibEntry *e = entry(id);
@@ -333,7 +333,7 @@ NetworkPathPtr Router::addPath(quint32 id, const IPEndpoint &endpoint, Origin or
                 ++m_refused;
                 return NetworkPathPtr();
             }
-            qDebug() << QStringLiteral("Adding path for: %1, %2").arg(id).arg(endpoint.toString());
+            qDebug().noquote() << QStringLiteral("Adding path for: %1, %2").arg(id).arg(endpoint.toString());
             path.reset(new NetworkPath(endpoint, NetworkPath::Direct));
             QMutexLocker lock(&m_fibMutex);
             e->paths.insert(endpoint, path);
@@ -354,7 +354,7 @@ NetworkPathPtr Router::addPath(quint32 id, const IPEndpoint &endpoint, Origin or
         ++m_refused;
         return NetworkPathPtr();
     }
-    qDebug() << QStringLiteral("Adding entry for: %1, %2").arg(id).arg(endpoint.toString());
+    qDebug().noquote() << QStringLiteral("Adding entry for: %1, %2").arg(id).arg(endpoint.toString());
     auto created = std::make_unique<FibEntry>(id, false);
     NetworkPathPtr path(new NetworkPath(endpoint, NetworkPath::Direct));
     created->paths.insert(endpoint, path);
@@ -368,7 +368,7 @@ NetworkPathPtr Router::addPath(quint32 id, const IPEndpoint &endpoint, Origin or
 void Router::writePacketToGame(char *data, int size, const IPEndpoint *game, bool drainQueue)
 {
     if (size < 8) {
-        qDebug() << QStringLiteral("Dropping a %1-byte datagram for the game: shorter than its header").arg(size);
+        qDebug().noquote() << QStringLiteral("Dropping a %1-byte datagram for the game: shorter than its header").arg(size);
         return;
     }
     if (!game) {
@@ -378,12 +378,12 @@ void Router::writePacketToGame(char *data, int size, const IPEndpoint *game, boo
             else
                 ++m_refused;
         } else {
-            qDebug() << "dest is nullptr when trying to send packets to the game";
+            qDebug().noquote() << "dest is nullptr when trying to send packets to the game";
         }
         return;
     }
     if (drainQueue && !m_gameQueue.isEmpty()) {
-        qDebug() << QStringLiteral("Packets queued to game: %1").arg(m_gameQueue.size());
+        qDebug().noquote() << QStringLiteral("Packets queued to game: %1").arg(m_gameQueue.size());
         QList<QByteArray> queued;
         queued.swap(m_gameQueue);
         for (QByteArray &datagram : queued)
@@ -393,7 +393,9 @@ void Router::writePacketToGame(char *data, int size, const IPEndpoint *game, boo
     const quint32 receiver = RouterPacket::read32(data, size, 4);
     RouterPacket::write16(data, 4, quint16(sender));
     RouterPacket::write16(data, 6, quint16(receiver));
-    m_game->writeDatagram(data + 4, size - 4, game->addr, game->port);
+    // Before setSocket the game socket is unbound: a write would bind it.
+    if (m_game->state() == QAbstractSocket::BoundState)
+        m_game->writeDatagram(data + 4, size - 4, game->addr, game->port);
     ++m_toGame;
 }
 

@@ -130,6 +130,7 @@ public slots:
     void doManageFIBTimeOut();
     void handlePeerPacket();
     void handleGamePacket();
+    void doFastPublicIPFind();
 
 private slots:
     void finalizeFIB();
@@ -137,7 +138,6 @@ private slots:
     void sendState();
     void doStateChanged();
     void setStatePing();
-    void doFastPublicIPFind();
 
 private:
     enum class Origin { Game, Peer };

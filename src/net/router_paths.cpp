@@ -22,7 +22,7 @@ void Router::updateBestPath(FibEntry *entry, const NetworkPathPtr &path)
 {
     if (entry->bestPath && entry->bestPath->endpoint.serialize() == path->endpoint.serialize())
         return;
-    qDebug() << QStringLiteral("Updating bestPath for %1 to %2").arg(entry->id).arg(path->toString());
+    qDebug().noquote() << QStringLiteral("Updating bestPath for %1 to %2").arg(entry->id).arg(path->toString());
     QMutexLocker lock(&m_fibMutex);
     entry->bestPath = path;
 }
@@ -38,7 +38,7 @@ void Router::doManageFIBTimeOut()
     for (auto it = m_fib.begin(); it != m_fib.end();) {
         FibEntry &e = *it->second;
         if (!e.bestPath) {
-            qDebug() << QStringLiteral("Entry %1 has null bestPath").arg(e.id);
+            qDebug().noquote() << QStringLiteral("Entry %1 has null bestPath").arg(e.id);
             ++it;
             continue;
         }
@@ -51,7 +51,7 @@ void Router::doManageFIBTimeOut()
                 continue;
             }
             if (older(path->lastReceived, m_timing.pathTimeout) && older(path->lastSent, m_timing.pathTimeout)) {
-                qDebug() << "Removing entry: " + path->toString();
+                qDebug().noquote() << "Removing entry: " + path->toString();
                 if (e.bestPath == path)
                     e.bestPath.reset();
                 p = e.paths.erase(p);
@@ -74,19 +74,19 @@ void Router::doManageFIBTimeOut()
 
     const quint64 refused = m_refused.load();
     if (refused != m_refusedLogged) {
-        qDebug() << QStringLiteral("Refused %1 datagrams from senders over the router's limits").arg(refused - m_refusedLogged);
+        qDebug().noquote() << QStringLiteral("Refused %1 datagrams from senders over the router's limits").arg(refused - m_refusedLogged);
         m_refusedLogged = refused;
     }
 }
 
 void Router::sendKeepAlive(const FibEntry &entry, const NetworkPath &path)
 {
-    qDebug() << QStringLiteral("Keeping peer path alive %1 %2").arg(entry.id).arg(path.toString());
+    qDebug().noquote() << QStringLiteral("Keeping peer path alive %1 %2").arg(entry.id).arg(path.toString());
     char packet[RouterPacket::kKeepAliveSize];
     RouterPacket::write32(packet, 0, m_myId.load());
     RouterPacket::write32(packet, 4, 0);
     if (path.endpoint.protocol() == QAbstractSocket::IPv6Protocol && !m_v6) {
-        qDebug() << "Unable to transmit ipv6 keepalive because there is no ipv6 socket";
+        qDebug().noquote() << "Unable to transmit ipv6 keepalive because there is no ipv6 socket";
         return;
     }
     sendTo(path.endpoint, packet, RouterPacket::kKeepAliveSize);

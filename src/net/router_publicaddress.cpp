@@ -23,14 +23,14 @@ void Router::doFastPublicIPFind()
 
 void Router::queryPublicAddress(const IPEndpoint &server)
 {
-    qDebug() << QStringLiteral("Doing queryPublicIP to %1:%2").arg(server.addr.toString()).arg(server.port);
-    if (!m_v4)
-        return;
+    qDebug().noquote() << QStringLiteral("Doing queryPublicIP to %1:%2").arg(server.addr.toString()).arg(server.port);
     // Replies count only from where we asked; the set stays as small as the
     // tunnel list, so a table that churns just starts it over.
     if (m_queried.size() > 4096)
         m_queried.clear();
     m_queried.insert(server);
+    if (!m_v4)
+        return;
     static const QByteArray query = RouterPacket::publicAddressQuery();
     m_v4->writeDatagram(query, server.addr, server.port);
 }
@@ -47,7 +47,7 @@ bool Router::handlePublicAddressReply(const char *data, int size, const IPEndpoi
     quint16 port = 0;
     if (!RouterPacket::parsePublicAddressReply(data, size, &address, &port) || !m_queried.contains(from))
         return false;
-    qDebug() << "My IP " + address.toString() + " port = " + QString::number(port);
+    qDebug().noquote() << "My IP " + address.toString() + " port = " + QString::number(port);
     if (m_publicServer.isNull()) {
         QMutexLocker lock(&m_fibMutex);
         m_publicServer = from;

@@ -20,7 +20,7 @@ void Router::setStateHere(STATES state)
     if (m_state.load() == state)
         return;
     m_state = state;
-    qDebug() << QStringLiteral("New state = %1").arg(stateName(state));
+    qDebug().noquote() << QStringLiteral("New state = %1").arg(stateName(state));
     emit privStateChanged();
 }
 
@@ -116,7 +116,7 @@ void Router::checkReached()
             continue;
         ++peers;
         if (e.peerState <= FLOOD) {
-            qDebug() << QStringLiteral("Peer not reached: %1").arg(e.id);
+            qDebug().noquote() << QStringLiteral("Peer not reached: %1").arg(e.id);
             ++notReached;
         }
     }
@@ -128,9 +128,9 @@ void Router::setPeerState(quint32 id, int state)
 {
     FibEntry *e = entry(id);
     if (!e) {
-        qDebug() << QStringLiteral("Peer not found: %1").arg(id);
+        qDebug().noquote() << QStringLiteral("Peer not found: %1").arg(id);
     } else if (e->peerState != state) {
-        qDebug() << QStringLiteral("Setting peer %1 to %2").arg(id).arg(stateName(state));
+        qDebug().noquote() << QStringLiteral("Setting peer %1 to %2").arg(id).arg(stateName(state));
         QMutexLocker lock(&m_fibMutex);
         e->peerState = state;
     }

@@ -1,0 +1,43 @@
+// The public-address reply: any bytes, from the queried server or not.
+#include "net/global.h"
+#include "net/routerpacket.h"
+#include "net/router.h"
+
+#include <QCoreApplication>
+
+#include <cstdint>
+
+namespace {
+void quiet(QtMsgType, const QMessageLogContext &, const QString &) {}
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
+    static int argc = 1;
+    static char name[] = "fuzz_public_address";
+    static char *argv[] = {name, nullptr};
+    static QCoreApplication *app = [] {
+        qInstallMessageHandler(quiet);
+        auto *a = new QCoreApplication(argc, argv);
+        TunnelServerInfo server;
+        server.address = QStringLiteral("127.0.0.1");
+        Global::instance()->setTunnelServers({{server.address, server}});
+        return a;
+    }();
+    Q_UNUSED(app);
+
+    const char *bytes = reinterpret_cast<const char *>(data);
+    QHostAddress address;
+    quint16 port = 0;
+    if (RouterPacket::parsePublicAddressReply(bytes, int(size), &address, &port)) {
+        // Whatever it names must survive the round trip.
+        if (RouterPacket::publicAddressReply(address, port).left(8) != QByteArray(bytes, 8))
+            __builtin_trap();
+    }
+    // No socket: the query is only noted, so 127.0.0.1:8054 counts as asked.
+    Router router;
+    router.doFastPublicIPFind();
+    router.handlePublicAddressReply(bytes, int(size), IPEndpoint(QHostAddress::LocalHost, 8054));
+    router.handlePublicAddressReply(bytes, int(size), IPEndpoint(QHostAddress::LocalHost, 8055));
+    return 0;
+}
