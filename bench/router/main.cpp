@@ -19,6 +19,8 @@
 #include <functional>
 #include <random>
 
+#include <unistd.h>
+
 using namespace UdpShapes;
 
 namespace {
