@@ -9,42 +9,41 @@
 
 // One installed game: which launcher to run, where, with what, which files
 // to put in place around a match, and the digests the service is told.
-class SpawnableGame : public QObject {
-  Q_OBJECT
+class SpawnableGame : public QObject
+{
+    Q_OBJECT
 public:
-  using Table = QMap<QString, SpawnableGame *>;
+    using Table = QMap<QString, SpawnableGame *>;
 
-  explicit SpawnableGame(const QString &abbreviation = QString(),
-                         QObject *parent = nullptr);
+    explicit SpawnableGame(const QString &abbreviation = QString(), QObject *parent = nullptr);
 
-  QString exe;
-  QString workingDir; // absolute, ends with "/"
-  QString abbreviation;
-  QList<QPair<QString, QString>>
-      preCopyFiles; // (source path, name in workingDir)
-  QStringList postRemoveFiles;
-  QStringList executeEnvironment;
-  QString arguments;
-  QString exeFile;
-  QString exeHash;
-  QString exceptionFile;
-  QString ddraw;
-  QString ddrawHash;
+    QString exe;
+    QString workingDir; // absolute, ends with "/"
+    QString abbreviation;
+    QList<QPair<QString, QString>> preCopyFiles; // (source path, name in workingDir)
+    QStringList postRemoveFiles;
+    QStringList executeEnvironment;
+    QString arguments;
+    QString exeFile;
+    QString exeHash;
+    QString exceptionFile;
+    QString ddraw;
+    QString ddrawHash;
 
-  void load();
-  void save() const;
+    void load();
+    void save() const;
 
-  // The process-wide table, one object per abbreviation, kept for the run.
-  static SpawnableGame *get(const QString &abbreviation);
-  static void loadAll();
-  static Table discoverGames();
-  static Table table();
-  static QString localGame();
-  // Drops every definition; detection then starts from the settings alone.
-  static void resetTable();
+    // The process-wide table, one object per abbreviation, kept for the run.
+    static SpawnableGame *get(const QString &abbreviation);
+    static void loadAll();
+    static Table discoverGames();
+    static Table table();
+    static QString localGame();
+    // Drops every definition; detection then starts from the settings alone.
+    static void resetTable();
 
 private:
-  void selectRenderer();
-  void addPreCopy(const QString &source, const QString &name, bool removeAfter);
-  void hashFiles();
+    void selectRenderer();
+    void addPreCopy(const QString &source, const QString &name, bool removeAfter);
+    void hashFiles();
 };

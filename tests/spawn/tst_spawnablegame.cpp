@@ -10,178 +10,175 @@
 
 namespace {
 
-void writeFile(const QString &path, const QByteArray &content) {
-  QDir().mkpath(QFileInfo(path).absolutePath());
-  QFile file(path);
-  QVERIFY(file.open(QIODevice::WriteOnly));
-  file.write(content);
+void writeFile(const QString &path, const QByteArray &content)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(content);
 }
 
-QString sha1Of(const QByteArray &content) {
-  return QString::fromLatin1(
-      QCryptographicHash::hash(content, QCryptographicHash::Sha1).toHex());
+QString sha1Of(const QByteArray &content)
+{
+    return QString::fromLatin1(QCryptographicHash::hash(content, QCryptographicHash::Sha1).toHex());
 }
 
-QString workDir() { return QDir::currentPath() + QLatin1Char('/'); }
+QString workDir()
+{
+    return QDir::currentPath() + QLatin1Char('/');
+}
 
 // A new run of the program: the table is rebuilt from the settings alone.
-SpawnableGame::Table rediscover() {
-  SpawnableGame::resetTable();
-  return SpawnableGame::discoverGames();
+SpawnableGame::Table rediscover()
+{
+    SpawnableGame::resetTable();
+    return SpawnableGame::discoverGames();
 }
 
 } // namespace
 
-class TestSpawnableGame : public QObject {
-  Q_OBJECT
+class TestSpawnableGame : public QObject
+{
+    Q_OBJECT
 private slots:
-  void cleanup() { SpawnableGame::resetTable(); }
+    void cleanup() { SpawnableGame::resetTable(); }
 
-  void lastGameFoundIsLocalAndOnlyOneSaved() {
-    TestEnv env;
-    writeFile(QStringLiteral("morvel.exe"), "yr launcher");
-    writeFile(QStringLiteral("fennick.exe"), "ra launcher");
-    const auto table = rediscover();
-    QCOMPARE(table.keys(), QStringList({"ra", "yr"}));
-    QCOMPARE(SpawnableGame::localGame(), QStringLiteral("ra"));
-    QSettings settings;
-    settings.beginGroup(QStringLiteral("SpawnableGames"));
-    QCOMPARE(settings.childKeys(), QStringList{"ra"});
-    settings.endGroup();
-    QVERIFY(!settings.contains(QStringLiteral("yr/exe")));
-
-    const SpawnableGame *ra = table.value(QStringLiteral("ra"));
-    QCOMPARE(ra->workingDir, workDir());
-    QCOMPARE(ra->exe, QStringLiteral("fennick.exe"));
-    QCOMPARE(ra->arguments, QStringLiteral("-SPAWN"));
-    QVERIFY(ra->exceptionFile.isEmpty());
-    QCOMPARE(ra->exeHash, sha1Of("ra launcher"));
-    QCOMPARE(table.value(QStringLiteral("yr"))->exeHash, sha1Of("yr launcher"));
-    QCOMPARE(table.value(QStringLiteral("yr"))->exceptionFile,
-             QStringLiteral("EXCEPT_LORVANE.TXT"));
-  }
-
-  void ddrawInFolderWinsOverRendererSetting() {
-    TestEnv env;
-    writeFile(QStringLiteral("morvel.exe"), "yr");
-    writeFile(QStringLiteral("ddraw.dll"), "local renderer");
-    writeFile(QStringLiteral("RA2MD.ini"), "[Compatibility]\nRenderer=CnC\n");
-    writeFile(QStringLiteral("Resources/Renderers.ini"),
-              "[CnC]\nDLLName=cnc.dll\nAdditionalFiles=a.dll\n");
-    writeFile(QStringLiteral("Resources/cnc.dll"), "cnc renderer");
-    const SpawnableGame *yr = rediscover().value(QStringLiteral("yr"));
-    QCOMPARE(yr->ddraw, workDir() + QStringLiteral("ddraw.dll"));
-    QCOMPARE(yr->ddrawHash, sha1Of("local renderer"));
-    QVERIFY(yr->preCopyFiles.isEmpty());
-    QVERIFY(yr->postRemoveFiles.isEmpty());
-  }
-
-  void rendererSectionAddsCopiesAndRemovals() {
-    TestEnv env;
-    writeFile(QStringLiteral("morvel.exe"), "yr");
-    writeFile(QStringLiteral("RA2MD.ini"),
-              "[Compatibility]\nRenderer=TS-DDRAW\n");
-    writeFile(QStringLiteral("Resources/Renderers.ini"),
-              "[TS-DDRAW]\nDLLName=ts.dll\nConfigFileName=ddraw."
-              "ini\nResConfigFileName=ts.ini\n"
-              "AdditionalFiles=libwine.dll,dxgi.dll\n");
-    writeFile(QStringLiteral("Resources/ts.dll"), "ts renderer");
-    const QString res = workDir() + QStringLiteral("Resources/");
-    const QList<QPair<QString, QString>> copies = {
-        {res + "ts.dll", "ddraw.dll"},
-        {res + "ts.ini", "ddraw.ini"},
-        {res + "libwine.dll", "libwine.dll"},
-        {res + "dxgi.dll", "dxgi.dll"},
-    };
-    const QStringList removals = {"ddraw.dll", "libwine.dll", "dxgi.dll"};
-    for (int run = 0; run < 3; ++run) {
-      const SpawnableGame *yr = rediscover().value(QStringLiteral("yr"));
-      QCOMPARE(yr->preCopyFiles, copies);
-      QCOMPARE(yr->postRemoveFiles, removals); // saved and read back each run
-      QCOMPARE(yr->ddraw, res + QStringLiteral("ts.dll"));
-      QCOMPARE(yr->ddrawHash, sha1Of("ts renderer"));
-    }
-  }
-
-  void environmentNeverAccumulates() {
-    TestEnv env;
-    writeFile(QStringLiteral("quillon.exe"), "ts");
-    for (int run = 0; run < 4; ++run) {
-      const SpawnableGame *ts = rediscover().value(QStringLiteral("ts"));
-      QCOMPARE(
-          ts->executeEnvironment,
-          QStringList{
-              "__COMPAT_LAYER=HIGHDPIAWARE 16BITCOLOR 8And16BitTimedPriSync"});
-    }
-    QSettings settings;
-    QCOMPARE(settings.value(QStringLiteral("ts/executeEnvirontment"))
-                 .toStringList()
-                 .size(),
-             1);
-    QVERIFY(!settings.contains(QStringLiteral("ts/executeEnvironment")));
-  }
-
-  void missingLauncherGivesDigestOfNothing() {
-    TestEnv env;
+    void lastGameFoundIsLocalAndOnlyOneSaved()
     {
-      QSettings settings;
-      settings.setValue(QStringLiteral("SpawnableGames/ra"),
-                        env.filePath(QStringLiteral("gone/")));
-      settings.setValue(QStringLiteral("ra/workingDir"),
-                        env.filePath(QStringLiteral("gone/")));
-      settings.setValue(QStringLiteral("ra/abbreviation"),
-                        QStringLiteral("ra"));
+        TestEnv env;
+        writeFile(QStringLiteral("morvel.exe"), "yr launcher");
+        writeFile(QStringLiteral("fennick.exe"), "ra launcher");
+        const auto table = rediscover();
+        QCOMPARE(table.keys(), QStringList({"ra", "yr"}));
+        QCOMPARE(SpawnableGame::localGame(), QStringLiteral("ra"));
+        QSettings settings;
+        settings.beginGroup(QStringLiteral("SpawnableGames"));
+        QCOMPARE(settings.childKeys(), QStringList{"ra"});
+        settings.endGroup();
+        QVERIFY(!settings.contains(QStringLiteral("yr/exe")));
+
+        const SpawnableGame *ra = table.value(QStringLiteral("ra"));
+        QCOMPARE(ra->workingDir, workDir());
+        QCOMPARE(ra->exe, QStringLiteral("fennick.exe"));
+        QCOMPARE(ra->arguments, QStringLiteral("-SPAWN"));
+        QVERIFY(ra->exceptionFile.isEmpty());
+        QCOMPARE(ra->exeHash, sha1Of("ra launcher"));
+        QCOMPARE(table.value(QStringLiteral("yr"))->exeHash, sha1Of("yr launcher"));
+        QCOMPARE(table.value(QStringLiteral("yr"))->exceptionFile, QStringLiteral("EXCEPT_LORVANE.TXT"));
     }
-    const SpawnableGame *ra = rediscover().value(QStringLiteral("ra"));
-    QVERIFY(ra);
-    QCOMPARE(ra->workingDir, env.filePath(QStringLiteral("gone/")));
-    QCOMPARE(ra->exeHash,
-             QStringLiteral("da39a3ee5e6b4b0d3255bfef95601890afd80709"));
-    QCOMPARE(SpawnableGame::localGame(), QStringLiteral("ra"));
-  }
 
-  void launcherInParentFolder() {
-    TestEnv env;
-    writeFile(QStringLiteral("fennick.exe"), "ra in parent");
-    QDir().mkdir(QStringLiteral("Zantry"));
-    const QString parent = workDir();
-    QDir::setCurrent(QStringLiteral("Zantry"));
-    const SpawnableGame *ra = rediscover().value(QStringLiteral("ra"));
-    QCOMPARE(ra->workingDir, parent);
-    QVERIFY(QDir::isAbsolutePath(ra->workingDir));
-    QVERIFY(!ra->workingDir.contains(QLatin1String("..")));
-    QCOMPARE(ra->exeHash, sha1Of("ra in parent"));
-  }
+    void ddrawInFolderWinsOverRendererSetting()
+    {
+        TestEnv env;
+        writeFile(QStringLiteral("morvel.exe"), "yr");
+        writeFile(QStringLiteral("ddraw.dll"), "local renderer");
+        writeFile(QStringLiteral("RA2MD.ini"), "[Compatibility]\nRenderer=CnC\n");
+        writeFile(QStringLiteral("Resources/Renderers.ini"), "[CnC]\nDLLName=cnc.dll\nAdditionalFiles=a.dll\n");
+        writeFile(QStringLiteral("Resources/cnc.dll"), "cnc renderer");
+        const SpawnableGame *yr = rediscover().value(QStringLiteral("yr"));
+        QCOMPARE(yr->ddraw, workDir() + QStringLiteral("ddraw.dll"));
+        QCOMPARE(yr->ddrawHash, sha1Of("local renderer"));
+        QVERIFY(yr->preCopyFiles.isEmpty());
+        QVERIFY(yr->postRemoveFiles.isEmpty());
+    }
 
-  void saveAndLoadRoundTrip() {
-    TestEnv env;
-    SpawnableGame saved(QStringLiteral("yr"));
-    saved.exe = QStringLiteral("morvel.exe");
-    saved.workingDir = QStringLiteral("/games/yr/");
-    saved.arguments = QStringLiteral("-SPAWN");
-    saved.postRemoveFiles = QStringList{"ddraw.dll"};
-    saved.executeEnvironment = QStringList{"A=1"};
-    saved.preCopyFiles = {{"/games/yr/Resources/a.dll", "ddraw.dll"},
-                          {"/games/yr/Resources/b.ini", "b.ini"}};
-    saved.ddraw = QStringLiteral("/games/yr/Resources/a.dll");
-    saved.save();
+    void rendererSectionAddsCopiesAndRemovals()
+    {
+        TestEnv env;
+        writeFile(QStringLiteral("morvel.exe"), "yr");
+        writeFile(QStringLiteral("RA2MD.ini"), "[Compatibility]\nRenderer=TS-DDRAW\n");
+        writeFile(QStringLiteral("Resources/Renderers.ini"),
+            "[TS-DDRAW]\nDLLName=ts.dll\nConfigFileName=ddraw."
+            "ini\nResConfigFileName=ts.ini\n"
+            "AdditionalFiles=libwine.dll,dxgi.dll\n");
+        writeFile(QStringLiteral("Resources/ts.dll"), "ts renderer");
+        const QString res = workDir() + QStringLiteral("Resources/");
+        const QList<QPair<QString, QString>> copies = {
+            {res + "ts.dll", "ddraw.dll"},
+            {res + "ts.ini", "ddraw.ini"},
+            {res + "libwine.dll", "libwine.dll"},
+            {res + "dxgi.dll", "dxgi.dll"},
+        };
+        const QStringList removals = {"ddraw.dll", "libwine.dll", "dxgi.dll"};
+        for (int run = 0; run < 3; ++run) {
+            const SpawnableGame *yr = rediscover().value(QStringLiteral("yr"));
+            QCOMPARE(yr->preCopyFiles, copies);
+            QCOMPARE(yr->postRemoveFiles, removals); // saved and read back each run
+            QCOMPARE(yr->ddraw, res + QStringLiteral("ts.dll"));
+            QCOMPARE(yr->ddrawHash, sha1Of("ts renderer"));
+        }
+    }
 
-    SpawnableGame loaded(QStringLiteral("yr"));
-    loaded.load();
-    QCOMPARE(loaded.exe, saved.exe);
-    QCOMPARE(loaded.workingDir, saved.workingDir);
-    QCOMPARE(loaded.abbreviation, saved.abbreviation);
-    QCOMPARE(loaded.arguments, saved.arguments);
-    QCOMPARE(loaded.postRemoveFiles, saved.postRemoveFiles);
-    QCOMPARE(loaded.preCopyFiles, saved.preCopyFiles);
-    QVERIFY(
-        loaded.executeEnvironment.isEmpty()); // written under the misspelt key
-    QVERIFY(loaded.ddraw.isEmpty());
-    QCOMPARE(SpawnableGame::get(QStringLiteral("ts"))->abbreviation,
-             QStringLiteral("ts"));
-    QCOMPARE(SpawnableGame::get(QStringLiteral("ts")),
-             SpawnableGame::get(QStringLiteral("ts")));
-  }
+    void environmentNeverAccumulates()
+    {
+        TestEnv env;
+        writeFile(QStringLiteral("quillon.exe"), "ts");
+        for (int run = 0; run < 4; ++run) {
+            const SpawnableGame *ts = rediscover().value(QStringLiteral("ts"));
+            QCOMPARE(
+                ts->executeEnvironment, QStringList{"__COMPAT_LAYER=HIGHDPIAWARE 16BITCOLOR 8And16BitTimedPriSync"});
+        }
+        QSettings settings;
+        QCOMPARE(settings.value(QStringLiteral("ts/executeEnvirontment")).toStringList().size(), 1);
+        QVERIFY(!settings.contains(QStringLiteral("ts/executeEnvironment")));
+    }
+
+    void missingLauncherGivesDigestOfNothing()
+    {
+        TestEnv env;
+        {
+            QSettings settings;
+            settings.setValue(QStringLiteral("SpawnableGames/ra"), env.filePath(QStringLiteral("gone/")));
+            settings.setValue(QStringLiteral("ra/workingDir"), env.filePath(QStringLiteral("gone/")));
+            settings.setValue(QStringLiteral("ra/abbreviation"), QStringLiteral("ra"));
+        }
+        const SpawnableGame *ra = rediscover().value(QStringLiteral("ra"));
+        QVERIFY(ra);
+        QCOMPARE(ra->workingDir, env.filePath(QStringLiteral("gone/")));
+        QCOMPARE(ra->exeHash, QStringLiteral("da39a3ee5e6b4b0d3255bfef95601890afd80709"));
+        QCOMPARE(SpawnableGame::localGame(), QStringLiteral("ra"));
+    }
+
+    void launcherInParentFolder()
+    {
+        TestEnv env;
+        writeFile(QStringLiteral("fennick.exe"), "ra in parent");
+        QDir().mkdir(QStringLiteral("Zantry"));
+        const QString parent = workDir();
+        QDir::setCurrent(QStringLiteral("Zantry"));
+        const SpawnableGame *ra = rediscover().value(QStringLiteral("ra"));
+        QCOMPARE(ra->workingDir, parent);
+        QVERIFY(QDir::isAbsolutePath(ra->workingDir));
+        QVERIFY(!ra->workingDir.contains(QLatin1String("..")));
+        QCOMPARE(ra->exeHash, sha1Of("ra in parent"));
+    }
+
+    void saveAndLoadRoundTrip()
+    {
+        TestEnv env;
+        SpawnableGame saved(QStringLiteral("yr"));
+        saved.exe = QStringLiteral("morvel.exe");
+        saved.workingDir = QStringLiteral("/games/yr/");
+        saved.arguments = QStringLiteral("-SPAWN");
+        saved.postRemoveFiles = QStringList{"ddraw.dll"};
+        saved.executeEnvironment = QStringList{"A=1"};
+        saved.preCopyFiles = {{"/games/yr/Resources/a.dll", "ddraw.dll"}, {"/games/yr/Resources/b.ini", "b.ini"}};
+        saved.ddraw = QStringLiteral("/games/yr/Resources/a.dll");
+        saved.save();
+
+        SpawnableGame loaded(QStringLiteral("yr"));
+        loaded.load();
+        QCOMPARE(loaded.exe, saved.exe);
+        QCOMPARE(loaded.workingDir, saved.workingDir);
+        QCOMPARE(loaded.abbreviation, saved.abbreviation);
+        QCOMPARE(loaded.arguments, saved.arguments);
+        QCOMPARE(loaded.postRemoveFiles, saved.postRemoveFiles);
+        QCOMPARE(loaded.preCopyFiles, saved.preCopyFiles);
+        QVERIFY(loaded.executeEnvironment.isEmpty()); // written under the misspelt key
+        QVERIFY(loaded.ddraw.isEmpty());
+        QCOMPARE(SpawnableGame::get(QStringLiteral("ts"))->abbreviation, QStringLiteral("ts"));
+        QCOMPARE(SpawnableGame::get(QStringLiteral("ts")), SpawnableGame::get(QStringLiteral("ts")));
+    }
 };
 
 QTEST_GUILESS_MAIN(TestSpawnableGame)

@@ -1,0 +1,173 @@
+#include "maptestutil.h"
+
+#include "net/global.h"
+#include "spawn/spawnablegame.h"
+
+#include <QCryptographicHash>
+#include <QDataStream>
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+#include <QTcpSocket>
+
+namespace MapTest {
+
+namespace {
+
+quint32 crc32(const QByteArray &data)
+{
+    quint32 crc = 0xffffffffu;
+    for (const char byte : data) {
+        crc ^= quint8(byte);
+        for (int bit = 0; bit < 8; ++bit)
+            crc = (crc >> 1) ^ (0xedb88320u & (0u - (crc & 1u)));
+    }
+    return ~crc;
+}
+
+} // namespace
+
+QByteArray buildZip(const QList<ZipEntry> &entries)
+{
+    QByteArray out;
+    QByteArray central;
+    QDataStream body(&out, QIODevice::WriteOnly);
+    QDataStream dir(&central, QIODevice::WriteOnly);
+    body.setByteOrder(QDataStream::LittleEndian);
+    dir.setByteOrder(QDataStream::LittleEndian);
+    for (const ZipEntry &e : entries) {
+        const quint32 offset = quint32(out.size());
+        const quint32 crc = crc32(e.data);
+        const quint32 size = quint32(e.data.size());
+        const quint16 nameLength = quint16(e.name.size());
+        // Local header: stored, no extra field, a valid DOS date.
+        body << quint32(0x04034b50) << quint16(20) << quint16(0) << quint16(0) << quint16(0) << quint16(0x21) << crc
+             << size << size << nameLength << quint16(0);
+        body.writeRawData(e.name.constData(), e.name.size());
+        body.writeRawData(e.data.constData(), e.data.size());
+        // Central entry, "made by" Unix so the mode bits count.
+        dir << quint32(0x02014b50) << quint16(0x0314) << quint16(20) << quint16(0) << quint16(0) << quint16(0)
+            << quint16(0x21) << crc << size << size << nameLength << quint16(0) << quint16(0) << quint16(0)
+            << quint16(0) << quint32(e.unixMode << 16) << offset;
+        dir.writeRawData(e.name.constData(), e.name.size());
+    }
+    const quint32 dirOffset = quint32(out.size());
+    body.writeRawData(central.constData(), central.size());
+    body << quint32(0x06054b50) << quint16(0) << quint16(0) << quint16(entries.size()) << quint16(entries.size())
+         << quint32(central.size()) << dirOffset << quint16(0);
+    return out;
+}
+
+QString sha1(const QByteArray &content)
+{
+    return QString::fromLatin1(QCryptographicHash::hash(content, QCryptographicHash::Sha1).toHex());
+}
+
+void writeFile(const QString &path, const QByteArray &content)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile file(path);
+    if (file.open(QIODevice::WriteOnly))
+        file.write(content);
+}
+
+QStringList filesBelow(const QString &root, const QStringList &skip)
+{
+    QStringList found;
+    QDirIterator it(
+        root, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System, QDirIterator::Subdirectories);
+    const QDir base(root);
+    while (it.hasNext()) {
+        const QString relative = base.relativeFilePath(it.next());
+        bool skipped = false;
+        for (const QString &s : skip)
+            skipped = skipped || relative == s || relative.startsWith(s + QLatin1Char('/'));
+        if (!skipped)
+            found.append(relative);
+    }
+    found.sort();
+    return found;
+}
+
+SpawnableGame *useGame(const QString &folder, const QString &abbreviation)
+{
+    QDir().mkpath(folder);
+    auto *game = new SpawnableGame(abbreviation);
+    game->workingDir = QDir(folder).absolutePath() + QLatin1Char('/');
+    Global::instance()->setGames({{abbreviation, game}});
+    Global::instance()->setCurrentGame(game);
+    return game;
+}
+
+void forgetGames()
+{
+    const auto games = Global::instance()->games();
+    Global::instance()->setGames({});
+    Global::instance()->setCurrentGame(nullptr);
+    qDeleteAll(games);
+}
+
+} // namespace MapTest
+
+bool HttpStub::listen()
+{
+    connect(&m_server, &QTcpServer::newConnection, this, &HttpStub::onConnection);
+    return m_server.listen(QHostAddress::LocalHost, 0);
+}
+
+QString HttpStub::url() const
+{
+    return QStringLiteral("http://127.0.0.1:%1").arg(m_server.serverPort());
+}
+
+void HttpStub::onConnection()
+{
+    while (QTcpSocket *socket = m_server.nextPendingConnection()) {
+        connect(socket, &QTcpSocket::readyRead, this, [this, socket] { onReadyRead(socket); });
+        connect(socket, &QTcpSocket::disconnected, this, [this, socket] {
+            m_inFlight.remove(socket);
+            m_pending.remove(socket);
+            socket->deleteLater();
+        });
+    }
+}
+
+void HttpStub::onReadyRead(QTcpSocket *socket)
+{
+    QByteArray &buffer = m_pending[socket];
+    buffer += socket->readAll();
+    while (true) {
+        const int end = buffer.indexOf("\r\n\r\n");
+        if (end < 0)
+            return;
+        const QList<QByteArray> requestLine = buffer.left(buffer.indexOf("\r\n")).split(' ');
+        buffer.remove(0, end + 4);
+        const QString path = QString::fromUtf8(requestLine.value(1));
+        m_requests.append(path);
+        m_inFlight.insert(socket);
+        m_maxInFlight = qMax(m_maxInFlight, m_inFlight.size());
+        Answer reply = m_answers.value(path, Answer{404, QByteArray("not found"), false});
+        if (reply.hold)
+            m_held.append({socket, reply});
+        else
+            answer(socket, reply);
+    }
+}
+
+void HttpStub::answer(QTcpSocket *socket, const Answer &reply)
+{
+    QByteArray head = "HTTP/1.1 " + QByteArray::number(reply.status)
+        + " X\r\nContent-Length: " + QByteArray::number(reply.body.size()) + "\r\n\r\n";
+    socket->write(head + reply.body);
+    m_inFlight.remove(socket);
+}
+
+void HttpStub::release()
+{
+    const auto held = m_held;
+    m_held.clear();
+    for (const auto &entry : held) {
+        if (m_inFlight.contains(entry.first))
+            answer(entry.first, entry.second);
+    }
+}

@@ -1,0 +1,183 @@
+#include "maps/mapextractor.h"
+#include "maptestutil.h"
+#include "testenv.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QtEndian>
+#include <QtTest>
+
+#include <app/ziparchive.h>
+
+using MapTest::ZipEntry;
+
+class TestMapExtractor : public QObject
+{
+    Q_OBJECT
+private slots:
+    void entryNames_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("expected"); // null: refused
+        QTest::newRow("plain") << "Tour of Egypt.map"
+                               << "Tour of Egypt.map";
+        QTest::newRow("nested") << "sub/dir/a.map"
+                                << "sub/dir/a.map";
+        QTest::newRow("dot segments inside") << "./a/../b.map"
+                                             << "b.map";
+        QTest::newRow("backslashes") << "sub\\a.map"
+                                     << "sub/a.map";
+        QTest::newRow("parent") << "../a.map" << QString();
+        QTest::newRow("parent after cleaning") << "a/../../b.map" << QString();
+        QTest::newRow("parent with backslash") << "..\\a.map" << QString();
+        QTest::newRow("absolute") << "/etc/a.map" << QString();
+        QTest::newRow("absolute with backslash") << "\\etc\\a.map" << QString();
+        QTest::newRow("drive") << "C:/a.map" << QString();
+        QTest::newRow("stream") << "a.map:hidden" << QString();
+        QTest::newRow("control character") << QStringLiteral("a\nb.map") << QString();
+        QTest::newRow("empty") << "" << QString();
+        QTest::newRow("only dots") << "a/.." << QString();
+    }
+    void entryNames()
+    {
+        QFETCH(QString, name);
+        QFETCH(QString, expected);
+        const QString got = MapExtractor::safeRelativePath(name);
+        QCOMPARE(got.isNull(), expected.isNull());
+        QCOMPARE(got, expected);
+    }
+
+    void writesRegularFiles()
+    {
+        TestEnv env;
+        const QString folder = env.filePath(QStringLiteral("game/Maps/Custom/"));
+        const QByteArray zip = ZipArchive::build({{"a b.map", "map body"}, {"sub/readme.txt", "notes"}});
+        MapExtractor archive(zip);
+        QCOMPARE(archive.firstEntry(), QStringLiteral("a b.map"));
+        QVERIFY(archive.extractAll(folder));
+        QCOMPARE(MapTest::filesBelow(folder), QStringList({"a b.map", "sub", "sub/readme.txt"}));
+        QFile map(folder + QStringLiteral("a b.map"));
+        QVERIFY(map.open(QIODevice::ReadOnly));
+        QCOMPARE(map.readAll(), QByteArray("map body"));
+    }
+
+    // Each archive tries to put something outside the folder; the whole
+    // test folder is listed afterwards, so a write anywhere shows.
+    void hostileArchives_data()
+    {
+        const QByteArray outside = qgetenv("TMPDIR") + "/../outside";
+        QTest::addColumn<QByteArray>("zip");
+        QTest::addColumn<bool>("firstSaved");
+        QTest::addColumn<QStringList>("inside");
+        QTest::newRow("link then write through it")
+            << MapTest::buildZip({{"x", outside, 0120777}, {"x/evil.map", "evil"}, {"ok.map", "ok"}}) << false
+            << QStringList({"ok.map", "x", "x/evil.map"});
+        QTest::newRow("link to a file") << MapTest::buildZip({{"a.map", "real"}, {"b.map", outside + "/b", 0120777}})
+                                        << true << QStringList({"a.map"});
+        QTest::newRow("parent") << MapTest::buildZip({{"sub/../../outside/evil.map", "evil"}, {"ok.map", "ok"}})
+                                << false << QStringList({"ok.map"});
+        QTest::newRow("leading parent") << MapTest::buildZip({{"../outside/evil.map", "evil"}}) << false
+                                        << QStringList();
+        QTest::newRow("absolute") << MapTest::buildZip({{outside + "/evil.map", "evil"}}) << false << QStringList();
+        QTest::newRow("folder first") << MapTest::buildZip({{"dir/", "", 040755}, {"dir/a.map", "a"}}) << false
+                                      << QStringList({"dir", "dir/a.map"});
+        QTest::newRow("pipe") << MapTest::buildZip({{"fifo.map", "", 010644}}) << false << QStringList();
+    }
+    void hostileArchives()
+    {
+        QFETCH(QByteArray, zip);
+        QFETCH(bool, firstSaved);
+        QFETCH(QStringList, inside);
+        TestEnv env;
+        const QString game = env.filePath(QStringLiteral("work/game/"));
+        const QString folder = game + QStringLiteral("Maps/Custom");
+        const QStringList before = MapTest::filesBelow(env.path(), {"work/game"});
+        MapExtractor archive(zip);
+        QCOMPARE(archive.extractAll(folder), firstSaved);
+        QCOMPARE(MapTest::filesBelow(env.path(), {"work/game"}), before);
+        QCOMPARE(MapTest::filesBelow(game, {"Maps/Custom"}), QStringList{"Maps"});
+        QCOMPARE(MapTest::filesBelow(folder), inside);
+        for (const QString &name : inside)
+            QVERIFY2(!QFileInfo(folder + QLatin1Char('/') + name).isSymLink(), qPrintable(name));
+    }
+
+    void linksAlreadyInTheFolderAreNotFollowed()
+    {
+        TestEnv env;
+        const QString folder = env.filePath(QStringLiteral("work/game/Maps/Custom/"));
+        const QString outside = env.filePath(QStringLiteral("work/outside"));
+        QDir().mkpath(folder);
+        QDir().mkpath(outside);
+        QVERIFY(QFile::link(outside, folder + QStringLiteral("planted")));
+        QVERIFY(QFile::link(outside + QStringLiteral("/target.map"), folder + QStringLiteral("dangling.map")));
+        MapExtractor archive(ZipArchive::build({{"planted/evil.map", "evil"}, {"dangling.map", "evil"}}));
+        QVERIFY(!archive.extractAll(folder));
+        QCOMPARE(MapTest::filesBelow(outside), QStringList());
+    }
+
+    // Headers that lie about sizes, offsets or content: the entry is
+    // refused, nothing is written, and nothing hangs or reads past the body.
+    void corruptEntries_data()
+    {
+        const QByteArray content = QByteArray(50000, 'a') + "tail";
+        const QByteArray good = ZipArchive::build({{"a.map", content}});
+        const int central = good.indexOf(QByteArray("PK\x01\x02", 4));
+        auto patched = [&](int field, quint32 value) {
+            QByteArray zip = good;
+            qToLittleEndian(value, zip.data() + central + field);
+            return zip;
+        };
+        const quint32 size = qFromLittleEndian<quint32>(good.constData() + central + 24);
+        const quint32 crc = qFromLittleEndian<quint32>(good.constData() + central + 16);
+        QTest::addColumn<QByteArray>("zip");
+        QTest::addColumn<bool>("saved");
+        QTest::newRow("intact, deflated") << good << true;
+        QTest::newRow("checksum") << patched(16, crc ^ 1) << false;
+        QTest::newRow("size too large") << patched(24, size + 1) << false;
+        QTest::newRow("size too small") << patched(24, size - 1) << false;
+        QTest::newRow("size beyond any ratio") << patched(24, 200u << 20) << false;
+        QTest::newRow("data beyond the body") << patched(20, 0x7fffffff) << false;
+        QTest::newRow("header beyond the body") << patched(42, 0x00ffffff) << false;
+        QTest::newRow("unknown method") << patched(10, 99) << false;
+    }
+    void corruptEntries()
+    {
+        QFETCH(QByteArray, zip);
+        QFETCH(bool, saved);
+        TestEnv env;
+        const QString folder = env.filePath(QStringLiteral("work/game/Maps/Custom/"));
+        MapExtractor archive(zip);
+        QCOMPARE(archive.entryNames(), QStringList{"a.map"});
+        QCOMPARE(archive.extractAll(folder), saved);
+        QCOMPARE(MapTest::filesBelow(folder), saved ? QStringList{"a.map"} : QStringList());
+        if (saved) {
+            QFile file(folder + QStringLiteral("a.map"));
+            QVERIFY(file.open(QIODevice::ReadOnly));
+            QCOMPARE(file.readAll(), QByteArray(50000, 'a') + "tail");
+        }
+    }
+
+    void unreadableBodies_data()
+    {
+        const QByteArray good = ZipArchive::build({{"a.map", QByteArray(5000, 'a')}, {"b.map", "b"}});
+        QTest::addColumn<QByteArray>("body");
+        QTest::newRow("empty") << QByteArray();
+        QTest::newRow("not a zip") << QByteArray("<html>404 Not Found</html>");
+        QTest::newRow("truncated") << good.left(good.size() / 2);
+        QTest::newRow("directory only") << good.right(40);
+        QTest::newRow("no entries") << ZipArchive::build({});
+    }
+    void unreadableBodies()
+    {
+        QFETCH(QByteArray, body);
+        TestEnv env;
+        const QString folder = env.filePath(QStringLiteral("work/game/Maps/Custom/"));
+        MapExtractor archive(body);
+        QVERIFY(archive.entryNames().isEmpty());
+        QVERIFY(!archive.extractAll(folder));
+        QCOMPARE(MapTest::filesBelow(folder), QStringList());
+    }
+};
+
+QTEST_GUILESS_MAIN(TestMapExtractor)
+#include "tst_mapextractor.moc"
