@@ -62,7 +62,9 @@ QString sha1Hex(QIODevice *device)
 QString sha1Hex(const QString &filePath)
 {
     QFile file(filePath);
-    if (!file.open(QIODevice::ReadOnly))
+    // Unbuffered: each read lands in the block directly instead of being
+    // copied through QFile's own buffer first.
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
         return sha1HexOfBytes(QByteArray());
     return sha1Hex(&file);
 }

@@ -22,8 +22,8 @@ private:
     static QList<Map> makeFolder(const QString &dir)
     {
         QList<Map> maps;
-        const QStringList report = Sandbox::makeGameFolder(
-            dir, {QStringLiteral("--game"), QStringLiteral("yr"), QStringLiteral("--game-maps"), QStringLiteral("some")});
+        const QStringList report = Sandbox::makeGameFolder(dir,
+            {QStringLiteral("--game"), QStringLiteral("yr"), QStringLiteral("--game-maps"), QStringLiteral("some")});
         for (const QString &line : report) {
             const QStringList f = line.split(QLatin1Char(' '));
             if (f.size() >= 5 && f.at(0) == QLatin1String("MAP"))
