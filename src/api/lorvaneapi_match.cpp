@@ -1,8 +1,8 @@
 // The find-match exchange: queue, poll, spawn, status updates and quit.
 #include "api/lorvaneapi.h"
-#include "api/gamedigests.h"
 #include "api/spawnreply.h"
 #include "net/global.h"
+#include "spawn/spawnablegame.h"
 
 #include <QDebug>
 #include <QJsonArray>
@@ -36,7 +36,7 @@ QJsonObject LorvaneAPI::findMatchRequest() const
 {
     Global *global = Global::instance();
     const bool p2p = global->allowP2P();
-    const GameDigests digests = currentGameDigests();
+    const SpawnableGame *game = global->currentGame();
     const Side *side = m_currentPlayer->currentSide();
     QJsonObject request;
     request.insert(QStringLiteral("type"), QStringLiteral("match me up"));
@@ -52,8 +52,8 @@ QJsonObject LorvaneAPI::findMatchRequest() const
     request.insert(QStringLiteral("platform"), QStringLiteral("win32"));
     request.insert(QStringLiteral("map_sides"), m_currentPlayer->mapSides());
     request.insert(QStringLiteral("ai_dat"), global->cheatToolRunning());
-    request.insert(QStringLiteral("exe_hash"), digests.exeHash);
-    request.insert(QStringLiteral("ddraw"), digests.ddrawHash);
+    request.insert(QStringLiteral("exe_hash"), game ? game->exeHash : QString());
+    request.insert(QStringLiteral("ddraw"), game ? game->ddrawHash : QString());
     request.insert(QStringLiteral("session"), m_session);
     return request;
 }

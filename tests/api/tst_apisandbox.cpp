@@ -5,6 +5,7 @@
 #include "logcapture.h"
 #include "net/global.h"
 #include "sandbox.h"
+#include "spawn/spawnablegame.h"
 
 #include <QFile>
 #include <QJsonArray>
@@ -219,6 +220,11 @@ private slots:
         g->setPublicIP(QHostAddress("127.0.0.2"));
         g->setPublicPort(52002);
         g->setCheatToolRunning(false);
+        SpawnableGame game(QStringLiteral("yr"));
+        game.exeHash = QStringLiteral("0123456789abcdef0123456789abcdef01234567");
+        game.ddrawHash = QStringLiteral("89abcdef0123456789abcdef0123456789abcdef");
+        g->setCurrentGame(&game);
+        auto noGame = qScopeGuard([g] { g->setCurrentGame(nullptr); });
         LorvaneAPI *api = client("token-alice");
         QVERIFY(select(api, 101));
         api->currentPlayer()->setSide(3); // Korea, local id 1
@@ -244,8 +250,8 @@ private slots:
                                    {"platform", "win32"},
                                    {"map_sides", api->currentPlayer()->mapSides()},
                                    {"ai_dat", false},
-                                   {"exe_hash", r.value("exe_hash").toString()},
-                                   {"ddraw", r.value("ddraw").toString()},
+                                   {"exe_hash", game.exeHash},
+                                   {"ddraw", game.ddrawHash},
                                    {"session", ""}};
         QCOMPARE(r, expected);
         QCOMPARE(r.value("map_sides").toArray().at(2).toInt(), -2);
