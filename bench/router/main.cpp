@@ -247,7 +247,7 @@ int main(int argc, char *argv[])
         const QString hashFile = busy ? mapFile : QString();
         for (const Shape &shape : shapes) {
             Measure base, routed;
-            for (int round = 0; round < 2; ++round) { // interleaved; keep the better of two
+            for (int round = 0; round < 3; ++round) { // interleaved; keep the better of three
                 Measure mb = measure(gameBaseline, relayA.gamePort(), shape, relayA.threadHandle(), relayB.threadHandle(), hashFile, &hashes);
                 Measure mr = measure(gameA, a.router->gamePort(), shape, a.handle(), b.handle(), hashFile, &hashes);
                 if (round == 0 || mb.rate.roundTripsPerSecond > base.rate.roundTripsPerSecond)

@@ -183,6 +183,15 @@ void Router::addFloodPath(const IPEndpoint &endpoint, int type)
     });
 }
 
+void Router::addFloodPath(const NetworkPathPtr &path)
+{
+    if (!path) {
+        qDebug().noquote() << "addFloodPath: attempted to add a null path";
+        return;
+    }
+    addFloodPath(path->endpoint, path->type);
+}
+
 // Reading the peer sockets: yields after HOLD_TIME so a flood cannot starve
 // the thread's event loop.
 void Router::handlePeerPacket()

@@ -109,6 +109,8 @@ public:
     void setMyId(quint32 id);
     void addPeer(quint32 id);
     void addFloodPath(const IPEndpoint &endpoint, int type);
+    // A candidate from SpawnInfo::paths: its endpoint and type are copied.
+    void addFloodPath(const NetworkPathPtr &path);
     void setState(STATES state);
 
     static QString stateName(int state);

@@ -189,8 +189,11 @@ void TestRouterStates::lowerIdsChoiceAdopted()
     TestSocket low1, low2, high1, high2;
     const quint32 me = 100, low = 50, high = 200;
     a.startMatch(me, {low, high}, {});
-    a.router()->addFloodPath(low1.endpoint(), 0);
-    a.router()->addFloodPath(low2.endpoint(), 0);
+    // As the session flow hands them over from the match's spawn information.
+    a.router()->addFloodPath(NetworkPathPtr(new NetworkPath(low1.endpoint(), NetworkPath::Direct)));
+    a.router()->addFloodPath(NetworkPathPtr(new NetworkPath(low2.endpoint(), NetworkPath::Direct)));
+    a.router()->addFloodPath(NetworkPathPtr());
+    QTRY_VERIFY(log.contains(QStringLiteral("addFloodPath: attempted to add a null path")));
     PeerRoute route;
     QVERIFY(a.router()->bestRoute(low, &route));
     QCOMPARE(route.port, low1.endpoint().port);
