@@ -115,7 +115,8 @@ void TestRouterStates::silentPeerGivesNotReached()
     b.startMatch(idB, {idA, idC}, {{a.peerEndpoint(), 0}, {silent.endpoint(), 0}});
     QTRY_COMPARE_WITH_TIMEOUT(a.router()->state(), Router::NOT_REACHED, 10000);
     const qint64 took = clock.elapsed();
-    QVERIFY2(took >= RouterNode::fastTiming().floodTimeout - 50, qPrintable(QString::number(took)));
+    // Qt's coarse timers may fire up to 5 % early.
+    QVERIFY2(took >= RouterNode::fastTiming().floodTimeout * 94 / 100, qPrintable(QString::number(took)));
     // B was heard from, C never.
     QCOMPARE(a.router()->peerState(idB), int(Router::FLOOD));
     QCOMPARE(a.router()->peerState(idC), 0);
