@@ -3,6 +3,7 @@
 
 #include "app/endpoints.h"
 #include "net/global.h"
+#include "net/lorvanenetwork.h"
 #include "ui/busywidget.h"
 #include "ui/confirmreadydialog.h"
 #include "ui/framelessdialog.h"
@@ -65,6 +66,8 @@ MainWindow::MainWindow(QWidget *parent)
     connect(m_titleBar, &TitleBar::closeButtonClicked, this, &QWidget::close);
     connect(m_titleBar, &TitleBar::minimizeClicked, this, qOverload<>(&MainWindow::minimizeToTray));
     connect(m_busyWidget, &BusyWidget::minimizeClicked, this, qOverload<>(&MainWindow::minimizeToTray));
+    connect(m_warningDialog, &QDialog::accepted, this, &MainWindow::warningAccepted);
+    connect(m_warningDialog, &QDialog::rejected, this, &MainWindow::closeDueToWarn);
     m_titleBar->show();
     m_busyWidget->hide();
     m_confirmReadyDialog->hide();
@@ -96,7 +99,7 @@ MainWindow::MainWindow(QWidget *parent)
     // The flow never runs inside the code that changed the flags.
     connect(this, &MainWindow::newStatesSet, this, &MainWindow::slotStatesChanged, Qt::QueuedConnection);
     m_spawnRetryClock.invalidate();
-    QTimer::singleShot(0, this, &MainWindow::setupSettingsTab);
+    QTimer::singleShot(0, this, &MainWindow::doRestOfSetup);
 }
 
 MainWindow::~MainWindow()
@@ -107,6 +110,21 @@ MainWindow::~MainWindow()
         global->setSoundPlayer(nullptr);
     if (global->warningDialog() == m_warningDialog)
         global->setWarningDialog(nullptr);
+    // A game still running is ended here, without telling the session flow.
+    if (QProcess *game = global->gameProcess(); game && game->parent() == this) {
+        global->setGameProcess(nullptr);
+        game->disconnect(this);
+        delete game;
+    }
+    if (global->statusBroadcaster() == m_statusBroadcaster)
+        global->setStatusBroadcaster(nullptr);
+    // Stops the worker thread; the router goes with it. Its connections to
+    // this window go first: the object outlives its thread, and its own
+    // clean-up would leave this window's list of senders dangling.
+    if (m_network) {
+        QObject::disconnect(m_network, nullptr, this, nullptr);
+        delete m_network;
+    }
     delete ui;
 }
 

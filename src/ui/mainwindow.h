@@ -4,14 +4,23 @@
 
 #include <QElapsedTimer>
 #include <QMainWindow>
+#include <QModelIndex>
+#include <QProcess>
 #include <QPixmap>
 #include <QSet>
+#include <QStringList>
 #include <QSystemTrayIcon>
 
 namespace Ui {
 class MainWindow;
 }
 class BusyWidget;
+class InternetDetector;
+class LorvaneAPI;
+class LorvaneNetwork;
+class MapDownloader;
+class QTableWidgetItem;
+class StatusBroadcaster;
 class ConfirmReadyDialog;
 class Password;
 class QFileDialog;
@@ -45,6 +54,17 @@ public:
     static bool closeConfirmed() { return s_closeConfirmed; }
     // The longest wait for the service's cancel confirmation before closing.
     void setQueuedCloseTimeout(int ms) { m_queuedCloseMs = ms; }
+
+    // Session flow, selection and game run: mainwindow_flow.cpp,
+    // mainwindow_selection.cpp, mainwindow_gamerun.cpp.
+    LorvaneAPI *api() const { return m_api; }
+    LorvaneNetwork *network() const { return m_network; }
+    MapDownloader *mapDownloader() const { return m_mapDownloader; }
+    InternetDetector *internetDetector() const { return m_internetDetector; }
+    // How long launch attempts of one match are repeated; tests shorten it.
+    void setSpawnRetryWindow(int ms) { m_spawnRetryMs = ms; }
+    // The network object's first peer port; before doRestOfSetup only.
+    void setFirstPeerPort(quint16 port) { m_firstPeerPort = port; }
 
 public slots:
     void bringToFront();
@@ -80,12 +100,39 @@ public slots:
     void setApiFailed();
 
     // Session flow.
+    void doRestOfSetup();
+    void tunnelSetup();
     void slotStatesChanged();
+    void doMatchup();
+    void tunnelStateChanged();
     void cancelFindMatch();
+    void notifyAndCancelFindMatch();
+    void showConfirmReady();
+    void maybeShowWaitDialog();
+    void updateZantryStatus();
+    void fatalError(const QString &message);
+    void warningAccepted();
+    void closeDueToWarn();
     void pWatchTriggered();
     void pWatchCleared();
     void minimizeToTray(bool showMessage);
     void minimizeToTray();
+
+    // Ladder, account, side and map selection.
+    void discoverGame();
+    void populateLadderBox();
+    void populatePlayerBox();
+    void updateCurrentPlayer(int index);
+    void populateMaps();
+    void doSideChanged();
+    void doMapFactionChanged(int index);
+    void setMapView(QTableWidgetItem *current, QTableWidgetItem *previous);
+    void on_mapsList_doubleClicked(const QModelIndex &index);
+    void mapDLStateChanged();
+    void updateZantryStatsLabel();
+
+    // Game run.
+    void handleGameSpawnError(QProcess::ProcessError error);
 
     // Window, tray and settings tab.
     void systemTrayActivated(QSystemTrayIcon::ActivationReason reason);
@@ -123,6 +170,28 @@ private:
     void setupTray();
     void closeWhileQueued();
     QSet<QString> listedProcs() const;
+    // Session flow helpers.
+    void connectServiceClient();
+    void flowLoginForm(quint32 s);
+    void flowSessionCase(quint32 s, bool clicked, QStringList &lines);
+    void flowQueued(bool clicked, QStringList &lines);
+    void flowMatched(quint32 s, bool clicked, QStringList &lines);
+    void flowFallThrough(bool clicked, QStringList &lines);
+    void flowWarnings(quint32 s, const QStringList &lines);
+    void setControlsEnabled(bool accounts, bool maps);
+    void showLoader(bool loading);
+    void setBroadcastFlags(bool inGame, bool inQueue);
+    void placeBusyWidget();
+    void resetRouter();
+    QString matchMapName() const;
+    void selectMatchMap();
+    void addPeerPaths(quint32 peer);
+    void closeAfterWarning();
+    // Game run helpers.
+    void startGame();
+    void launchGame();
+    void endGame();
+    void disconnectGameProcess(QProcess *process);
     void applyStyle(const QString &style);
 
     Ui::MainWindow *ui;
@@ -146,6 +215,15 @@ private:
     QPixmap m_defaultMapImage;
     QMovie *m_loader = nullptr;
     int m_queuedCloseMs = kQueuedCloseMs;
+
+    LorvaneAPI *m_api = nullptr;
+    MapDownloader *m_mapDownloader = nullptr;
+    LorvaneNetwork *m_network = nullptr;
+    InternetDetector *m_internetDetector = nullptr;
+    StatusBroadcaster *m_statusBroadcaster = nullptr;
+    bool m_mapFitToView = false;
+    int m_spawnRetryMs = kSpawnRetryMs;
+    quint16 m_firstPeerPort = 51143;
 
     static bool s_closeConfirmed;
 };

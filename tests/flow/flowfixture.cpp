@@ -1,0 +1,205 @@
+#include "flowfixture.h"
+
+#include "app/filedigest.h"
+#include "app/startup.h"
+#include "net/global.h"
+#include "spawn/spawnablegame.h"
+#include "ui/warningdialog.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QDialogButtonBox>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QProcess>
+#include <QSettings>
+#include <QTimer>
+#include <QtTest>
+
+namespace {
+
+QJsonArray allSides(const QJsonObject &ladder)
+{
+    QJsonArray ids;
+    for (const QJsonValue &side : ladder.value(QStringLiteral("sides")).toArray())
+        ids.append(side.toObject().value(QStringLiteral("local_id")).toInt());
+    return ids;
+}
+
+} // namespace
+
+FlowFixture::FlowFixture()
+    : m_env(new TestEnv)
+{
+    Startup::initResources();
+    QApplication::setQuitOnLastWindowClosed(false);
+    SpawnableGame::resetTable();
+    Global *global = Global::instance();
+    global->setGames({});
+    global->setCurrentGame(nullptr);
+    global->setSpawnInfo(SpawnInfo());
+    global->setZantryStats({});
+    global->setTunnelServers({});
+    // Peer addresses would be this machine's own LAN addresses; the tests
+    // keep every datagram on loopback, through the tunnel stand-in.
+    global->setAllowP2P(false);
+    QDir().mkpath(QStringLiteral("Zantry"));
+    global->setDataDir(QDir(QDir::current().absoluteFilePath(QStringLiteral("Zantry"))));
+    global->processWatcher()->setWatchedProcs({QStringLiteral("no-such-game.exe")});
+    m_dataDir = m_env->filePath(QStringLiteral("data"));
+}
+
+FlowFixture::~FlowFixture()
+{
+    m_window.reset();
+    m_sandbox.stop();
+    SpawnableGame::resetTable();
+    Global::instance()->setGames({});
+    Global::instance()->setCurrentGame(nullptr);
+}
+
+bool FlowFixture::writeData(const QString &dir)
+{
+    QProcess tool;
+    tool.start(TestEnv::toolPath(QStringLiteral("sandbox")), {QStringLiteral("--write-data"), dir});
+    if (!tool.waitForFinished(30000) || tool.exitCode() != 0)
+        return false;
+    QFile file(dir + QStringLiteral("/sandbox.json"));
+    if (!file.open(QIODevice::ReadOnly))
+        return false;
+    QJsonObject data = QJsonDocument::fromJson(file.readAll()).object();
+    file.close();
+    QJsonArray ladders = data.value(QStringLiteral("ladders")).toArray();
+    for (int l = 0; l < ladders.size(); ++l) {
+        QJsonObject ladder = ladders.at(l).toObject();
+        QJsonArray maps = ladder.value(QStringLiteral("maps")).toArray();
+        for (int m = 0; m < maps.size(); ++m) {
+            QJsonObject map = maps.at(m).toObject();
+            const bool narrow = map.value(QStringLiteral("description")).toString() == QLatin1String("Twin Spires");
+            map.insert(QStringLiteral("allowed_sides"), narrow ? QJsonArray{0, 1, 2} : allSides(ladder));
+            maps[m] = map;
+        }
+        ladder.insert(QStringLiteral("maps"), maps);
+        ladders[l] = ladder;
+    }
+    data.insert(QStringLiteral("ladders"), ladders);
+    QJsonArray accounts = data.value(QStringLiteral("accounts")).toArray();
+    QJsonObject alice = accounts.at(0).toObject();
+    QJsonArray players = alice.value(QStringLiteral("players")).toArray();
+    players.append(QJsonObject{{QStringLiteral("id"), 104},
+                               {QStringLiteral("ladder"), QStringLiteral("yr")},
+                               {QStringLiteral("username"), QStringLiteral("AliceToo")},
+                               {QStringLiteral("badges"), QJsonArray()},
+                               {QStringLiteral("clan_name"), QString()},
+                               {QStringLiteral("clan_short"), QString()}});
+    alice.insert(QStringLiteral("players"), players);
+    accounts[0] = alice;
+    data.insert(QStringLiteral("accounts"), accounts);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        return false;
+    return file.write(QJsonDocument(data).toJson()) > 0;
+}
+
+bool FlowFixture::prepare(const QStringList &sandboxArgs, bool withService)
+{
+    if (!writeData(m_dataDir)) {
+        qWarning("sandbox data not written");
+        return false;
+    }
+    const QStringList folder = Sandbox::makeGameFolder(QDir::currentPath(), gameFolderArgs);
+    if (folder.isEmpty()) {
+        qWarning("game folder not built");
+        return false;
+    }
+    if (!withService)
+        return true;
+    if (!m_sandbox.start(QStringList{QStringLiteral("--data"), m_dataDir} + sandboxArgs)) {
+        qWarning("sandbox: %s", qPrintable(m_sandbox.errorText()));
+        return false;
+    }
+    m_env->setEndpoints(m_sandbox.endpoints());
+    return true;
+}
+
+void FlowFixture::openWindow()
+{
+    m_window.reset(new MainWindow);
+}
+
+bool FlowFixture::start(const QString &token, const QStringList &sandboxArgs, bool withService)
+{
+    if (!prepare(sandboxArgs, withService))
+        return false;
+    QSettings().setValue(QStringLiteral("accessToken"), token);
+    openWindow();
+    return true;
+}
+
+QString FlowFixture::gameDir() const
+{
+    return QDir::currentPath() + QLatin1Char('/');
+}
+
+QString FlowFixture::mapHash(const QString &fileName) const
+{
+    return FileDigest::sha1Hex(m_dataDir + QStringLiteral("/maps/yr/") + fileName);
+}
+
+WarningDialog *FlowFixture::warningDialog() const
+{
+    return m_window->findChild<WarningDialog *>();
+}
+
+void FlowFixture::answerWarning(const QString &text, const QString &button, int *answered)
+{
+    auto *timer = new QTimer(m_window.get());
+    QObject::connect(timer, &QTimer::timeout, timer, [this, timer, text, button, answered] {
+        WarningDialog *dialog = warningDialog();
+        if (!dialog || !dialog->isVisible() || dialog->text() != text)
+            return;
+        const auto buttons = dialog->findChild<QDialogButtonBox *>()->buttons();
+        for (QAbstractButton *candidate : buttons) {
+            if (candidate->text().remove(QLatin1Char('&')) == button) {
+                timer->stop();
+                timer->deleteLater();
+                if (answered)
+                    ++*answered;
+                candidate->click();
+                return;
+            }
+        }
+    });
+    timer->start(20);
+}
+
+QJsonArray FlowFixture::journal(const QString &kind) const
+{
+    return m_sandbox.inspect().value(kind).toArray();
+}
+
+QStringList FlowFixture::updateStatuses(const QString &username) const
+{
+    QStringList statuses;
+    for (const QJsonValue &entry : journal(QStringLiteral("updates"))) {
+        const QJsonObject update = entry.toObject();
+        if (update.value(QStringLiteral("username")).toString() == username)
+            statuses << update.value(QStringLiteral("status")).toString();
+    }
+    return statuses;
+}
+
+bool FlowFixture::screenshot(const QString &name) const
+{
+    const QString dir = TestEnv::buildDir() + QStringLiteral("/screenshots");
+    QDir().mkpath(dir);
+    const QImage image = m_window->grab().toImage();
+    bool blank = true;
+    const QRgb first = image.isNull() ? 0 : image.pixel(image.width() / 2, image.height() / 2);
+    for (int y = 0; y < image.height() && blank; y += 7)
+        for (int x = 0; x < image.width() && blank; x += 7)
+            blank = image.pixel(x, y) == first;
+    return !blank && image.save(dir + QLatin1Char('/') + name + QStringLiteral(".png"));
+}

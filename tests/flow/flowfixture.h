@@ -1,0 +1,89 @@
+#pragma once
+
+#include <QHash>
+
+#include "sandbox.h"
+#include "testenv.h"
+
+#include "ui/mainwindow.h"
+#include "ui/zantrystate.h"
+
+#include <QApplication>
+#include <QJsonObject>
+#include <QtTest>
+#include <QString>
+#include <QStringList>
+
+#include <memory>
+
+class QAbstractButton;
+class WarningDialog;
+
+// The real main window started from a sandbox game folder against the
+// sandbox service. The sandbox serves the built-in data set with map side
+// lists filled in and a second "yr" account for alice ("AliceToo", 104);
+// "Twin Spires" allows only America, Korea and France.
+class FlowFixture
+{
+public:
+    static constexpr quint32 kReady = Zantry::LOGGED_IN | Zantry::LADDERS_LOADED | Zantry::PLAYERS_LOADED
+                                      | Zantry::MAPS_LOADED | Zantry::MAP_DLSCAN_FINISHED;
+
+    FlowFixture();
+    ~FlowFixture();
+
+    // Prepares the folder and settings, starts the sandbox (unless
+    // withService is false: then nothing answers) and the window.
+    bool start(const QString &token, const QStringList &sandboxArgs = QStringList(), bool withService = true);
+    // The steps of start() for tests that change settings in between.
+    bool prepare(const QStringList &sandboxArgs = QStringList(), bool withService = true);
+    void openWindow();
+
+    // Arguments of the sandbox's game folder builder.
+    QStringList gameFolderArgs{QStringLiteral("--game-maps"), QStringLiteral("all")};
+
+    MainWindow *window() const { return m_window.get(); }
+    Sandbox &sandbox() { return m_sandbox; }
+    TestEnv &env() { return *m_env; }
+    QString gameDir() const; // ends with "/"
+    QString mapHash(const QString &fileName) const;
+    quint32 state() const { return m_window->state(); }
+
+    template<typename T> T *child(const char *name) const
+    {
+        return m_window->findChild<T *>(QString::fromLatin1(name));
+    }
+    WarningDialog *warningDialog() const;
+    // Answers the next warning showing text with the button labelled
+    // button, from a timer: the window runs its warnings modally, so the
+    // answer must come from inside that loop. Counts answers in *answered.
+    void answerWarning(const QString &text, const QString &button, int *answered = nullptr);
+
+    // Everything the sandbox recorded of one kind ("updates", "quits", ...).
+    QJsonArray journal(const QString &kind) const;
+    QStringList updateStatuses(const QString &username) const;
+
+    // The window grabbed to build/screenshots/<name>.png; false if blank.
+    bool screenshot(const QString &name) const;
+
+private:
+    bool writeData(const QString &dir);
+
+    std::unique_ptr<TestEnv> m_env;
+    Sandbox m_sandbox;
+    std::unique_ptr<MainWindow> m_window;
+    QString m_dataDir;
+};
+
+// QTEST_MAIN without the cap on messages: a whole session logs thousands
+// of lines, and past the cap QtTest drops the ones LogCapture looks for.
+#define FLOW_TEST_MAIN(TestObject)                                                                                     \
+    int main(int argc, char *argv[])                                                                                   \
+    {                                                                                                                  \
+        QApplication app(argc, argv);                                                                                  \
+        app.setAttribute(Qt::AA_Use96Dpi, true);                                                                       \
+        TestObject tc;                                                                                                 \
+        QStringList args = app.arguments();                                                                            \
+        args << QStringLiteral("-maxwarnings") << QStringLiteral("0");                                                 \
+        return QTest::qExec(&tc, args);                                                                                \
+    }

@@ -1,0 +1,152 @@
+// The session flow in the real window against the sandbox service: from a
+// stored token or the login form to ready, the service out of reach, the
+// queue and its cancel, and the rows of the flow that only show.
+#include "flowfixture.h"
+#include "logcapture.h"
+
+#include "api/lorvaneapi.h"
+#include "maps/mapdownloader.h"
+#include "net/global.h"
+#include "ui/busywidget.h"
+#include "ui/password.h"
+#include "ui/warningdialog.h"
+#include "ui/waitingdialog.h"
+
+#include <QJsonArray>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSettings>
+#include <QTableWidget>
+#include <QtTest>
+
+using namespace Zantry;
+
+class TestSessionFlow : public QObject
+{
+    Q_OBJECT
+private slots:
+    void storedTokenReachesReadyWithMapsScanned();
+    void loginFormWrongThenRightPassword();
+    void unreachableServiceShowsWarning();
+    void queueAndCancel();
+    void unmatchedFlagSetShowsContacting();
+    void processWatcherWhileMerelyReadyDoesNothing();
+};
+
+void TestSessionFlow::storedTokenReachesReadyWithMapsScanned()
+{
+    FlowFixture f;
+    QVERIFY(f.start(QStringLiteral("token-alice")));
+    QTRY_COMPARE_WITH_TIMEOUT(f.state(), FlowFixture::kReady, 20000);
+    auto *button = f.child<QPushButton>("mainButton");
+    QCOMPARE(button->text(), QStringLiteral("Zantry!"));
+    QVERIFY(button->isEnabled());
+    QCOMPARE(f.child<QLabel>("statusLabel")->text(), QStringLiteral("Zantry"));
+    QVERIFY(f.window()->isVisible());
+    QVERIFY(!f.window()->findChild<Password *>()->isVisible());
+    // Random is allowed on three of the four maps; all four were scanned.
+    QCOMPARE(f.child<QTableWidget>("mapsList")->rowCount(), 3);
+    for (const char *file : {"arena_of_glass.map", "twin.spires.map"})
+        QVERIFY2(!f.window()->mapDownloader()->mapFilePath(f.mapHash(QString::fromLatin1(file))).isEmpty(), file);
+    QCOMPARE(f.child<QComboBox>("ladderBox")->currentText(), QStringLiteral("Yuri's Revenge"));
+    QCOMPARE(f.child<QComboBox>("userNamesBox")->currentText(), QStringLiteral("Alice"));
+    QVERIFY(f.screenshot(QStringLiteral("flow_ready")));
+}
+
+void TestSessionFlow::loginFormWrongThenRightPassword()
+{
+    FlowFixture f;
+    QVERIFY(f.start(QString()));
+    auto *form = f.window()->findChild<Password *>();
+    QTRY_VERIFY_WITH_TIMEOUT((f.state() & LOGIN) && form->isVisible(), 10000);
+    QVERIFY(!f.window()->isVisible());
+    auto *warning = form->findChild<QLabel *>(QStringLiteral("warningLabel"));
+    QVERIFY(warning->isHidden());
+
+    form->findChild<QLineEdit *>(QStringLiteral("emailAddress"))->setText(QStringLiteral("alice@sandbox.test"));
+    form->findChild<QLineEdit *>(QStringLiteral("password"))->setText(QStringLiteral("wrong"));
+    QTest::mouseClick(form->findChild<QPushButton *>(QStringLiteral("loginButton")), Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(f.state() & LOGIN_FAIL, 10000);
+    QTRY_VERIFY(form->isVisible() && warning->isVisible());
+    QCOMPARE(warning->text(), QStringLiteral("The Email Address or Password is incorrect"));
+
+    form->findChild<QLineEdit *>(QStringLiteral("password"))->setText(QStringLiteral("alice-pass"));
+    QTest::mouseClick(form->findChild<QPushButton *>(QStringLiteral("loginButton")), Qt::LeftButton);
+    QTRY_COMPARE_WITH_TIMEOUT(f.state(), FlowFixture::kReady, 20000);
+    QVERIFY(!form->isVisible());
+    QCOMPARE(QSettings().value(QStringLiteral("accessToken")).toString().isEmpty(), false);
+}
+
+void TestSessionFlow::unreachableServiceShowsWarning()
+{
+    FlowFixture f;
+    QVERIFY(f.start(QStringLiteral("token-alice"), {}, false));
+    auto *form = f.window()->findChild<Password *>();
+    auto *warning = form->findChild<QLabel *>(QStringLiteral("warningLabel"));
+    QTRY_VERIFY_WITH_TIMEOUT(form->isVisible() && warning->isVisible(), 10000);
+    QCOMPARE(warning->text(),
+             QStringLiteral("LORVANE could not be contacted. Please check your network connection and try again."));
+    QCOMPARE(f.state(), quint32(LOGIN_FAIL));
+}
+
+void TestSessionFlow::queueAndCancel()
+{
+    FlowFixture f;
+    QVERIFY(f.start(QStringLiteral("token-alice")));
+    QTRY_COMPARE_WITH_TIMEOUT(f.state(), FlowFixture::kReady, 20000);
+    auto *button = f.child<QPushButton>("mainButton");
+    QTest::mouseClick(button, Qt::LeftButton);
+    QTRY_COMPARE_WITH_TIMEOUT(f.state(), FlowFixture::kReady | MATCHUP_WAITFOR, 10000);
+    QTRY_COMPARE(button->text(), QStringLiteral("Cancel"));
+    QVERIFY(button->isEnabled());
+    QCOMPARE(f.child<QLabel>("statusLabel")->text(), QStringLiteral("Searching for a matchup..."));
+    QVERIFY(!f.child<QComboBox>("userNamesBox")->isEnabled());
+    QVERIFY(f.window()->findChild<WaitingDialog *>()->isVisible());
+    QVERIFY(f.screenshot(QStringLiteral("flow_queued")));
+    const QJsonArray requests = f.journal(QStringLiteral("requests"));
+    QVERIFY(!requests.isEmpty());
+
+    QTest::mouseClick(button, Qt::LeftButton);
+    QTRY_COMPARE_WITH_TIMEOUT(f.state(), FlowFixture::kReady, 10000);
+    QTRY_COMPARE(button->text(), QStringLiteral("Zantry!"));
+    QVERIFY(button->isEnabled());
+    const QJsonArray quits = f.journal(QStringLiteral("quits"));
+    QCOMPARE(quits.size(), 1);
+    QCOMPARE(quits.at(0).toObject().value(QStringLiteral("username")).toString(), QStringLiteral("Alice"));
+
+    // Queue again: the button is live after the cancel.
+    QTest::mouseClick(button, Qt::LeftButton);
+    QTRY_COMPARE_WITH_TIMEOUT(f.state(), FlowFixture::kReady | MATCHUP_WAITFOR, 10000);
+    QTest::mouseClick(button, Qt::LeftButton);
+    QTRY_COMPARE_WITH_TIMEOUT(f.state(), FlowFixture::kReady, 10000);
+}
+
+void TestSessionFlow::unmatchedFlagSetShowsContacting()
+{
+    FlowFixture f;
+    QVERIFY(f.start(QStringLiteral("token-alice")));
+    QTRY_COMPARE_WITH_TIMEOUT(f.state(), FlowFixture::kReady, 20000);
+    // Ready with a request and a match at once is no row of the flow.
+    f.window()->setStates(MATCHUP_REQUESTED | MATCHUP_FOUND);
+    auto *busy = f.window()->findChild<BusyWidget *>();
+    QTRY_VERIFY(busy->isVisible());
+    QCOMPARE(busy->text(), QStringLiteral("Contacting Lorvane"));
+    QVERIFY(!f.child<QPushButton>("mainButton")->isEnabled());
+    QVERIFY(f.child<QComboBox>("userNamesBox")->isEnabled());
+}
+
+void TestSessionFlow::processWatcherWhileMerelyReadyDoesNothing()
+{
+    FlowFixture f;
+    QVERIFY(f.start(QStringLiteral("token-alice")));
+    QTRY_COMPARE_WITH_TIMEOUT(f.state(), FlowFixture::kReady, 20000);
+    f.window()->pWatchTriggered();
+    QTest::qWait(200);
+    QCOMPARE(f.state(), FlowFixture::kReady);
+    QVERIFY(f.window()->isVisible());
+    QVERIFY(f.journal(QStringLiteral("quits")).isEmpty());
+}
+
+FLOW_TEST_MAIN(TestSessionFlow)
+#include "tst_sessionflow.moc"
