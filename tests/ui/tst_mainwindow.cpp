@@ -1,6 +1,7 @@
 // The main window as the user meets it: where it opens, how it closes, and
 // what the settings tab keeps across a restart.
 #include "logcapture.h"
+#include "sandbox.h"
 #include "testenv.h"
 
 #include "app/startup.h"
@@ -90,6 +91,9 @@ private slots:
     void init()
     {
         m_env.reset(new TestEnv);
+        // Started from a game folder, as a user does; elsewhere the window
+        // stops on its "run Zantry from a game folder" warning.
+        QVERIFY(!Sandbox::makeGameFolder(QDir::currentPath()).isEmpty());
         Global::instance()->setDataDir(QDir(QStringLiteral("Zantry")));
         QDir().mkpath(QStringLiteral("Zantry"));
         Global::instance()->processWatcher()->setWatchedProcs({QStringLiteral("game.exe")});
@@ -377,6 +381,9 @@ private slots:
     void closingWhileQueuedHidesAndClosesWithinTheLimit()
     {
         auto window = startWindow();
+        // The unreachable service's answer would otherwise clear the flags
+        // set here while the question is up.
+        QTRY_VERIFY(window->state() & LOGIN_FAIL);
         window->setStates(kReady | MATCHUP_WAITFOR);
         window->show();
         window->setQueuedCloseTimeout(150);
