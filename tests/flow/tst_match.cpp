@@ -253,7 +253,10 @@ void TestMatch::wholeMatch()
     const QJsonObject result = f.journal(QStringLiteral("results")).at(0).toObject();
     QCOMPARE(result.value(QStringLiteral("gameId")).toInt(), 41);
     QCOMPARE(result.value(QStringLiteral("pingSent")).toInt(), f.window()->internetDetector()->sent());
-    QCOMPARE(result.value(QStringLiteral("pingReceived")).toInt(), f.window()->internetDetector()->received());
+    // One answer may still have been on its way when the counts were read.
+    const int received = result.value(QStringLiteral("pingReceived")).toInt();
+    QVERIFY(received <= f.window()->internetDetector()->received());
+    QVERIFY(received >= f.window()->internetDetector()->received() - 1);
     QVERIFY(f.window()->internetDetector()->sent() > 0);
     const QByteArray stats = QByteArray::fromBase64(
         result.value(QStringLiteral("parts")).toArray().at(0).toObject().value(QStringLiteral("base64")).toString().toLatin1());
@@ -280,7 +283,7 @@ void TestMatch::otherPlayerNotReachedThenRequeue()
     int told = 0;
     f.answerWarning(QStringLiteral("The other player wasn't ready!"), QStringLiteral("OK"), &told);
     QTRY_COMPARE_WITH_TIMEOUT(told, 1, 15000);
-    QVERIFY(f.updateStatuses(QStringLiteral("Alice")).contains(QStringLiteral("NotReached")));
+    QTRY_VERIFY(f.updateStatuses(QStringLiteral("Alice")).contains(QStringLiteral("NotReached")));
     QTRY_COMPARE_WITH_TIMEOUT(f.state(), FlowFixture::kReady | MATCHUP_WAITFOR, 10000);
     QTest::mouseClick(f.child<QPushButton>("mainButton"), Qt::LeftButton);
     QTRY_COMPARE_WITH_TIMEOUT(f.state(), FlowFixture::kReady, 10000);
