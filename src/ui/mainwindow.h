@@ -187,6 +187,7 @@ private:
     void selectMatchMap();
     void addPeerPaths(quint32 peer);
     void closeAfterWarning();
+    void queueLeft();
     // Game run helpers.
     void startGame();
     void launchGame();
@@ -222,6 +223,10 @@ private:
     InternetDetector *m_internetDetector = nullptr;
     StatusBroadcaster *m_statusBroadcaster = nullptr;
     bool m_mapFitToView = false;
+    // Whether the last leave of the queue was asked for here; one that was
+    // not (a broken or unreachable service) is told to the user.
+    bool m_cancelRequested = false;
+    bool m_queueInterrupted = false;
     int m_spawnRetryMs = kSpawnRetryMs;
     quint16 m_firstPeerPort = 51143;
 

@@ -91,7 +91,10 @@ void MainWindow::flowSessionCase(quint32 s, bool clicked, QStringList &lines)
         ui->mainButton->setEnabled(false);
         break;
     case kReady: {
-        ui->statusLabel->setText(QStringLiteral("Zantry"));
+        if (clicked)
+            m_queueInterrupted = false;
+        ui->statusLabel->setText(m_queueInterrupted ? QStringLiteral("Matchmaking was interrupted. Please queue again.")
+                                                    : QStringLiteral("Zantry"));
         show();
         m_busyWidget->hide();
         m_waitingDialog->hide();
@@ -322,8 +325,15 @@ void MainWindow::selectMatchMap()
 void MainWindow::cancelFindMatch()
 {
     resetRouter();
+    m_cancelRequested = true;
     if (m_api)
         m_api->cancelFindMatch();
+}
+
+void MainWindow::queueLeft()
+{
+    m_queueInterrupted = !m_cancelRequested;
+    m_cancelRequested = false;
 }
 
 void MainWindow::notifyAndCancelFindMatch()

@@ -47,6 +47,7 @@ void MainWindow::doRestOfSetup()
     connect(m_api, &LorvaneAPI::authenticationFailed, this, &MainWindow::setLoginFailed);
     connect(m_api, &LorvaneAPI::authenticationSuccess, this, &MainWindow::setLoggedIn);
     connect(m_api, &LorvaneAPI::cancelledFindMatch, this, &MainWindow::unsetMatchupRequested);
+    connect(m_api, &LorvaneAPI::cancelledFindMatch, this, &MainWindow::queueLeft);
     connect(m_api, &LorvaneAPI::waitForMatchup, this, &MainWindow::setMatchupWaitFor);
     connect(m_api, &LorvaneAPI::matchupFound, this, &MainWindow::showConfirmReady);
     connect(m_confirmReadyDialog, &QDialog::rejected, this, &MainWindow::notifyAndCancelFindMatch);

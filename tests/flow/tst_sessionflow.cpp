@@ -30,6 +30,7 @@ private slots:
     void loginFormWrongThenRightPassword();
     void unreachableServiceShowsWarning();
     void queueAndCancel();
+    void brokenFindMatchAnswerReturnsToReady();
     void unmatchedFlagSetShowsContacting();
     void processWatcherWhileMerelyReadyDoesNothing();
 };
@@ -120,6 +121,30 @@ void TestSessionFlow::queueAndCancel()
     QTRY_COMPARE_WITH_TIMEOUT(f.state(), FlowFixture::kReady | MATCHUP_WAITFOR, 10000);
     QTest::mouseClick(button, Qt::LeftButton);
     QTRY_COMPARE_WITH_TIMEOUT(f.state(), FlowFixture::kReady, 10000);
+}
+
+void TestSessionFlow::brokenFindMatchAnswerReturnsToReady()
+{
+    FlowFixture f;
+    QVERIFY(f.start(QStringLiteral("token-alice")));
+    QTRY_COMPARE_WITH_TIMEOUT(f.state(), FlowFixture::kReady, 20000);
+    auto *button = f.child<QPushButton>("mainButton");
+    QTest::mouseClick(button, Qt::LeftButton);
+    QTRY_COMPARE_WITH_TIMEOUT(f.state(), FlowFixture::kReady | MATCHUP_WAITFOR, 10000);
+    // The next poll meets a maintenance page instead of an answer.
+    QVERIFY(f.sandbox().control(QStringLiteral("fail"), QStringLiteral("path=/api/v1/zantry/yr/Alice&status=503")));
+    QTRY_COMPARE_WITH_TIMEOUT(f.state(), FlowFixture::kReady, 10000);
+    auto *status = f.child<QLabel>("statusLabel");
+    QTRY_COMPARE(status->text(), QStringLiteral("Matchmaking was interrupted. Please queue again."));
+    QVERIFY(button->isEnabled());
+    QCOMPARE(button->text(), QStringLiteral("Zantry!"));
+
+    QVERIFY(f.sandbox().control(QStringLiteral("fail"), QStringLiteral("path=/api/v1/zantry/yr/Alice&status=0")));
+    QTest::mouseClick(button, Qt::LeftButton);
+    QTRY_COMPARE_WITH_TIMEOUT(f.state(), FlowFixture::kReady | MATCHUP_WAITFOR, 10000);
+    QTest::mouseClick(button, Qt::LeftButton);
+    QTRY_COMPARE_WITH_TIMEOUT(f.state(), FlowFixture::kReady, 10000);
+    QTRY_COMPARE(status->text(), QStringLiteral("Zantry"));
 }
 
 void TestSessionFlow::unmatchedFlagSetShowsContacting()
