@@ -64,7 +64,8 @@ public:
     QStringList updateStatuses(const QString &username) const;
 
     // The window grabbed to build/screenshots/<name>.png; false if blank.
-    bool screenshot(const QString &name) const;
+    bool screenshot(const QString &name) const { return screenshot(m_window.get(), name); }
+    static bool screenshot(QWidget *widget, const QString &name);
 
 private:
     bool writeData(const QString &dir);

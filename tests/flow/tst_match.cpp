@@ -208,8 +208,10 @@ void TestMatch::wholeMatch()
     Bob bob(f, timing);
     QVERIFY(reachReadyCheck(f, bob));
     shortenWindowRouter(timing);
-    QVERIFY(f.screenshot(QStringLiteral("flow_match_found")));
+    QVERIFY(FlowFixture::screenshot(f.window()->findChild<ConfirmReadyDialog *>(), QStringLiteral("flow_ready_check")));
     acceptReadyCheck(f);
+    QTRY_COMPARE(f.child<QLabel>("statusLabel")->text(), QStringLiteral("Starting Network Connection."));
+    QVERIFY(f.screenshot(QStringLiteral("flow_match_found")));
     bob.play(IPEndpoint(QHostAddress(m_tunnel->address()), m_tunnel->relayPort()));
 
     // The connection form shows, then the game runs.
