@@ -15,6 +15,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QProcess>
+#include <QPushButton>
 #include <QSettings>
 #include <QTimer>
 #include <QtTest>
@@ -136,6 +137,18 @@ bool FlowFixture::start(const QString &token, const QStringList &sandboxArgs, bo
     QSettings().setValue(QStringLiteral("accessToken"), token);
     openWindow();
     return true;
+}
+
+bool FlowFixture::startReady()
+{
+    return start(QStringLiteral("token-alice"))
+           && QTest::qWaitFor([this] { return state() == kReady; }, 20000);
+}
+
+bool FlowFixture::clickMainButton(quint32 wanted, int timeoutMs)
+{
+    QTest::mouseClick(child<QPushButton>("mainButton"), Qt::LeftButton);
+    return QTest::qWaitFor([this, wanted] { return state() == wanted; }, timeoutMs);
 }
 
 QString FlowFixture::gameDir() const

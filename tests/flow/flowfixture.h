@@ -38,6 +38,10 @@ public:
     // The steps of start() for tests that change settings in between.
     bool prepare(const QStringList &sandboxArgs = QStringList(), bool withService = true);
     void openWindow();
+    // start() with alice's stored token, then wait for the ready state.
+    bool startReady();
+    // Clicks the main button, then waits for the flag set state.
+    bool clickMainButton(quint32 state, int timeoutMs = 10000);
 
     // Arguments of the sandbox's game folder builder.
     QStringList gameFolderArgs{QStringLiteral("--game-maps"), QStringLiteral("all")};

@@ -287,8 +287,7 @@ void TestMatch::otherPlayerNotReachedThenRequeue()
     QTRY_COMPARE_WITH_TIMEOUT(told, 1, 15000);
     QTRY_VERIFY(f.updateStatuses(QStringLiteral("Alice")).contains(QStringLiteral("NotReached")));
     QTRY_COMPARE_WITH_TIMEOUT(f.state(), FlowFixture::kReady | MATCHUP_WAITFOR, 10000);
-    QTest::mouseClick(f.child<QPushButton>("mainButton"), Qt::LeftButton);
-    QTRY_COMPARE_WITH_TIMEOUT(f.state(), FlowFixture::kReady, 10000);
+    QVERIFY(f.clickMainButton(FlowFixture::kReady));
 }
 
 void TestMatch::readyCheckLeftAloneSendsNotReady()

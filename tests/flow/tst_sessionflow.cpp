@@ -38,8 +38,7 @@ private slots:
 void TestSessionFlow::storedTokenReachesReadyWithMapsScanned()
 {
     FlowFixture f;
-    QVERIFY(f.start(QStringLiteral("token-alice")));
-    QTRY_COMPARE_WITH_TIMEOUT(f.state(), FlowFixture::kReady, 20000);
+    QVERIFY(f.startReady());
     auto *button = f.child<QPushButton>("mainButton");
     QCOMPARE(button->text(), QStringLiteral("Zantry!"));
     QVERIFY(button->isEnabled());
@@ -94,11 +93,9 @@ void TestSessionFlow::unreachableServiceShowsWarning()
 void TestSessionFlow::queueAndCancel()
 {
     FlowFixture f;
-    QVERIFY(f.start(QStringLiteral("token-alice")));
-    QTRY_COMPARE_WITH_TIMEOUT(f.state(), FlowFixture::kReady, 20000);
+    QVERIFY(f.startReady());
     auto *button = f.child<QPushButton>("mainButton");
-    QTest::mouseClick(button, Qt::LeftButton);
-    QTRY_COMPARE_WITH_TIMEOUT(f.state(), FlowFixture::kReady | MATCHUP_WAITFOR, 10000);
+    QVERIFY(f.clickMainButton(FlowFixture::kReady | MATCHUP_WAITFOR));
     QTRY_COMPARE(button->text(), QStringLiteral("Cancel"));
     QVERIFY(button->isEnabled());
     QCOMPARE(f.child<QLabel>("statusLabel")->text(), QStringLiteral("Searching for a matchup..."));
@@ -108,8 +105,7 @@ void TestSessionFlow::queueAndCancel()
     const QJsonArray requests = f.journal(QStringLiteral("requests"));
     QVERIFY(!requests.isEmpty());
 
-    QTest::mouseClick(button, Qt::LeftButton);
-    QTRY_COMPARE_WITH_TIMEOUT(f.state(), FlowFixture::kReady, 10000);
+    QVERIFY(f.clickMainButton(FlowFixture::kReady));
     QTRY_COMPARE(button->text(), QStringLiteral("Zantry!"));
     QVERIFY(button->isEnabled());
     const QJsonArray quits = f.journal(QStringLiteral("quits"));
@@ -117,20 +113,16 @@ void TestSessionFlow::queueAndCancel()
     QCOMPARE(quits.at(0).toObject().value(QStringLiteral("username")).toString(), QStringLiteral("Alice"));
 
     // Queue again: the button is live after the cancel.
-    QTest::mouseClick(button, Qt::LeftButton);
-    QTRY_COMPARE_WITH_TIMEOUT(f.state(), FlowFixture::kReady | MATCHUP_WAITFOR, 10000);
-    QTest::mouseClick(button, Qt::LeftButton);
-    QTRY_COMPARE_WITH_TIMEOUT(f.state(), FlowFixture::kReady, 10000);
+    QVERIFY(f.clickMainButton(FlowFixture::kReady | MATCHUP_WAITFOR));
+    QVERIFY(f.clickMainButton(FlowFixture::kReady));
 }
 
 void TestSessionFlow::brokenFindMatchAnswerReturnsToReady()
 {
     FlowFixture f;
-    QVERIFY(f.start(QStringLiteral("token-alice")));
-    QTRY_COMPARE_WITH_TIMEOUT(f.state(), FlowFixture::kReady, 20000);
+    QVERIFY(f.startReady());
     auto *button = f.child<QPushButton>("mainButton");
-    QTest::mouseClick(button, Qt::LeftButton);
-    QTRY_COMPARE_WITH_TIMEOUT(f.state(), FlowFixture::kReady | MATCHUP_WAITFOR, 10000);
+    QVERIFY(f.clickMainButton(FlowFixture::kReady | MATCHUP_WAITFOR));
     // The next poll meets a maintenance page instead of an answer.
     QVERIFY(f.sandbox().control(QStringLiteral("fail"), QStringLiteral("path=/api/v1/zantry/yr/Alice&status=503")));
     QTRY_COMPARE_WITH_TIMEOUT(f.state(), FlowFixture::kReady, 10000);
@@ -140,18 +132,15 @@ void TestSessionFlow::brokenFindMatchAnswerReturnsToReady()
     QCOMPARE(button->text(), QStringLiteral("Zantry!"));
 
     QVERIFY(f.sandbox().control(QStringLiteral("fail"), QStringLiteral("path=/api/v1/zantry/yr/Alice&status=0")));
-    QTest::mouseClick(button, Qt::LeftButton);
-    QTRY_COMPARE_WITH_TIMEOUT(f.state(), FlowFixture::kReady | MATCHUP_WAITFOR, 10000);
-    QTest::mouseClick(button, Qt::LeftButton);
-    QTRY_COMPARE_WITH_TIMEOUT(f.state(), FlowFixture::kReady, 10000);
+    QVERIFY(f.clickMainButton(FlowFixture::kReady | MATCHUP_WAITFOR));
+    QVERIFY(f.clickMainButton(FlowFixture::kReady));
     QTRY_COMPARE(status->text(), QStringLiteral("Zantry"));
 }
 
 void TestSessionFlow::unmatchedFlagSetShowsContacting()
 {
     FlowFixture f;
-    QVERIFY(f.start(QStringLiteral("token-alice")));
-    QTRY_COMPARE_WITH_TIMEOUT(f.state(), FlowFixture::kReady, 20000);
+    QVERIFY(f.startReady());
     // Ready with a request and a match at once is no row of the flow.
     f.window()->setStates(MATCHUP_REQUESTED | MATCHUP_FOUND);
     auto *busy = f.window()->findChild<BusyWidget *>();
@@ -164,8 +153,7 @@ void TestSessionFlow::unmatchedFlagSetShowsContacting()
 void TestSessionFlow::processWatcherWhileMerelyReadyDoesNothing()
 {
     FlowFixture f;
-    QVERIFY(f.start(QStringLiteral("token-alice")));
-    QTRY_COMPARE_WITH_TIMEOUT(f.state(), FlowFixture::kReady, 20000);
+    QVERIFY(f.startReady());
     f.window()->pWatchTriggered();
     QTest::qWait(200);
     QCOMPARE(f.state(), FlowFixture::kReady);
