@@ -2,6 +2,7 @@
 
 #include "app/filedigest.h"
 #include "app/startup.h"
+#include "maps/mapdownloader.h"
 #include "net/global.h"
 #include "spawn/spawnablegame.h"
 #include "ui/warningdialog.h"
@@ -141,13 +142,28 @@ bool FlowFixture::start(const QString &token, const QStringList &sandboxArgs, bo
 
 bool FlowFixture::startReady()
 {
-    return start(QStringLiteral("token-alice"))
-           && QTest::qWaitFor([this] { return state() == kReady; }, 20000);
+    // Previews are fetched after the maps and take the flags through a scan
+    // again; ready means the flow has shown ready with nothing left to fetch.
+    return start(QStringLiteral("token-alice")) && waitReady();
+}
+
+bool FlowFixture::waitReady()
+{
+    return QTest::qWaitFor(
+               [this] {
+                   return state() == kReady && m_window->mapDownloader()->state() == 4
+                          && child<QPushButton>("mainButton")->isEnabled();
+               },
+               20000);
 }
 
 bool FlowFixture::clickMainButton(quint32 wanted, int timeoutMs)
 {
-    QTest::mouseClick(child<QPushButton>("mainButton"), Qt::LeftButton);
+    // The flow enables the button on its run after the flags changed.
+    auto *button = child<QPushButton>("mainButton");
+    if (!QTest::qWaitFor([button] { return button->isEnabled(); }, timeoutMs))
+        return false;
+    QTest::mouseClick(button, Qt::LeftButton);
     return QTest::qWaitFor([this, wanted] { return state() == wanted; }, timeoutMs);
 }
 

@@ -40,6 +40,7 @@ public:
     void openWindow();
     // start() with alice's stored token, then wait for the ready state.
     bool startReady();
+    bool waitReady();
     // Clicks the main button, then waits for the flag set state.
     bool clickMainButton(quint32 state, int timeoutMs = 10000);
 

@@ -174,7 +174,7 @@ bool TestMatch::reachReadyCheck(FlowFixture &f, Bob &bob)
 {
     QSettings().setValue(QStringLiteral("accessToken"), QStringLiteral("token-alice"));
     f.openWindow();
-    if (!QTest::qWaitFor([&] { return f.state() == FlowFixture::kReady; }, 20000))
+    if (!f.waitReady())
         return false;
     // Bob waits first, so alice's request forms the match.
     if (bob.findMatch().value(QStringLiteral("type")).toString() != QLatin1String("please wait"))

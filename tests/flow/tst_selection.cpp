@@ -81,7 +81,7 @@ void TestSelection::lastPlayerSettingPicksTheAccount()
     settings.setValue(QStringLiteral("accessToken"), QStringLiteral("token-alice"));
     settings.setValue(QStringLiteral("yr/lastPlayer"), 104);
     f.openWindow();
-    QTRY_COMPARE_WITH_TIMEOUT(f.state(), FlowFixture::kReady, 20000);
+    QVERIFY(f.waitReady());
     auto *accounts = f.child<QComboBox>("userNamesBox");
     QCOMPARE(accounts->count(), 2);
     QCOMPARE(accounts->currentText(), QStringLiteral("AliceToo"));

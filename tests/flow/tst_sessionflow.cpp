@@ -73,7 +73,7 @@ void TestSessionFlow::loginFormWrongThenRightPassword()
 
     form->findChild<QLineEdit *>(QStringLiteral("password"))->setText(QStringLiteral("alice-pass"));
     QTest::mouseClick(form->findChild<QPushButton *>(QStringLiteral("loginButton")), Qt::LeftButton);
-    QTRY_COMPARE_WITH_TIMEOUT(f.state(), FlowFixture::kReady, 20000);
+    QVERIFY(f.waitReady());
     QVERIFY(!form->isVisible());
     QCOMPARE(QSettings().value(QStringLiteral("accessToken")).toString().isEmpty(), false);
 }
