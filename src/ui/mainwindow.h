@@ -20,6 +20,7 @@ class LorvaneAPI;
 class LorvaneNetwork;
 class MapDownloader;
 class QTableWidgetItem;
+class Router;
 class StatusBroadcaster;
 class ConfirmReadyDialog;
 class Password;
@@ -188,6 +189,7 @@ private:
     void addPeerPaths(quint32 peer);
     void closeAfterWarning();
     void queueLeft();
+    void handleTunnelState(int state);
     // Game run helpers.
     void startGame();
     void launchGame();
@@ -223,6 +225,7 @@ private:
     InternetDetector *m_internetDetector = nullptr;
     StatusBroadcaster *m_statusBroadcaster = nullptr;
     bool m_mapFitToView = false;
+    Router *m_tunnelRouter = nullptr;
     // Whether the last leave of the queue was asked for here; one that was
     // not (a broken or unreachable service) is told to the user.
     bool m_cancelRequested = false;

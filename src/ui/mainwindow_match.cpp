@@ -68,11 +68,16 @@ void MainWindow::addPeerPaths(quint32 peer)
 
 void MainWindow::tunnelStateChanged()
 {
+    if (Router *router = Global::instance()->router())
+        handleTunnelState(router->state());
+}
+
+void MainWindow::handleTunnelState(int state)
+{
     Global *global = Global::instance();
     Router *router = global->router();
     if (!router)
         return;
-    const Router::STATES state = router->state();
     qDebug().noquote() << "Tunnelstate changed to: " + QString::number(state);
     switch (state) {
     case Router::INITIAL: {

@@ -87,7 +87,17 @@ void MainWindow::connectServiceClient()
 void MainWindow::tunnelSetup()
 {
     Router *router = Global::instance()->router();
-    if (router)
-        connect(router, &Router::stateChanged, this, &MainWindow::tunnelStateChanged,
-                Qt::ConnectionType(Qt::QueuedConnection | Qt::UniqueConnection));
+    if (!router || m_tunnelRouter == router)
+        return;
+    m_tunnelRouter = router;
+    // The state is read where it changed: read later, on this thread, a
+    // quick router would already be past FLOOD or READY and the flow would
+    // miss the status updates those states send.
+    connect(
+        router, &Router::stateChanged, this,
+        [this, router] {
+            const int state = router->state();
+            QMetaObject::invokeMethod(this, [this, state] { handleTunnelState(state); }, Qt::QueuedConnection);
+        },
+        Qt::DirectConnection);
 }
