@@ -6,6 +6,7 @@
 
 #include "app/startup.h"
 #include "net/global.h"
+#include "net/lorvanenetwork.h"
 #include "ui/busywidget.h"
 #include "ui/mainwindow.h"
 #include "ui/password.h"
@@ -26,6 +27,7 @@
 #include <QSlider>
 #include <QTabWidget>
 #include <QTableWidget>
+#include <QSignalSpy>
 #include <QtTest>
 
 using namespace Zantry;
@@ -255,6 +257,10 @@ private slots:
     void addressAndTunnelTable()
     {
         auto window = startWindow();
+        // The window's own master-list fetch (nothing answers) would empty
+        // the table below; let it finish first.
+        QSignalSpy fetched(window->network(), &LorvaneNetwork::tunnelServersChanged);
+        fetched.wait(2000);
         auto *address = child<QLineEdit>(window.get(), "ipAddressEdit");
         auto *show = child<QPushButton>(window.get(), "showIpAddrButton");
         QCOMPARE(address->echoMode(), QLineEdit::Password);
