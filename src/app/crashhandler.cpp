@@ -2,8 +2,10 @@
 
 #include "app/endpoints.h"
 #include "app/ziparchive.h"
+#include "api/player.h"
 #include "net/global.h"
 #include "platform/crashcapture.h"
+#include "spawn/spawnablegame.h"
 
 #include <QDebug>
 #include <QDir>
@@ -102,8 +104,18 @@ QString CrashHandler::exceptionAddress(const QByteArray &content)
 
 bool CrashHandler::uploadGameCrashFiles()
 {
-    // Filled from Global's current game and player once those records exist.
-    return false;
+    Global *global = Global::instance();
+    const SpawnableGame *game = global->currentGame();
+    const Player *player = global->currentPlayer();
+    if (!game || !player)
+        return false;
+    GameCrashInfo info;
+    info.abbreviation = game->abbreviation;
+    info.workingDir = game->workingDir;
+    info.exceptionFile = game->exceptionFile;
+    info.nickname = player->username;
+    info.gameId = global->spawnInfo().settings.value(QStringLiteral("WOLGameID")).toInt();
+    return uploadGameCrash(info);
 }
 
 bool CrashHandler::uploadGameCrash(const GameCrashInfo &info)

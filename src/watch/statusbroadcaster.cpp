@@ -2,6 +2,7 @@
 
 #include "api/player.h"
 #include "net/global.h"
+#include "spawn/spawnablegame.h"
 
 #include <QCoreApplication>
 #include <QHostAddress>
@@ -57,6 +58,10 @@ StatusSnapshot StatusBroadcaster::snapshot() const
     s.processId = qint32(QCoreApplication::applicationPid());
     s.inQueue = m_inQueue;
     s.inGame = m_inGame;
+    if (const SpawnableGame *game = global->currentGame()) {
+        s.gameAbbreviation = game->abbreviation;
+        s.gameExe = game->exe;
+    }
     if (QProcess *game = global->gameProcess()) {
         const SpawnInfo spawn = global->spawnInfo();
         s.hasGameProcess = true;

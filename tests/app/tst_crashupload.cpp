@@ -4,8 +4,10 @@
 #include "sandbox.h"
 #include "testenv.h"
 
+#include "api/player.h"
 #include "app/crashhandler.h"
 #include "net/global.h"
+#include "spawn/spawnablegame.h"
 
 #include <QBuffer>
 #include <QDir>
@@ -265,6 +267,35 @@ private slots:
         QCOMPARE(entries.size(), 3);
         QCOMPARE(entries[0].second, readAll(dir + QStringLiteral("EXCEPT_LORVANE.TXT")));
         QVERIFY(entries[0].second.contains("Eip:" + eip.toLatin1()));
+    }
+
+    // What the session flow calls after a game: the values come from Global.
+    void gameCrashFromCurrentGameAndPlayer()
+    {
+        Collector c(*m_sandbox);
+        QVERIFY(c.ready);
+        SpawnableGame ts(QStringLiteral("ts"));
+        ts.workingDir = c.env.filePath(QStringLiteral("ts/"));
+        ts.exceptionFile = QStringLiteral("except.txt");
+        QDir().mkpath(ts.workingDir);
+        QVERIFY(writeFile(ts.workingDir + ts.exceptionFile, "Eip:00401000\tQUILLON.EXE\r\n"));
+        Player player(QJsonObject{{QStringLiteral("username"), QStringLiteral("carol")}}, nullptr);
+        SpawnInfo spawn;
+        spawn.settings.insert(QStringLiteral("WOLGameID"), 31337);
+        Global *global = Global::instance();
+        global->setSpawnInfo(spawn);
+        global->setCurrentGame(&ts);
+        QVERIFY(!CrashHandler::instance()->uploadGameCrashFiles()); // no player yet
+        global->setCurrentPlayer(&player);
+        const bool sent = CrashHandler::instance()->uploadGameCrashFiles();
+        global->setCurrentGame(nullptr);
+        global->setCurrentPlayer(nullptr);
+        global->setSpawnInfo(SpawnInfo());
+        QVERIFY(sent);
+        QTRY_COMPARE_WITH_TIMEOUT(reports(c.sandbox).size(), 1, 10000);
+        QCOMPARE(fields(reportFor(c.sandbox, QStringLiteral("except.txt.zip"))),
+                 expectedFields(QStringLiteral("ts"), QStringLiteral("31337"), QStringLiteral("carol"),
+                                QStringLiteral("00401000")));
     }
 
     void noExceptionFileNoReport()

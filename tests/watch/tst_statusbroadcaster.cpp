@@ -4,6 +4,7 @@
 
 #include "api/player.h"
 #include "net/global.h"
+#include "spawn/spawnablegame.h"
 #include "watch/statusbroadcaster.h"
 
 #include <QCoreApplication>
@@ -179,6 +180,9 @@ private slots:
         QVERIFY(!tags(records).contains("HASH"));
         QVERIFY(!tags(records).contains("GPID"));
 
+        SpawnableGame yr(QStringLiteral("yr"));
+        yr.exe = QStringLiteral("morvel.exe");
+        Global::instance()->setCurrentGame(&yr);
         QProcess game;
         game.start(QStringLiteral("sleep"), {QStringLiteral("30")});
         QVERIFY(game.waitForStarted());
@@ -195,6 +199,8 @@ private slots:
         QCOMPARE(valueOf(records, "HASH"), spawn.mapHash.toUtf8() + '\0');
         QCOMPARE(valueOf(records, "SCEN"), spawn.uiMapName.toUtf8() + '\0');
         QCOMPARE(intOf(records, "GPID"), qint32(game.processId()));
+        QCOMPARE(valueOf(records, "GABB"), QByteArray("yr", 3));
+        QCOMPARE(valueOf(records, "GEXE"), QByteArray("morvel.exe", 11));
 
         // Out of the game the group goes, though the process is still known.
         broadcaster.setInGame(false);
@@ -203,6 +209,7 @@ private slots:
         QVERIFY(!tags(records).contains("HASH"));
 
         Global::instance()->setGameProcess(nullptr);
+        Global::instance()->setCurrentGame(nullptr);
         game.kill();
         game.waitForFinished();
     }
