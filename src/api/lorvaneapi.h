@@ -44,6 +44,8 @@ signals:
     void waitForMatchup();
     void matchupFound();
     void cancelledFindMatch();
+    // The answer to the latest result upload arrived (or the upload failed).
+    void gameStatsPosted();
 
 public slots:
     void login();

@@ -42,8 +42,11 @@ void LorvaneAPI::printReply()
     if (!reply)
         return;
     // An upload replaced by a later one is dropped unlogged.
-    if (reply == m_statsReply)
+    const bool latest = reply == m_statsReply;
+    if (latest)
         qDebug().noquote() << "Game Result posted" << QString::fromUtf8(reply->readAll());
     reply->close();
     reply->deleteLater();
+    if (latest)
+        emit gameStatsPosted();
 }

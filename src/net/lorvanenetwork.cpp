@@ -11,10 +11,11 @@
 #include <QTimer>
 #include <QUdpSocket>
 
-LorvaneNetwork::LorvaneNetwork(quint16 firstPort)
+LorvaneNetwork::LorvaneNetwork(quint16 firstPort, const QHostAddress &bindAddress)
     : QObject(nullptr)
     , m_masterListUrl(Endpoints::instance().masterListUrl())
     , m_port(firstPort)
+    , m_bindAddress(bindAddress)
     , m_thread(new QThread)
 {
     Global::instance()->setNetworkThread(m_thread);
@@ -73,7 +74,10 @@ void LorvaneNetwork::doSetup()
 
     // The last port tried is kept even when every attempt failed.
     for (int attempt = 0; attempt < kBindAttempts; ++attempt) {
-        if (m_socket->bind(QHostAddress::AnyIPv4, m_port))
+        // Without address sharing: two programs on one machine (a client and a
+        // bot, or two tests) would otherwise share the port and take each
+        // other's datagrams.
+        if (m_socket->bind(m_bindAddress, m_port, QAbstractSocket::DontShareAddress))
             break;
         if (attempt + 1 < kBindAttempts)
             ++m_port;

@@ -2,6 +2,7 @@
 
 #include "net/global.h"
 
+#include <QHostAddress>
 #include <QObject>
 
 class QNetworkAccessManager;
@@ -22,8 +23,10 @@ public:
     static constexpr int kFetchInterval = 60000;
 
     // Lives on its own worker thread, so it has no parent; firstPort is the
-    // first peer port tried (tests pass their own).
-    explicit LorvaneNetwork(quint16 firstPort = kFirstPort);
+    // first peer port tried (tests pass their own); the peer socket binds
+    // bindAddress (the bot and namespace tests pass one address).
+    explicit LorvaneNetwork(quint16 firstPort = kFirstPort,
+                            const QHostAddress &bindAddress = QHostAddress(QHostAddress::AnyIPv4));
     // Stops the worker thread; the router and sockets go with it.
     ~LorvaneNetwork() override;
 
@@ -61,6 +64,7 @@ private:
     QUdpSocket *m_socketV6 = nullptr;
     Router *m_router = nullptr;
     quint16 m_port;
+    QHostAddress m_bindAddress;
     int m_fetchInterval = kFetchInterval;
     QThread *m_thread = nullptr;
 };

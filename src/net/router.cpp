@@ -351,9 +351,12 @@ NetworkPathPtr Router::addPath(quint32 id, const IPEndpoint &endpoint, Origin or
         }
         e->reached = true;
         if (m_state.load() == FLOOD) {
+            // Only the match's players count: an id learnt from stray traffic
+            // (a player's keep-alive sent before it knew its own id) would
+            // otherwise hold the flood until it fails.
             bool all = true;
             for (const auto &item : m_fib)
-                all = all && item.second->reached;
+                all = all && (!item.second->isPeer || item.second->reached);
             if (all)
                 setStateHere(REACHED);
         }

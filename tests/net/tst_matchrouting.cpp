@@ -1,0 +1,172 @@
+// One match's road through a real router on loopback, driven the way the
+// window and the bot drive it, against a second router as the other player.
+#include "logcapture.h"
+#include "net/matchrouting.h"
+#include "routernode.h"
+#include "testenv.h"
+
+#include <QSignalSpy>
+#include <QtTest>
+
+namespace {
+const QString kMe = QStringLiteral("Alice");
+const QString kOther = QStringLiteral("Bob");
+} // namespace
+
+class TestMatchRouting : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase() { QVERIFY(m_env.isValid()); }
+    void cleanup();
+    void candidatesNeverPointAtOurselves_data();
+    void candidatesNeverPointAtOurselves();
+    void wholeRoadToRouteReady();
+    void silentPeerEndsNotReachedAndResets();
+    void skippedStatesStillTakeTheirSteps();
+
+private:
+    // Spawn information as the service client builds it: one peer with
+    // candidate paths.
+    static SpawnInfo spawnWith(const QList<IPEndpoint> &candidates);
+    // Every signal of the routing object, in order, as words.
+    QStringList *record(MatchRouting *routing);
+
+    TestEnv m_env;
+    QStringList m_events;
+};
+
+void TestMatchRouting::cleanup()
+{
+    Global::instance()->setRouter(nullptr);
+    Global::instance()->setTunnelServers({});
+    Global::instance()->setSpawnInfo(SpawnInfo());
+    m_events.clear();
+}
+
+SpawnInfo TestMatchRouting::spawnWith(const QList<IPEndpoint> &candidates)
+{
+    SpawnInfo spawn;
+    spawn.myID = nameHash(kMe);
+    for (const IPEndpoint &ep : candidates)
+        spawn.paths.insert(nameHash(kOther), NetworkPathPtr::create(ep, NetworkPath::SpawnCandidate));
+    return spawn;
+}
+
+QStringList *TestMatchRouting::record(MatchRouting *routing)
+{
+    connect(routing, &MatchRouting::statusUpdate, this, [this](const QString &s) { m_events << QStringLiteral("status ") + s; });
+    connect(routing, &MatchRouting::findStarted, this, [this]() { m_events << QStringLiteral("findStarted"); });
+    connect(routing, &MatchRouting::findFinished, this, [this]() { m_events << QStringLiteral("findFinished"); });
+    connect(routing, &MatchRouting::perfStarted, this, [this]() { m_events << QStringLiteral("perfStarted"); });
+    connect(routing, &MatchRouting::networkReady, this, [this]() { m_events << QStringLiteral("networkReady"); });
+    connect(routing, &MatchRouting::notReached, this, [this]() { m_events << QStringLiteral("notReached"); });
+    return &m_events;
+}
+
+void TestMatchRouting::candidatesNeverPointAtOurselves_data()
+{
+    QTest::addColumn<QString>("address");
+    QTest::addColumn<int>("port");
+    QTest::addColumn<bool>("usable");
+    QTest::newRow("other IPv4") << "198.51.100.7" << 51143 << true;
+    QTest::newRow("own LAN address") << "192.168.1.5" << 51143 << false;
+    QTest::newRow("own public address") << "203.0.113.5" << 51143 << false;
+    QTest::newRow("global IPv6") << "2001:db8::7" << 51143 << true;
+    QTest::newRow("global IPv6 without port") << "2001:db8::7" << 0 << false;
+    QTest::newRow("own IPv6") << "2001:db8::5" << 51143 << false;
+    QTest::newRow("link-local IPv6") << "fe80::1" << 51143 << false;
+    QTest::newRow("unique-local IPv6") << "fd00::7" << 51143 << false;
+}
+
+void TestMatchRouting::candidatesNeverPointAtOurselves()
+{
+    QFETCH(QString, address);
+    QFETCH(int, port);
+    QFETCH(bool, usable);
+    const IPEndpoint ep{QHostAddress(address), quint16(port)};
+    QCOMPARE(MatchRouting::usableCandidate(ep, QHostAddress(QStringLiteral("192.168.1.5")), QHostAddress(QStringLiteral("203.0.113.5")),
+                                           QHostAddress(QStringLiteral("2001:db8::5"))),
+             usable);
+}
+
+void TestMatchRouting::wholeRoadToRouteReady()
+{
+    RouterNode::Options fast;
+    fast.timing = RouterNode::fastTiming();
+    RouterNode me(fast), other(fast);
+    QVERIFY(me.isValid() && other.isValid());
+    Global::instance()->setRouter(me.router());
+    // A tunnel from the master list that nobody runs: flooded, never chosen.
+    TunnelServerInfo tunnel;
+    tunnel.address = QStringLiteral("127.0.0.1");
+    tunnel.port = 9;
+    Global::instance()->setTunnelServers({{tunnel.address, tunnel}});
+    // The other player's real address, and a null one the service may send.
+    Global::instance()->setSpawnInfo(spawnWith({other.peerEndpoint(), IPEndpoint()}));
+
+    MatchRouting routing;
+    connect(me.router(), &Router::stateChanged, &routing, &MatchRouting::tunnelStateChanged, Qt::QueuedConnection);
+    const QStringList *events = record(&routing);
+    const QString gameDir = m_env.path();
+    QVERIFY(MatchRouting::beginMatch(gameDir));
+    other.startMatch(nameHash(kOther), {nameHash(kMe)}, {{me.peerEndpoint(), NetworkPath::Direct}});
+
+    QTRY_VERIFY_WITH_TIMEOUT(events->contains(QStringLiteral("networkReady")), 10000);
+    QCOMPARE(*events, (QStringList{"findStarted", "status Ready", "findFinished", "perfStarted", "status Reached", "networkReady"}));
+    QCOMPARE(me.router()->state(), Router::FIB_READY);
+    const QList<IPEndpoint> paths = me.router()->pathEndpoints(nameHash(kOther));
+    QVERIFY(paths.contains(other.peerEndpoint()));
+    QVERIFY(paths.contains(IPEndpoint(QHostAddress::LocalHost, 9)));
+    PeerRoute route;
+    QVERIFY(me.router()->bestRoute(nameHash(kOther), &route));
+    QCOMPARE(route.port, other.peerEndpoint().port);
+
+    // The spawn file sends the game to the router on loopback.
+    QSettings ini(gameDir + QStringLiteral("/spawn.ini"), QSettings::IniFormat);
+    QCOMPARE(ini.value(QStringLiteral("Tunnel/IP")).toString(), QStringLiteral("127.0.0.1"));
+    QCOMPARE(ini.value(QStringLiteral("Tunnel/Port")).toInt(), int(me.router()->gamePort()));
+    QCOMPARE(Global::instance()->spawnInfo().tunnelPort, int(me.router()->gamePort()));
+}
+
+void TestMatchRouting::silentPeerEndsNotReachedAndResets()
+{
+    RouterNode::Options fast;
+    fast.timing = RouterNode::fastTiming();
+    RouterNode me(fast);
+    QVERIFY(me.isValid());
+    TestSocket silent; // receives the flood, never answers
+    Global::instance()->setRouter(me.router());
+    Global::instance()->setSpawnInfo(spawnWith({silent.endpoint()}));
+    MatchRouting routing;
+    connect(me.router(), &Router::stateChanged, &routing, &MatchRouting::tunnelStateChanged, Qt::QueuedConnection);
+    const QStringList *events = record(&routing);
+    QVERIFY(MatchRouting::beginMatch(m_env.path()));
+
+    QTRY_VERIFY_WITH_TIMEOUT(events->contains(QStringLiteral("notReached")), 10000);
+    QCOMPARE(*events, (QStringList{"findStarted", "status Ready", "status NotReached", "notReached"}));
+    QTRY_COMPARE(me.router()->state(), Router::NOTHING);
+    QCOMPARE(me.router()->entryCount(), 0);
+}
+
+void TestMatchRouting::skippedStatesStillTakeTheirSteps()
+{
+    RouterNode me;
+    QVERIFY(me.isValid());
+    Global::instance()->setRouter(me.router());
+    MatchRouting routing;
+    connect(me.router(), &Router::stateChanged, &routing, &MatchRouting::tunnelStateChanged, Qt::QueuedConnection);
+    const QStringList *events = record(&routing);
+    LogCapture log;
+    // The router moves on twice before the queued signals are delivered:
+    // both deliveries read READY; the steps between are taken once each.
+    me.router()->setState(Router::FLOOD);
+    me.router()->setState(Router::REACHED);
+    me.router()->setState(Router::PING);
+    me.router()->setState(Router::READY);
+    QTRY_COMPARE(log.count(QStringLiteral("Tunnelstate changed to: ")), 4);
+    QCOMPARE(*events, (QStringList{"status Ready", "findFinished", "perfStarted", "status Reached"}));
+}
+
+QTEST_GUILESS_MAIN(TestMatchRouting)
+#include "tst_matchrouting.moc"
