@@ -1,0 +1,74 @@
+#include "botprocess.h"
+
+#include "testenv.h"
+
+#include <QDeadlineTimer>
+#include <QTest>
+
+BotProcess::BotProcess()
+{
+    QObject::connect(&m_process, &QProcess::readyReadStandardOutput, [this]() { collect(); });
+    QObject::connect(&m_process, &QProcess::readyReadStandardError,
+                     [this]() { m_errors += QString::fromUtf8(m_process.readAllStandardError()); });
+}
+
+BotProcess::~BotProcess()
+{
+    if (m_process.state() == QProcess::NotRunning)
+        return;
+    m_process.terminate();
+    if (!m_process.waitForFinished(5000)) {
+        m_process.kill();
+        m_process.waitForFinished(2000);
+    }
+}
+
+bool BotProcess::start(const QStringList &args)
+{
+    m_process.start(TestEnv::toolPath(QStringLiteral("bot")), args);
+    return m_process.waitForStarted(10000);
+}
+
+void BotProcess::collect()
+{
+    while (m_process.canReadLine())
+        m_lines.append(QString::fromUtf8(m_process.readLine()).trimmed());
+}
+
+bool BotProcess::hasLine(const QString &prefix) const
+{
+    for (const QString &line : m_lines) {
+        if (line.startsWith(prefix))
+            return true;
+    }
+    return false;
+}
+
+bool BotProcess::waitForLine(const QString &prefix, int timeoutMs)
+{
+    QDeadlineTimer deadline(timeoutMs);
+    while (!hasLine(prefix)) {
+        if (deadline.hasExpired() || m_process.state() == QProcess::NotRunning) {
+            collect();
+            return hasLine(prefix);
+        }
+        QTest::qWait(20);
+    }
+    return true;
+}
+
+int BotProcess::waitForExit(int timeoutMs)
+{
+    QDeadlineTimer deadline(timeoutMs);
+    while (m_process.state() != QProcess::NotRunning && !deadline.hasExpired())
+        QTest::qWait(20);
+    if (m_process.state() != QProcess::NotRunning)
+        return -1;
+    collect();
+    return m_process.exitStatus() == QProcess::NormalExit ? m_process.exitCode() : -1;
+}
+
+QString BotProcess::transcript() const
+{
+    return m_lines.join(QLatin1Char('\n')) + QStringLiteral("\n--- stderr ---\n") + m_errors.right(4000);
+}
