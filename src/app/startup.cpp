@@ -6,6 +6,7 @@
 #include "app/singleapplication.h"
 #include "app/zantrylog.h"
 #include "net/global.h"
+#include "ui/demoautoplay.h"
 #include "ui/mainwindow.h"
 
 #include <QDebug>
@@ -81,6 +82,8 @@ int run(int argc, char *argv[])
     QObject::connect(SignalBridge::instance(), &SignalBridge::quitRequested, &app, &QCoreApplication::quit);
 
     auto *window = new MainWindow;
+    if (DemoAutoplay::requested(QCoreApplication::arguments()))
+        new DemoAutoplay(window);
     QObject::connect(&app, &SingleApplication::instanceStarted, window, &MainWindow::bringToFront);
 
     CrashHandler::instance()->install();

@@ -1,0 +1,100 @@
+#include "ui/demoautoplay.h"
+
+#include "api/lorvaneapi.h"
+#include "ui/confirmreadydialog.h"
+#include "ui/mainwindow.h"
+#include "ui/zantrystate.h"
+
+#include <QApplication>
+#include <QDebug>
+#include <QPushButton>
+
+using namespace Zantry;
+
+namespace {
+constexpr quint32 kReady = LOGGED_IN | LADDERS_LOADED | PLAYERS_LOADED | MAPS_LOADED | MAP_DLSCAN_FINISHED;
+constexpr int kPollMs = 250;
+} // namespace
+
+DemoAutoplay::DemoAutoplay(MainWindow *window) : QObject(window), m_window(window)
+{
+    qDebug() << "Demo: autoplay on";
+    connect(window, &MainWindow::newStatesSet, this, &DemoAutoplay::statesChanged, Qt::QueuedConnection);
+    connect(&m_dialogPoll, &QTimer::timeout, this, &DemoAutoplay::pollDialog);
+    m_dialogPoll.start(kPollMs);
+}
+
+bool DemoAutoplay::requested(const QStringList &arguments)
+{
+    return arguments.contains(QStringLiteral("--demo-autoplay"));
+}
+
+void DemoAutoplay::statesChanged()
+{
+    if (!m_apiWired) {
+        if (auto *api = m_window->findChild<LorvaneAPI *>()) {
+            m_apiWired = true;
+            connect(api, &LorvaneAPI::gameStatsPosted, this, [this]() {
+                m_resultPosted = true;
+                quitWhenDone();
+            });
+        }
+    }
+    const quint32 s = m_window->state();
+    if (s & GAME_SPAWNED)
+        m_played = true;
+    if (s != kReady)
+        return;
+    if (m_played) {
+        quitWhenDone();
+    } else if (!m_pressed) {
+        m_pressed = true;
+        QTimer::singleShot(kPauseMs, this, &DemoAutoplay::pressMainButton);
+    }
+}
+
+void DemoAutoplay::pressMainButton()
+{
+    auto *button = m_window->findChild<QPushButton *>(QStringLiteral("mainButton"));
+    if (!button || !button->isEnabled()) {
+        m_pressed = false; // the next ready run tries again
+        return;
+    }
+    qDebug() << "Demo: pressing the main button";
+    button->click();
+}
+
+void DemoAutoplay::pollDialog()
+{
+    ConfirmReadyDialog *dialog = nullptr;
+    for (QWidget *w : QApplication::topLevelWidgets()) {
+        if (auto *d = qobject_cast<ConfirmReadyDialog *>(w); d && d->isVisible())
+            dialog = d;
+    }
+    if (!dialog) {
+        m_dialogSeenMs = 0;
+        return;
+    }
+    m_dialogSeenMs += kPollMs;
+    if (m_dialogSeenMs < kPauseMs)
+        return;
+    qDebug() << "Demo: accepting the ready check";
+    m_dialogSeenMs = 0;
+    dialog->accept();
+}
+
+void DemoAutoplay::quitWhenDone()
+{
+    if (!m_played || m_window->state() != kReady)
+        return;
+    if (m_resultPosted) {
+        qDebug() << "Demo: match done, quitting";
+        QCoreApplication::quit();
+    } else if (!m_quitting) {
+        m_quitting = true;
+        QTimer::singleShot(kResultWaitMs, this, []() {
+            qDebug() << "Demo: no answer to the result upload, quitting";
+            QCoreApplication::quit();
+        });
+    }
+}

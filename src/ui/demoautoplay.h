@@ -1,0 +1,38 @@
+#pragma once
+
+#include <QObject>
+#include <QStringList>
+#include <QTimer>
+
+class MainWindow;
+
+// The demo's hands, for "scripts/run --unattended" only: with the command
+// line switch "--demo-autoplay" it presses the main button once the window
+// is ready, accepts the ready check, and quits once the match's result has
+// been uploaded. Without the switch it is never created.
+class DemoAutoplay : public QObject
+{
+    Q_OBJECT
+public:
+    static constexpr int kPauseMs = 1500;         // each stage stays on screen this long
+    static constexpr int kResultWaitMs = 15000;   // quit even if the upload never answers
+
+    explicit DemoAutoplay(MainWindow *window);
+
+    static bool requested(const QStringList &arguments);
+
+private:
+    void statesChanged();
+    void pollDialog();
+    void pressMainButton();
+    void quitWhenDone();
+
+    MainWindow *m_window;
+    QTimer m_dialogPoll;
+    int m_dialogSeenMs = 0;
+    bool m_pressed = false;
+    bool m_played = false;
+    bool m_resultPosted = false;
+    bool m_quitting = false;
+    bool m_apiWired = false;
+};
