@@ -64,8 +64,9 @@ void MatchRouting::addPeersAndPaths(Router *router, const SpawnInfo &spawn, cons
             if (!path || path->endpoint.isNull())
                 continue;
             qDebug().noquote() << "adding path " + path->toString();
+            // A player's own address is a path to that player alone.
             if (usableCandidate(path->endpoint, global->localIP(), global->publicIP(), global->localIPv6()))
-                router->addFloodPath(path->endpoint, NetworkPath::Direct);
+                router->addPeerPath(id, path->endpoint, NetworkPath::Direct);
         }
     }
     for (const TunnelServerInfo &server : tunnels) {

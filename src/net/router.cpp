@@ -164,23 +164,31 @@ void Router::addPeer(quint32 id)
 
 void Router::addFloodPath(const IPEndpoint &endpoint, int type)
 {
-    onRouterThread([this, endpoint, type]() {
-        if (endpoint.isNull()) {
-            qDebug().noquote() << "addFloodPath: attempted to add a null path";
-            return;
-        }
-        const NetworkPathPtr path(new NetworkPath(endpoint, type));
-        QMutexLocker lock(&m_fibMutex);
-        for (auto &item : m_fib) {
-            FibEntry &e = *item.second;
-            if (!e.isPeer)
-                continue;
-            const NetworkPathPtr old = e.paths.value(endpoint);
-            e.paths.insert(endpoint, path);
-            if (!e.bestPath || e.bestPath == old)
-                e.bestPath = path;
-        }
-    });
+    onRouterThread([this, endpoint, type]() { insertFloodPath(endpoint, type, nullptr); });
+}
+
+void Router::addPeerPath(quint32 id, const IPEndpoint &endpoint, int type)
+{
+    onRouterThread([this, id, endpoint, type]() { insertFloodPath(endpoint, type, &id); });
+}
+
+void Router::insertFloodPath(const IPEndpoint &endpoint, int type, const quint32 *onlyPeer)
+{
+    if (endpoint.isNull()) {
+        qDebug().noquote() << "addFloodPath: attempted to add a null path";
+        return;
+    }
+    const NetworkPathPtr path(new NetworkPath(endpoint, type));
+    QMutexLocker lock(&m_fibMutex);
+    for (auto &item : m_fib) {
+        FibEntry &e = *item.second;
+        if (!e.isPeer || (onlyPeer && e.id != *onlyPeer))
+            continue;
+        const NetworkPathPtr old = e.paths.value(endpoint);
+        e.paths.insert(endpoint, path);
+        if (!e.bestPath || e.bestPath == old)
+            e.bestPath = path;
+    }
 }
 
 void Router::addFloodPath(const NetworkPathPtr &path)

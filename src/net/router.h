@@ -111,6 +111,10 @@ public:
     void addFloodPath(const IPEndpoint &endpoint, int type);
     // A candidate from SpawnInfo::paths: its endpoint and type are copied.
     void addFloodPath(const NetworkPathPtr &path);
+    // A path to one player only: its own address from the spawn answer. As a
+    // flood path it would also be measured as a way to every other player,
+    // whose replies on it then pass for that player's.
+    void addPeerPath(quint32 id, const IPEndpoint &endpoint, int type);
     void setState(STATES state);
 
     static QString stateName(int state);
@@ -152,6 +156,8 @@ private:
     void sendTo(const IPEndpoint &endpoint, const char *data, int size);
     bool readPeerSocket(QUdpSocket *socket, qint64 &start, int &count);
     void setStateHere(STATES state);
+    // onlyPeer null: every peer of the match.
+    void insertFloodPath(const IPEndpoint &endpoint, int type, const quint32 *onlyPeer);
     void setPeerState(quint32 id, int state);
     void checkReached();
     void resetFib();

@@ -57,7 +57,6 @@ void TestBotMatch::init()
 
 void TestBotMatch::cleanup()
 {
-    if (QTest::currentTestFailed()) QProcess::execute("cp", {"-r", m_env->path(), "/tmp/b4fail"}); // DEBUG
     qDeleteAll(m_bots);
     m_bots.clear();
     qDeleteAll(m_results);

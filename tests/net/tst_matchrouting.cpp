@@ -22,6 +22,7 @@ private slots:
     void candidatesNeverPointAtOurselves_data();
     void candidatesNeverPointAtOurselves();
     void wholeRoadToRouteReady();
+    void candidatesGoToTheirOwnPlayerOnly();
     void silentPeerEndsNotReachedAndResets();
     void skippedStatesStillTakeTheirSteps();
 
@@ -127,6 +128,36 @@ void TestMatchRouting::wholeRoadToRouteReady()
     QCOMPARE(ini.value(QStringLiteral("Tunnel/IP")).toString(), QStringLiteral("127.0.0.1"));
     QCOMPARE(ini.value(QStringLiteral("Tunnel/Port")).toInt(), int(me.router()->gamePort()));
     QCOMPARE(Global::instance()->spawnInfo().tunnelPort, int(me.router()->gamePort()));
+}
+
+void TestMatchRouting::candidatesGoToTheirOwnPlayerOnly()
+{
+    RouterNode me;
+    QVERIFY(me.isValid());
+    Global::instance()->setRouter(me.router());
+    TunnelServerInfo tunnel;
+    tunnel.address = QStringLiteral("127.0.0.1");
+    tunnel.port = 9;
+    Global::instance()->setTunnelServers({{tunnel.address, tunnel}});
+    const quint32 bob = nameHash(kOther), carol = nameHash(QStringLiteral("Carol"));
+    const IPEndpoint bobAt(QHostAddress(QStringLiteral("127.0.0.12")), 51143), carolAt(QHostAddress(QStringLiteral("127.0.0.13")), 51143);
+    SpawnInfo spawn = spawnWith({bobAt});
+    spawn.paths.insert(carol, NetworkPathPtr::create(carolAt, NetworkPath::SpawnCandidate));
+    Global::instance()->setSpawnInfo(spawn);
+    MatchRouting routing;
+    connect(me.router(), &Router::stateChanged, &routing, &MatchRouting::tunnelStateChanged, Qt::QueuedConnection);
+    const QStringList *events = record(&routing);
+    QVERIFY(MatchRouting::beginMatch(m_env.path()));
+    QTRY_VERIFY(events->contains(QStringLiteral("status Ready")));
+
+    // Bob's address measured as a path to Carol would pass Bob's answers
+    // off as hers, and her game's datagrams would go to Bob.
+    const QList<IPEndpoint> toBob = me.router()->pathEndpoints(bob);
+    const QList<IPEndpoint> toCarol = me.router()->pathEndpoints(carol);
+    const IPEndpoint viaTunnel(QHostAddress::LocalHost, 9);
+    QVERIFY(toBob.contains(bobAt) && !toBob.contains(carolAt) && toBob.contains(viaTunnel));
+    QVERIFY(toCarol.contains(carolAt) && !toCarol.contains(bobAt) && toCarol.contains(viaTunnel));
+    me.router()->setState(Router::NOTHING);
 }
 
 void TestMatchRouting::silentPeerEndsNotReachedAndResets()
