@@ -4,6 +4,8 @@
 // log) and the peak resident memory over one whole match played by the demo
 // switch; the baseline is the bot, which runs the same core without a window,
 // started in the same round: its time to "BOT state ready" and its peak.
+#include <QHash> // testenv.h relies on it
+
 #include "botprocess.h"
 #include "sandbox.h"
 #include "tunnel.h"

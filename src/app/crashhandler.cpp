@@ -1,8 +1,8 @@
 #include "app/crashhandler.h"
 
+#include "api/player.h"
 #include "app/endpoints.h"
 #include "app/ziparchive.h"
-#include "api/player.h"
 #include "net/global.h"
 #include "platform/crashcapture.h"
 #include "spawn/spawnablegame.h"

@@ -3,6 +3,7 @@
 #include "net/router.h"
 
 #include <QDebug>
+#include <QDir>
 #include <QSet>
 
 #include <algorithm>
@@ -27,8 +28,8 @@ bool MatchRouting::beginMatch(const QString &gameDir)
     spawn.tunnelIP = QStringLiteral("127.0.0.1");
     spawn.tunnelPort = router->gamePort();
     global->setSpawnInfo(spawn);
-    spawn.writeSpawnIni(gameDir + QStringLiteral("/spawn.ini"));
-    qDebug() << "spawn.myID = " << spawn.myID;
+    spawn.writeSpawnIni(QDir::cleanPath(gameDir + QStringLiteral("/spawn.ini")));
+    qDebug().noquote() << "spawn.myID = " + QString::number(spawn.myID);
     router->setMyId(spawn.myID);
     router->setState(Router::INITIAL);
     return true;
@@ -83,7 +84,7 @@ void MatchRouting::tunnelStateChanged()
     if (!router)
         return;
     const int state = router->state();
-    qDebug() << "Tunnelstate changed to: " << state;
+    qDebug().noquote() << "Tunnelstate changed to: " + QString::number(state);
     if (state == m_lastState)
         return; // a second queued signal for a state already handled
     const int from = kRoad.indexOf(m_lastState);

@@ -22,6 +22,8 @@ private slots:
     void fourPlayersEachRoutesThree();
     void refusedLoginAndNoLadderAccount();
     void terminateWhileQueuedLeavesQueue();
+    void tunnelStoppedDuringFloodIsNotReached();
+    void serviceStoppedWhileQueuedEndsTheWait();
 
 private:
     struct Player
@@ -269,6 +271,38 @@ void TestBotMatch::terminateWhileQueuedLeavesQueue()
     const QJsonObject seen = m_sandbox->inspect();
     QCOMPARE(seen.value(QStringLiteral("quits")).toArray().size(), 1);
     QCOMPARE(seen.value(QStringLiteral("queue")).toArray().size(), 0);
+}
+
+void TestBotMatch::tunnelStoppedDuringFloodIsNotReached()
+{
+    QVERIFY(startServices());
+    // On one host every direct candidate is the player's own address: the
+    // tunnel is the only path, and it goes away once the flood has begun.
+    BotProcess *alice = startBot({QStringLiteral("Alice"), QStringLiteral("alice@sandbox.test"), QStringLiteral("token-alice")});
+    BotProcess *bob = startBot({QStringLiteral("Bob"), QStringLiteral("bob@sandbox.test"), QStringLiteral("token-bob")});
+    QVERIFY(alice && bob);
+    QVERIFY2(alice->waitForLine(QStringLiteral("BOT state matched"), 30000), qPrintable(alice->transcript()));
+    m_tunnel->stop();
+    for (BotProcess *bot : {alice, bob}) {
+        QCOMPARE(bot->waitForExit(60000), 1);
+        QVERIFY2(bot->hasLine(QStringLiteral("BOT match not-reached 1")), qPrintable(bot->transcript()));
+    }
+    const QJsonArray updates = m_sandbox->inspect().value(QStringLiteral("updates")).toArray();
+    for (const QString &name : {QStringLiteral("Alice"), QStringLiteral("Bob")})
+        QCOMPARE(statuses(updates, name), (QStringList{"Ready", "NotReached"}));
+    QVERIFY(m_sandbox->inspect().value(QStringLiteral("results")).toArray().isEmpty());
+}
+
+void TestBotMatch::serviceStoppedWhileQueuedEndsTheWait()
+{
+    QVERIFY(startServices());
+    BotProcess *bot = startBot({QStringLiteral("Carol"), QStringLiteral("carol@sandbox.test"), QStringLiteral("token-carol")});
+    QVERIFY(bot);
+    QVERIFY2(bot->waitForLine(QStringLiteral("BOT state queued"), 30000), qPrintable(bot->transcript()));
+    m_sandbox->stop();
+    // The next poll finds nobody: no endless queue.
+    QCOMPARE(bot->waitForExit(20000), 1);
+    QVERIFY2(bot->hasLine(QStringLiteral("BOT error the service stopped answering the queue")), qPrintable(bot->transcript()));
 }
 
 QTEST_GUILESS_MAIN(TestBotMatch)

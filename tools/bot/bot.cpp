@@ -23,6 +23,7 @@
 namespace {
 
 constexpr int kQuitWaitMs = 3000;
+constexpr int kUpdateGraceMs = 2000;
 
 void printLine(const QString &line)
 {
@@ -128,10 +129,13 @@ void Bot::wireService()
         m_queued = true;
     });
     connect(m_api, &LorvaneAPI::cancelledFindMatch, this, [this]() {
-        // Without a stop request this is a broken answer that left the queue.
+        // Not asked for by stop(): the service broke off the exchange (no
+        // answer, or not JSON); queueing on would only repeat it.
         m_queued = false;
-        if (!m_finished)
-            QTimer::singleShot(1000, this, &Bot::queueWhenReady);
+        if (m_stopping)
+            finish(0);
+        else
+            fail(QStringLiteral("the service stopped answering the queue"));
     });
     connect(m_api, &LorvaneAPI::matchupFound, this, &Bot::matchFound);
     connect(m_api, &LorvaneAPI::gameStatsPosted, this, &Bot::resultPosted);
@@ -167,7 +171,9 @@ void Bot::wireRouting()
     connect(m_routing, &MatchRouting::networkReady, this, &Bot::launchGame);
     connect(m_routing, &MatchRouting::notReached, this, [this]() {
         printLine(QStringLiteral("BOT match not-reached %1").arg(m_played + 1));
-        fail(QStringLiteral("the other players were not reached"));
+        // The "NotReached" update is still on its way and the service client
+        // tells nobody when it is answered: give it a moment before leaving.
+        QTimer::singleShot(kUpdateGraceMs, this, [this]() { fail(QStringLiteral("the other players were not reached")); });
     });
 }
 
@@ -299,7 +305,7 @@ void Bot::stop()
         return;
     }
     // Leave the queue, so the other player is not matched with nobody.
-    connect(m_api, &LorvaneAPI::cancelledFindMatch, this, [this]() { finish(0); });
+    m_stopping = true;
     QTimer::singleShot(kQuitWaitMs, this, [this]() { finish(0); });
     m_api->cancelFindMatch();
 }

@@ -63,5 +63,6 @@ private:
     bool m_inMatch = false;
     bool m_queued = false;
     bool m_finished = false;
+    bool m_stopping = false;
     int m_played = 0;
 };
