@@ -19,6 +19,7 @@ class InternetDetector;
 class LorvaneAPI;
 class LorvaneNetwork;
 class MapDownloader;
+class MatchRouting;
 class QTableWidgetItem;
 class Router;
 class StatusBroadcaster;
@@ -186,10 +187,10 @@ private:
     void resetRouter();
     QString matchMapName() const;
     void selectMatchMap();
-    void addPeerPaths(quint32 peer);
+    void setupMatchRouting();
+    void networkNotReached();
     void closeAfterWarning();
     void queueLeft();
-    void handleTunnelState(int state);
     // Game run helpers.
     void startGame();
     void launchGame();
@@ -222,6 +223,7 @@ private:
     LorvaneAPI *m_api = nullptr;
     MapDownloader *m_mapDownloader = nullptr;
     LorvaneNetwork *m_network = nullptr;
+    MatchRouting *m_routing = nullptr;
     InternetDetector *m_internetDetector = nullptr;
     StatusBroadcaster *m_statusBroadcaster = nullptr;
     bool m_mapFitToView = false;

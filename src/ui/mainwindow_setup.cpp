@@ -53,6 +53,7 @@ void MainWindow::doRestOfSetup()
     connect(m_confirmReadyDialog, &QDialog::rejected, this, &MainWindow::notifyAndCancelFindMatch);
     connect(m_confirmReadyDialog, &QDialog::accepted, this, &MainWindow::doMatchup);
 
+    setupMatchRouting();
     m_network = new LorvaneNetwork(m_firstPeerPort);
     connect(m_network, &LorvaneNetwork::threadStarted, this, &MainWindow::tunnelSetup);
     // The worker thread starts with the object and may have announced itself
@@ -90,14 +91,7 @@ void MainWindow::tunnelSetup()
     if (!router || m_tunnelRouter == router)
         return;
     m_tunnelRouter = router;
-    // The state is read where it changed: read later, on this thread, a
-    // quick router would already be past FLOOD or READY and the flow would
-    // miss the status updates those states send.
-    connect(
-        router, &Router::stateChanged, this,
-        [this, router] {
-            const int state = router->state();
-            QMetaObject::invokeMethod(this, [this, state] { handleTunnelState(state); }, Qt::QueuedConnection);
-        },
-        Qt::DirectConnection);
+    // Queued: the router runs on the network thread. A state it has already
+    // left by the time this runs still takes its step there.
+    connect(router, &Router::stateChanged, this, &MainWindow::tunnelStateChanged, Qt::QueuedConnection);
 }
