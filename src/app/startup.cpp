@@ -79,9 +79,9 @@ int run(int argc, char *argv[])
     // SIGTERM and SIGINT end the loop in order, so the log is flushed and the
     // single-instance block released.
     SignalBridge::install();
-    QObject::connect(SignalBridge::instance(), &SignalBridge::quitRequested, &app, &QCoreApplication::quit);
 
     auto *window = new MainWindow;
+    QObject::connect(SignalBridge::instance(), &SignalBridge::quitRequested, window, &MainWindow::quitRequested);
     if (DemoAutoplay::requested(QCoreApplication::arguments()))
         new DemoAutoplay(window);
     QObject::connect(&app, &SingleApplication::instanceStarted, window, &MainWindow::bringToFront);

@@ -3,6 +3,7 @@
 #include "api/lorvaneapi.h"
 #include "ui/confirmreadydialog.h"
 #include "ui/mainwindow.h"
+#include "ui/warningdialog.h"
 #include "ui/zantrystate.h"
 
 #include <QApplication>
@@ -66,10 +67,12 @@ void DemoAutoplay::pressMainButton()
 
 void DemoAutoplay::pollDialog()
 {
-    ConfirmReadyDialog *dialog = nullptr;
+    // The ready check is accepted; a warning (the other player not reached,
+    // the close question) is answered as a user pressing its default would.
+    QDialog *dialog = nullptr;
     for (QWidget *w : QApplication::topLevelWidgets()) {
-        if (auto *d = qobject_cast<ConfirmReadyDialog *>(w); d && d->isVisible())
-            dialog = d;
+        if ((qobject_cast<ConfirmReadyDialog *>(w) || qobject_cast<WarningDialog *>(w)) && w->isVisible())
+            dialog = static_cast<QDialog *>(w);
     }
     if (!dialog) {
         m_dialogSeenMs = 0;
@@ -78,7 +81,7 @@ void DemoAutoplay::pollDialog()
     m_dialogSeenMs += kPollMs;
     if (m_dialogSeenMs < kPauseMs)
         return;
-    qDebug() << "Demo: accepting the ready check";
+    qDebug() << (qobject_cast<WarningDialog *>(dialog) ? "Demo: answering the warning" : "Demo: accepting the ready check");
     m_dialogSeenMs = 0;
     dialog->accept();
 }

@@ -119,6 +119,8 @@ public slots:
     void pWatchCleared();
     void minimizeToTray(bool showMessage);
     void minimizeToTray();
+    // The program is asked to end from outside; see mainwindow_settings.cpp.
+    void quitRequested();
 
     // Ladder, account, side and map selection.
     void discoverGame();

@@ -93,6 +93,8 @@ void MainWindow::flowSessionCase(quint32 s, bool clicked, QStringList &lines)
     case kReady: {
         if (clicked)
             m_queueInterrupted = false;
+        else if (m_queueInterrupted)
+            qDebug() << "Matchmaking was interrupted";
         ui->statusLabel->setText(m_queueInterrupted ? QStringLiteral("Matchmaking was interrupted. Please queue again.")
                                                     : QStringLiteral("Zantry"));
         show();

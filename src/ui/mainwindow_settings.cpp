@@ -1,6 +1,7 @@
 #include "ui/mainwindow.h"
 #include "ui_mainwindow.h"
 
+#include "api/lorvaneapi.h"
 #include "app/endpoints.h"
 #include "app/startup.h"
 #include "net/global.h"
@@ -11,6 +12,7 @@
 #include "watch/processwatcher.h"
 
 #include <QAbstractItemDelegate>
+#include <QApplication>
 #include <QCloseEvent>
 #include <QDebug>
 #include <QDesktopServices>
@@ -139,6 +141,22 @@ void MainWindow::closeWhileQueued()
     // The service's cancel confirmation closes sooner; this bounds the wait.
     QTimer::singleShot(m_queuedCloseMs, this, &QWidget::close);
     qDebug() << "Canceling zantry";
+    cancelFindMatch();
+}
+
+void MainWindow::quitRequested()
+{
+    // Ended from outside (SIGTERM, Ctrl-C): a queued player still leaves the
+    // queue, or the service would match a client that is gone and leave the
+    // opponent waiting for it.
+    if (!m_api || !(m_state & (MATCHUP_REQUESTED | MATCHUP_WAITFOR))) {
+        QCoreApplication::quit();
+        return;
+    }
+    qDebug() << "Leaving the queue before quitting";
+    s_closeConfirmed = true;
+    connect(m_api, &LorvaneAPI::cancelledFindMatch, qApp, &QCoreApplication::quit);
+    QTimer::singleShot(m_queuedCloseMs, qApp, &QCoreApplication::quit);
     cancelFindMatch();
 }
 

@@ -4,6 +4,7 @@
 #include "ui/framelessdialog.h"
 #include "ui/titlebar.h"
 
+#include <QDebug>
 #include <QLayout>
 #include <QPushButton>
 #include <QSettings>
@@ -62,6 +63,13 @@ void WarningDialog::setButtons(QDialogButtonBox::StandardButtons buttons)
         ui->buttonBox->addButton(logOut, QDialogButtonBox::DestructiveRole);
     }
     FramelessDialog::setHandCursor(ui->buttonBox);
+}
+
+void WarningDialog::showEvent(QShowEvent *event)
+{
+    // What the user was told belongs in the log they send with a report.
+    qDebug().noquote() << "Warning shown: " + text().replace(QLatin1Char('\n'), QLatin1Char(' '));
+    QDialog::showEvent(event);
 }
 
 void WarningDialog::startAutoAccept(int ms)

@@ -34,6 +34,9 @@ public slots:
     void maybeLogOut(QAbstractButton *button);
     void on_clearDataLabel_linkActivated(const QString &link);
 
+protected:
+    void showEvent(QShowEvent *event) override;
+
 private:
     Ui::WarningDialog *ui;
     TitleBar *m_titleBar;

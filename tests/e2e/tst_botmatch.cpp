@@ -35,7 +35,6 @@ private:
     bool startServices(const QStringList &sandboxArgs = QStringList());
     BotProcess *startBot(const Player &player, const QStringList &extraArgs = QStringList());
     QString gameDir(const QString &name) const { return m_env->filePath(QStringLiteral("game-") + name); }
-    static QStringList statuses(const QJsonArray &updates, const QString &user);
     static QJsonObject lastUpdate(const QJsonArray &updates, const QString &user, const QString &status);
     // The fake game's result file of the upload, read as its INI text.
     QSettings *resultOf(const QJsonObject &result);
@@ -101,17 +100,6 @@ BotProcess *TestBotMatch::startBot(const Player &player, const QStringList &extr
     return bot->start(args + extraArgs) ? bot : nullptr;
 }
 
-QStringList TestBotMatch::statuses(const QJsonArray &updates, const QString &user)
-{
-    QStringList out;
-    for (const QJsonValue &v : updates) {
-        const QJsonObject u = v.toObject();
-        if (u.value(QStringLiteral("username")).toString() == user && u.value(QStringLiteral("status")) != QStringLiteral("touch"))
-            out.append(u.value(QStringLiteral("status")).toString());
-    }
-    return out;
-}
-
 QJsonObject TestBotMatch::lastUpdate(const QJsonArray &updates, const QString &user, const QString &status)
 {
     QJsonObject found;
@@ -167,7 +155,7 @@ void TestBotMatch::checkMatch(const QList<Player> &players, int tunnelPort)
     const QJsonArray results = seen.value(QStringLiteral("results")).toArray();
     QCOMPARE(results.size(), players.size());
     for (const Player &p : players) {
-        QCOMPARE(statuses(updates, p.name),
+        QCOMPARE(Sandbox::statuses(seen, p.name),
                  (QStringList{"Ready", "Reached", "GameSpawned", "GameFinished"}));
         // "Reached" names the best path to every other player: the tunnel,
         // since every direct candidate on one host is our own address.
@@ -287,9 +275,9 @@ void TestBotMatch::tunnelStoppedDuringFloodIsNotReached()
         QCOMPARE(bot->waitForExit(60000), 1);
         QVERIFY2(bot->hasLine(QStringLiteral("BOT match not-reached 1")), qPrintable(bot->transcript()));
     }
-    const QJsonArray updates = m_sandbox->inspect().value(QStringLiteral("updates")).toArray();
+    const QJsonObject seen = m_sandbox->inspect();
     for (const QString &name : {QStringLiteral("Alice"), QStringLiteral("Bob")})
-        QCOMPARE(statuses(updates, name), (QStringList{"Ready", "NotReached"}));
+        QCOMPARE(Sandbox::statuses(seen, name), (QStringList{"Ready", "NotReached"}));
     QVERIFY(m_sandbox->inspect().value(QStringLiteral("results")).toArray().isEmpty());
 }
 

@@ -211,13 +211,7 @@ QJsonArray FlowFixture::journal(const QString &kind) const
 
 QStringList FlowFixture::updateStatuses(const QString &username) const
 {
-    QStringList statuses;
-    for (const QJsonValue &entry : journal(QStringLiteral("updates"))) {
-        const QJsonObject update = entry.toObject();
-        if (update.value(QStringLiteral("username")).toString() == username)
-            statuses << update.value(QStringLiteral("status")).toString();
-    }
-    return statuses;
+    return Sandbox::statuses(m_sandbox.inspect(), username);
 }
 
 bool FlowFixture::screenshot(QWidget *widget, const QString &name)

@@ -1,44 +1,19 @@
 // Two routers in two network namespaces joined by a veth pair, with a
 // tunnel in one of them: they reach FIB_READY on the direct path and the
 // game datagrams cross it. Needs root; skips clearly otherwise.
+#include "netnspair.h"
 #include "routernode.h"
 #include "testenv.h"
 #include "tunnel.h"
 
-#include <QProcess>
 #include <QtTest>
 
 #include <arpa/inet.h>
-#include <fcntl.h>
 #include <netinet/in.h>
-#include <sched.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 namespace {
-const QString kSubnet = QStringLiteral("10.213.77.");
-
-bool ip(const QStringList &args, QString *error = nullptr)
-{
-    QProcess p;
-    p.start(QStringLiteral("ip"), args);
-    if (!p.waitForFinished(10000) || p.exitStatus() != QProcess::NormalExit || p.exitCode() != 0) {
-        if (error)
-            *error = QStringLiteral("ip %1: %2").arg(args.join(QLatin1Char(' ')), QString::fromUtf8(p.readAllStandardError()).trimmed());
-        return false;
-    }
-    return true;
-}
-
-bool enterNamespace(const QString &name)
-{
-    const int fd = ::open(qPrintable(QStringLiteral("/var/run/netns/") + name), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return false;
-    const bool ok = ::setns(fd, CLONE_NEWNET) == 0;
-    ::close(fd);
-    return ok;
-}
 
 // A fake game's socket, made inside a router's namespace and used from here.
 struct RawSocket
@@ -85,78 +60,39 @@ class TestNetns : public QObject
     Q_OBJECT
 private slots:
     void initTestCase();
-    void cleanupTestCase();
     void directPathChosenAcrossHosts();
 
 private:
     TestEnv m_env;
-    QString m_nsA, m_nsB;
-    bool m_made = false;
+    NetnsPair m_pair;
 };
 
 void TestNetns::initTestCase()
 {
     QVERIFY(m_env.isValid());
-    const QString tag = QString::number(QCoreApplication::applicationPid());
-    m_nsA = QStringLiteral("zantry-a-") + tag;
-    m_nsB = QStringLiteral("zantry-b-") + tag;
-    const QString vethA = QStringLiteral("zva") + tag, vethB = QStringLiteral("zvb") + tag;
-    QString error;
-    if (::geteuid() != 0)
-        QSKIP("network namespaces need root; not root here");
-    if (!ip({QStringLiteral("netns"), QStringLiteral("add"), m_nsA}, &error))
-        QSKIP(qPrintable(QStringLiteral("network namespaces cannot be made here: ") + error));
-    m_made = true;
-    const QList<QStringList> steps = {
-        {QStringLiteral("netns"), QStringLiteral("add"), m_nsB},
-        {QStringLiteral("link"), QStringLiteral("add"), vethA, QStringLiteral("type"), QStringLiteral("veth"),
-         QStringLiteral("peer"), QStringLiteral("name"), vethB},
-        {QStringLiteral("link"), QStringLiteral("set"), vethA, QStringLiteral("netns"), m_nsA},
-        {QStringLiteral("link"), QStringLiteral("set"), vethB, QStringLiteral("netns"), m_nsB},
-        {QStringLiteral("-n"), m_nsA, QStringLiteral("addr"), QStringLiteral("add"), kSubnet + QStringLiteral("1/24"), QStringLiteral("dev"), vethA},
-        {QStringLiteral("-n"), m_nsB, QStringLiteral("addr"), QStringLiteral("add"), kSubnet + QStringLiteral("2/24"), QStringLiteral("dev"), vethB},
-        {QStringLiteral("-n"), m_nsA, QStringLiteral("link"), QStringLiteral("set"), vethA, QStringLiteral("up")},
-        {QStringLiteral("-n"), m_nsB, QStringLiteral("link"), QStringLiteral("set"), vethB, QStringLiteral("up")},
-        {QStringLiteral("-n"), m_nsA, QStringLiteral("link"), QStringLiteral("set"), QStringLiteral("lo"), QStringLiteral("up")},
-        {QStringLiteral("-n"), m_nsB, QStringLiteral("link"), QStringLiteral("set"), QStringLiteral("lo"), QStringLiteral("up")},
-    };
-    for (const QStringList &step : steps) {
-        if (!ip(step, &error))
-            QSKIP(qPrintable(QStringLiteral("cannot build the namespace link: ") + error));
-    }
-}
-
-void TestNetns::cleanupTestCase()
-{
-    if (!m_made)
-        return;
-    // Deleting a namespace deletes its end of the veth pair, and the pair with it.
-    ip({QStringLiteral("netns"), QStringLiteral("del"), m_nsA});
-    ip({QStringLiteral("netns"), QStringLiteral("del"), m_nsB});
+    QString why;
+    if (!m_pair.make(&why))
+        QSKIP(qPrintable(why));
 }
 
 void TestNetns::directPathChosenAcrossHosts()
 {
-    // The tunnel runs in B's namespace: fork it while this thread is there.
-    const int home = ::open("/proc/self/ns/net", O_RDONLY | O_CLOEXEC);
-    QVERIFY(home >= 0);
+    // The tunnel runs in B's namespace: forked while this thread is there.
     TunnelProcess tunnel;
-    QVERIFY(enterNamespace(m_nsB));
-    const bool started = tunnel.start(kSubnet + QStringLiteral("2"));
-    QVERIFY(::setns(home, CLONE_NEWNET) == 0);
-    ::close(home);
+    bool started = false;
+    QVERIFY(NetnsPair::runIn(m_pair.b(), [&]() { started = tunnel.start(NetnsPair::addressB()); }));
     QVERIFY2(started, qPrintable(tunnel.errorText()));
-    const IPEndpoint relay(QHostAddress(kSubnet + QStringLiteral("2")), tunnel.relayPort());
+    const IPEndpoint relay(QHostAddress(NetnsPair::addressB()), tunnel.relayPort());
 
     RouterNode::Options a;
     a.ownThread = true;
     a.timing = RouterNode::fastTiming();
-    a.address = QHostAddress(kSubnet + QStringLiteral("1"));
-    const QString nsA = m_nsA, nsB = m_nsB;
-    a.threadSetup = [nsA]() { return enterNamespace(nsA); };
+    a.address = QHostAddress(NetnsPair::addressA());
+    const QString nsA = m_pair.a(), nsB = m_pair.b();
+    a.threadSetup = [nsA]() { return NetnsPair::enter(nsA); };
     RouterNode::Options b = a;
-    b.address = QHostAddress(kSubnet + QStringLiteral("2"));
-    b.threadSetup = [nsB]() { return enterNamespace(nsB); };
+    b.address = QHostAddress(NetnsPair::addressB());
+    b.threadSetup = [nsB]() { return NetnsPair::enter(nsB); };
     RouterNode nodeA(a), nodeB(b);
     QVERIFY(nodeA.isValid() && nodeB.isValid());
 

@@ -1,6 +1,7 @@
 #include "sandbox.h"
 
 #include <QBuffer>
+#include <QJsonArray>
 #include <QEventLoop>
 #include <QHttpMultiPart>
 #include <QNetworkAccessManager>
@@ -34,6 +35,17 @@ QString Sandbox::apiUrl() const
 QString Sandbox::dnsAddress() const
 {
     return m_tool.address(QStringLiteral("dns")) + QLatin1Char(':') + QString::number(dnsPort());
+}
+
+QStringList Sandbox::statuses(const QJsonObject &seen, const QString &user)
+{
+    QStringList out;
+    for (const QJsonValue &v : seen.value(QStringLiteral("updates")).toArray()) {
+        const QJsonObject u = v.toObject();
+        if (u.value(QStringLiteral("username")).toString() == user && u.value(QStringLiteral("status")) != QStringLiteral("touch"))
+            out.append(u.value(QStringLiteral("status")).toString());
+    }
+    return out;
 }
 
 TestEnv::Endpoints Sandbox::endpoints() const

@@ -51,6 +51,8 @@ public:
     // Everything received; with since (an earlier reply's "seq"), only the
     // requests, updates, uploads and DNS queries recorded after it.
     QJsonObject inspect(int since = 0) const;
+    // A player's status updates in order, the "touch" keep-alives left out.
+    static QStringList statuses(const QJsonObject &seen, const QString &user);
     bool reset() const; // forgets requests, queue, matches and uploads
     // POST /control/<what>?<query>, e.g. control("dns", "mode=silent").
     bool control(const QString &what, const QString &query) const;

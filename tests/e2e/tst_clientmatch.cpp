@@ -1,0 +1,176 @@
+// The client program itself (build/zantry, offscreen) against a bot through
+// the sandbox and the tunnel. Its demo switch presses the main button and
+// answers the ready check and warnings; everything else is the real session,
+// from the stored token to the uploaded result.
+#include "botprocess.h"
+#include "clientprocess.h"
+#include "sandbox.h"
+#include "tunnel.h"
+
+#include "app/filedigest.h"
+
+#include <QJsonArray>
+#include <QSettings>
+#include <QtTest>
+
+#include <csignal>
+#include <memory>
+
+class TestClientMatch : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+    void storedTokenToUploadedResult();
+    void tunnelStoppedDuringFloodIsToldAndRequeued();
+    void serviceStoppedWhileQueuedIsTold();
+    void crashingGameIsReportedAndWindowReturnsToReady();
+    void killedInGameStartsAgainAndUploadsTheCrash();
+
+private:
+    bool startBot();
+    QString clientDir() const { return m_env->filePath(QStringLiteral("game")); }
+    QStringList aliceStatuses() const { return Sandbox::statuses(m_sandbox->inspect(), QStringLiteral("Alice")); }
+    int count(const char *kind) const { return m_sandbox->inspect().value(QLatin1String(kind)).toArray().size(); }
+
+    std::unique_ptr<TestEnv> m_env;
+    std::unique_ptr<Sandbox> m_sandbox;
+    std::unique_ptr<TunnelProcess> m_tunnel;
+    std::unique_ptr<BotProcess> m_bot;
+    std::unique_ptr<ClientProcess> m_client;
+};
+
+const int kMatchMs = 120000;
+
+void TestClientMatch::init()
+{
+    m_env.reset(new TestEnv);
+    m_sandbox.reset(new Sandbox);
+    m_tunnel.reset(new TunnelProcess);
+    QVERIFY2(m_tunnel->start(), qPrintable(m_tunnel->errorText()));
+    QVERIFY2(m_sandbox->start({QStringLiteral("--tunnel"), QStringLiteral("%1:%2").arg(m_tunnel->address()).arg(m_tunnel->relayPort()),
+                               QStringLiteral("--checkback"), QStringLiteral("1")}),
+             qPrintable(m_sandbox->errorText()));
+    m_env->setEndpoints(m_sandbox->endpoints());
+    QVERIFY(!Sandbox::makeGameFolder(clientDir(), {QStringLiteral("--game-maps"), QStringLiteral("all")}).isEmpty());
+    QSettings(m_env->settingsFile(), QSettings::IniFormat).setValue(QStringLiteral("accessToken"), QStringLiteral("token-alice"));
+    m_client.reset(new ClientProcess(clientDir()));
+}
+
+void TestClientMatch::cleanup()
+{
+    m_client.reset();
+    m_bot.reset();
+    m_tunnel.reset();
+    m_sandbox.reset();
+    m_env.reset();
+}
+
+bool TestClientMatch::startBot()
+{
+    const QString dir = m_env->filePath(QStringLiteral("bot-game"));
+    if (Sandbox::makeGameFolder(dir, {QStringLiteral("--game-maps"), QStringLiteral("all")}).isEmpty())
+        return false;
+    m_bot.reset(new BotProcess);
+    m_bot->setEnvironment(m_env->clientEnvironment());
+    return m_bot->start({QStringLiteral("--token"), QStringLiteral("token-bob"), QStringLiteral("--game-dir"), dir});
+}
+
+void TestClientMatch::storedTokenToUploadedResult()
+{
+    QVERIFY(startBot());
+    QVERIFY(m_client->start(m_env->clientEnvironment()));
+    QVERIFY2(m_client->waitForExit(kMatchMs) == 0, qPrintable(m_client->tail()));
+    QVERIFY2(m_bot->waitForLine(QStringLiteral("BOT done"), 20000), qPrintable(m_bot->transcript()));
+    QVERIFY(m_client->log().contains(QStringLiteral("Demo: match done, quitting")));
+
+    const QJsonObject seen = m_sandbox->inspect();
+    const QJsonObject match = seen.value(QStringLiteral("matches")).toArray().first().toObject();
+    const QJsonObject request = match.value(QStringLiteral("requests")).toObject().value(QStringLiteral("Alice")).toObject();
+    QCOMPARE(request.value(QStringLiteral("type")).toString(), QStringLiteral("match me up"));
+    QCOMPARE(request.value(QStringLiteral("platform")).toString(), QStringLiteral("win32"));
+    QCOMPARE(request.value(QStringLiteral("exe_hash")).toString(), FileDigest::sha1Hex(clientDir() + QStringLiteral("/morvel.exe")));
+    QVERIFY(request.value(QStringLiteral("map_sides")).isArray());
+    QVERIFY(request.contains(QStringLiteral("session")) && request.contains(QStringLiteral("ai_dat")));
+
+    const QStringList road{"Ready", "Reached", "GameSpawned", "GameFinished"};
+    QCOMPARE(Sandbox::statuses(seen, QStringLiteral("Alice")), road);
+    QCOMPARE(Sandbox::statuses(seen, QStringLiteral("Bob")), road);
+    bool uploaded = false;
+    for (const QJsonValue &v : seen.value(QStringLiteral("results")).toArray()) {
+        const QJsonObject r = v.toObject();
+        if (r.value(QStringLiteral("playerId")).toInt() != 101)
+            continue;
+        uploaded = true;
+        QCOMPARE(r.value(QStringLiteral("gameId")).toInt(), match.value(QStringLiteral("gameID")).toInt());
+        const int sent = r.value(QStringLiteral("pingSent")).toInt();
+        QVERIFY(sent >= 1 && r.value(QStringLiteral("pingReceived")).toInt() <= sent);
+        QVERIFY(r.value(QStringLiteral("parts")).toArray().first().toObject().value(QStringLiteral("size")).toInt() > 0);
+    }
+    QVERIFY(uploaded);
+}
+
+void TestClientMatch::tunnelStoppedDuringFloodIsToldAndRequeued()
+{
+    QVERIFY(startBot());
+    QVERIFY(m_client->start(m_env->clientEnvironment()));
+    // On one host the tunnel is the only path; it goes once flooding began.
+    QVERIFY2(m_client->waitForLog(QStringLiteral("Tunnelstate changed to: 2"), kMatchMs), qPrintable(m_client->tail()));
+    m_tunnel->stop();
+    QVERIFY2(m_client->waitForLog(QStringLiteral("Warning shown: The other player wasn't ready!"), 60000), qPrintable(m_client->tail()));
+    QCOMPARE(aliceStatuses(), (QStringList{"Ready", "NotReached"}));
+    // The warning answered, the client queues again on its own.
+    QTRY_VERIFY_WITH_TIMEOUT(count("requests") > 0 && m_sandbox->inspect().value(QStringLiteral("queue")).toArray().size() == 1, 20000);
+    QCOMPARE(m_bot->waitForExit(30000), 1);
+    m_client->sendSignal(SIGTERM);
+    QCOMPARE(m_client->waitForExit(15000), 0);
+    QTRY_COMPARE_WITH_TIMEOUT(m_sandbox->inspect().value(QStringLiteral("queue")).toArray().size(), 0, 5000);
+}
+
+void TestClientMatch::serviceStoppedWhileQueuedIsTold()
+{
+    QVERIFY(m_client->start(m_env->clientEnvironment()));
+    QTRY_COMPARE_WITH_TIMEOUT(m_sandbox->inspect().value(QStringLiteral("queue")).toArray().size(), 1, 60000);
+    m_sandbox->stop();
+    QVERIFY2(m_client->waitForLog(QStringLiteral("Matchmaking was interrupted"), 30000), qPrintable(m_client->tail()));
+    // Still answering: an ordinary close ends it at once.
+    m_client->sendSignal(SIGTERM);
+    QCOMPARE(m_client->waitForExit(15000), 0);
+}
+
+void TestClientMatch::crashingGameIsReportedAndWindowReturnsToReady()
+{
+    QFile ini(clientDir() + QStringLiteral("/fakegame.ini"));
+    QVERIFY(ini.open(QIODevice::WriteOnly));
+    ini.write("[FakeGame]\nMode=crash\n");
+    ini.close();
+    QVERIFY(startBot());
+    QVERIFY(m_client->start(m_env->clientEnvironment()));
+    QVERIFY2(m_client->waitForExit(kMatchMs) == 0, qPrintable(m_client->tail()));
+    QVERIFY2(aliceStatuses().contains(QStringLiteral("GameCrashed")), qPrintable(aliceStatuses().join(QLatin1Char(','))));
+    QTRY_VERIFY_WITH_TIMEOUT(count("crashReports") > 0, 10000);
+    // Back at ready after the game: the demo switch quits only there.
+    const QString log = m_client->log();
+    QVERIFY(log.lastIndexOf(ClientProcess::readyLine()) > log.indexOf(QStringLiteral("GameCrashed")));
+}
+
+void TestClientMatch::killedInGameStartsAgainAndUploadsTheCrash()
+{
+    QVERIFY(startBot());
+    QVERIFY(m_client->start(m_env->clientEnvironment()));
+    QVERIFY(QTest::qWaitFor([&]() { return aliceStatuses().contains(QStringLiteral("GameSpawned")); }, kMatchMs));
+    // A fault while the game runs: the crash capture leaves its record.
+    m_client->sendSignal(SIGSEGV);
+    QVERIFY(m_client->waitForExit(10000) != 0);
+    const int before = count("crashReports");
+
+    m_client.reset(new ClientProcess(clientDir()));
+    QVERIFY(m_client->start(m_env->clientEnvironment(), {}));
+    QVERIFY2(m_client->waitForLog(ClientProcess::readyLine(), 30000), "the second start never reached ready (stale single-instance lock?)");
+    QTRY_VERIFY_WITH_TIMEOUT(count("crashReports") > before, 15000);
+}
+
+QTEST_GUILESS_MAIN(TestClientMatch)
+#include "tst_clientmatch.moc"

@@ -1,0 +1,68 @@
+#include "clientprocess.h"
+
+#include "testenv.h"
+
+#include <QFile>
+#include <QRegularExpression>
+#include <QTest>
+
+#include <csignal>
+
+ClientProcess::ClientProcess(const QString &gameDir) : m_dir(gameDir) {}
+
+ClientProcess::~ClientProcess()
+{
+    if (m_process.state() == QProcess::NotRunning)
+        return;
+    m_process.terminate();
+    if (!m_process.waitForFinished(5000)) {
+        m_process.kill();
+        m_process.waitForFinished(2000);
+    }
+}
+
+bool ClientProcess::start(const QProcessEnvironment &env, const QStringList &args)
+{
+    QProcessEnvironment e = env;
+    e.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    m_process.setProcessEnvironment(e);
+    m_process.setWorkingDirectory(m_dir);
+    m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    m_process.start(TestEnv::zantryPath(), args);
+    return m_process.waitForStarted(10000);
+}
+
+void ClientProcess::sendSignal(int signal)
+{
+    if (m_process.state() != QProcess::NotRunning)
+        ::kill(pid_t(m_process.processId()), signal);
+}
+
+QString ClientProcess::log() const
+{
+    QFile f(m_dir + QStringLiteral("/Zantry/zantry-log.txt"));
+    return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : QString();
+}
+
+bool ClientProcess::waitForLog(const QString &text, int timeoutMs)
+{
+    return QTest::qWaitFor([&]() { return log().contains(text); }, timeoutMs);
+}
+
+bool ClientProcess::waitForLog(const QRegularExpression &re, int timeoutMs)
+{
+    return QTest::qWaitFor([&]() { return re.match(log()).hasMatch(); }, timeoutMs);
+}
+
+int ClientProcess::waitForExit(int timeoutMs)
+{
+    if (!QTest::qWaitFor([&]() { return m_process.state() == QProcess::NotRunning; }, timeoutMs))
+        return -1;
+    return m_process.exitStatus() == QProcess::NormalExit ? m_process.exitCode() : -1;
+}
+
+const QRegularExpression &ClientProcess::readyLine()
+{
+    static const QRegularExpression re(QStringLiteral("Running States changed: +2504$"), QRegularExpression::MultilineOption);
+    return re;
+}
