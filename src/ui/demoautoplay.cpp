@@ -2,6 +2,7 @@
 
 #include "api/lorvaneapi.h"
 #include "ui/confirmreadydialog.h"
+#include "ui/demoscreenshots.h"
 #include "ui/mainwindow.h"
 #include "ui/warningdialog.h"
 #include "ui/zantrystate.h"
@@ -23,6 +24,28 @@ DemoAutoplay::DemoAutoplay(MainWindow *window) : QObject(window), m_window(windo
     connect(window, &MainWindow::newStatesSet, this, &DemoAutoplay::statesChanged, Qt::QueuedConnection);
     connect(&m_dialogPoll, &QTimer::timeout, this, &DemoAutoplay::pollDialog);
     m_dialogPoll.start(kPollMs);
+    const QString shots = DemoScreenshots::requestedDir(QCoreApplication::arguments());
+    if (!shots.isEmpty()) {
+        qDebug().noquote() << "Demo: screenshots in " + shots;
+        m_shots.reset(new DemoScreenshots(shots));
+    }
+}
+
+DemoAutoplay::~DemoAutoplay() = default;
+
+void DemoAutoplay::capture(const QString &stage)
+{
+    if (m_shots)
+        m_shots->capture(stage, m_window);
+}
+
+void DemoAutoplay::captureStage()
+{
+    const quint32 s = m_window->state();
+    if (s == m_lastState)
+        return;
+    capture(DemoScreenshots::stageName(m_lastState, s));
+    m_lastState = s;
 }
 
 bool DemoAutoplay::requested(const QStringList &arguments)
@@ -42,6 +65,10 @@ void DemoAutoplay::statesChanged()
         }
     }
     const quint32 s = m_window->state();
+    // After the events already queued: the session flow may have changed the
+    // set again, and its own run for that change must draw the window first.
+    if (m_shots)
+        QTimer::singleShot(0, this, &DemoAutoplay::captureStage);
     if (s & GAME_SPAWNED)
         m_played = true;
     if (s != kReady)
@@ -81,7 +108,9 @@ void DemoAutoplay::pollDialog()
     m_dialogSeenMs += kPollMs;
     if (m_dialogSeenMs < kPauseMs)
         return;
-    qDebug() << (qobject_cast<WarningDialog *>(dialog) ? "Demo: answering the warning" : "Demo: accepting the ready check");
+    const bool warning = qobject_cast<WarningDialog *>(dialog);
+    capture(warning ? QStringLiteral("warning") : QStringLiteral("ready-check"));
+    qDebug() << (warning ? "Demo: answering the warning" : "Demo: accepting the ready check");
     m_dialogSeenMs = 0;
     dialog->accept();
 }
@@ -91,6 +120,7 @@ void DemoAutoplay::quitWhenDone()
     if (!m_played || m_window->state() != kReady)
         return;
     if (m_resultPosted) {
+        captureStage();
         qDebug() << "Demo: match done, quitting";
         QCoreApplication::quit();
     } else if (!m_quitting) {

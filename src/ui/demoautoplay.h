@@ -4,12 +4,16 @@
 #include <QStringList>
 #include <QTimer>
 
+#include <memory>
+
+class DemoScreenshots;
 class MainWindow;
 
 // The demo's hands, for "scripts/run --unattended" only: with the command
 // line switch "--demo-autoplay" it presses the main button once the window
 // is ready, accepts the ready check, and quits once the match's result has
-// been uploaded. Without the switch it is never created.
+// been uploaded. With "--demo-screenshots <dir>" as well it saves a picture
+// of each stage there. Without the switch it is never created.
 class DemoAutoplay : public QObject
 {
     Q_OBJECT
@@ -18,6 +22,7 @@ public:
     static constexpr int kResultWaitMs = 15000;   // quit even if the upload never answers
 
     explicit DemoAutoplay(MainWindow *window);
+    ~DemoAutoplay() override;
 
     static bool requested(const QStringList &arguments);
 
@@ -26,8 +31,12 @@ private:
     void pollDialog();
     void pressMainButton();
     void quitWhenDone();
+    void capture(const QString &stage);
+    void captureStage();
 
     MainWindow *m_window;
+    std::unique_ptr<DemoScreenshots> m_shots;
+    quint32 m_lastState = 0;
     QTimer m_dialogPoll;
     int m_dialogSeenMs = 0;
     bool m_pressed = false;

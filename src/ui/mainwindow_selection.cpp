@@ -122,7 +122,8 @@ void MainWindow::updateCurrentPlayer(int)
 
 void MainWindow::populateMaps()
 {
-    ui->mapsList->clear();
+    // clearContents(): clear() would take the "Side" and "Map" headers too.
+    ui->mapsList->clearContents();
     ui->mapsList->setRowCount(0);
     qDebug() << "running populateMaps()";
     Player *player = m_api->currentPlayer();

@@ -9,6 +9,7 @@
 
 #include "app/filedigest.h"
 
+#include <QImage>
 #include <QJsonArray>
 #include <QSettings>
 #include <QtTest>
@@ -81,10 +82,23 @@ bool TestClientMatch::startBot()
 void TestClientMatch::storedTokenToUploadedResult()
 {
     QVERIFY(startBot());
-    QVERIFY(m_client->start(m_env->clientEnvironment()));
+    const QString shots = m_env->filePath(QStringLiteral("shots"));
+    QVERIFY(m_client->start(m_env->clientEnvironment(), {QStringLiteral("--demo-autoplay"), QStringLiteral("--demo-screenshots"), shots}));
     QVERIFY2(m_client->waitForExit(kMatchMs) == 0, qPrintable(m_client->tail()));
     QVERIFY2(m_bot->waitForLine(QStringLiteral("BOT done"), 20000), qPrintable(m_bot->transcript()));
     QVERIFY(m_client->log().contains(QStringLiteral("Demo: match done, quitting")));
+    // The demo's pictures: each named after the flags its stage added (two
+    // quick ones share a picture), in order; the last one back at ready.
+    const QStringList pictures = QDir(shots).entryList({QStringLiteral("*.png")}, QDir::Files, QDir::Name);
+    const QStringList stages{"ready-check", "matchup-found", "network-ready", "game-spawned"};
+    int at = 0;
+    for (const QString &name : pictures) {
+        if (at < stages.size() && name.contains(stages.at(at)))
+            ++at;
+    }
+    QVERIFY2(at == stages.size(), qPrintable(pictures.join(QLatin1Char(' '))));
+    QVERIFY2(pictures.last().contains(QStringLiteral("-without-")), qPrintable(pictures.last()));
+    QVERIFY(!QImage(QDir(shots).filePath(pictures.last())).isNull());
 
     const QJsonObject seen = m_sandbox->inspect();
     const QJsonObject match = seen.value(QStringLiteral("matches")).toArray().first().toObject();

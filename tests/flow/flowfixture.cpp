@@ -21,18 +21,6 @@
 #include <QTimer>
 #include <QtTest>
 
-namespace {
-
-QJsonArray allSides(const QJsonObject &ladder)
-{
-    QJsonArray ids;
-    for (const QJsonValue &side : ladder.value(QStringLiteral("sides")).toArray())
-        ids.append(side.toObject().value(QStringLiteral("local_id")).toInt());
-    return ids;
-}
-
-} // namespace
-
 FlowFixture::FlowFixture()
     : m_env(new TestEnv)
 {
@@ -74,20 +62,6 @@ bool FlowFixture::writeData(const QString &dir)
         return false;
     QJsonObject data = QJsonDocument::fromJson(file.readAll()).object();
     file.close();
-    QJsonArray ladders = data.value(QStringLiteral("ladders")).toArray();
-    for (int l = 0; l < ladders.size(); ++l) {
-        QJsonObject ladder = ladders.at(l).toObject();
-        QJsonArray maps = ladder.value(QStringLiteral("maps")).toArray();
-        for (int m = 0; m < maps.size(); ++m) {
-            QJsonObject map = maps.at(m).toObject();
-            const bool narrow = map.value(QStringLiteral("description")).toString() == QLatin1String("Twin Spires");
-            map.insert(QStringLiteral("allowed_sides"), narrow ? QJsonArray{0, 1, 2} : allSides(ladder));
-            maps[m] = map;
-        }
-        ladder.insert(QStringLiteral("maps"), maps);
-        ladders[l] = ladder;
-    }
-    data.insert(QStringLiteral("ladders"), ladders);
     QJsonArray accounts = data.value(QStringLiteral("accounts")).toArray();
     QJsonObject alice = accounts.at(0).toObject();
     QJsonArray players = alice.value(QStringLiteral("players")).toArray();

@@ -20,9 +20,9 @@ class QAbstractButton;
 class WarningDialog;
 
 // The real main window started from a sandbox game folder against the
-// sandbox service. The sandbox serves the built-in data set with map side
-// lists filled in and a second "yr" account for alice ("AliceToo", 104);
-// "Twin Spires" allows only America, Korea and France.
+// sandbox service. The sandbox serves the built-in data set ("Twin Spires"
+// allows only America, Korea and France) with a second "yr" account for
+// alice ("AliceToo", 104).
 class FlowFixture
 {
 public:

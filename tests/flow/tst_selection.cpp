@@ -119,6 +119,9 @@ void TestSelection::vetoesAndSides()
     // still handed to the downloader.
     sides->setCurrentText(QStringLiteral("America"));
     QCOMPARE(maps->rowCount(), 4);
+    // Refilled, the table keeps its column titles.
+    QCOMPARE(maps->horizontalHeaderItem(0)->text(), QStringLiteral("Side"));
+    QCOMPARE(maps->horizontalHeaderItem(1)->text(), QStringLiteral("Map"));
     QCOMPARE(QSettings().value(QStringLiteral("Player101/Side")).toInt(), 2);
     sides->setCurrentText(QStringLiteral("Germany"));
     QCOMPARE(rowTexts(maps), (QStringList{"Arena of Glass", "Coldwater Ford", "Rusted Basin"}));

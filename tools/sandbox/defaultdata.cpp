@@ -24,6 +24,9 @@ LadderDef makeLadder(int id, const char *abbr, const char *name, int vetoes, QLi
     l.vetoes = vetoes;
     l.allowedSides = allowed;
     l.sides = sides;
+    QList<int> sideIds;
+    for (const SideDef &side : sides)
+        sideIds.append(side.localId);
     int bit = 0;
     for (const MapSeed &seed : maps) {
         MapDef m;
@@ -33,6 +36,9 @@ LadderDef makeLadder(int id, const char *abbr, const char *name, int vetoes, QLi
         m.description = QString::fromLatin1(seed.description);
         m.fileName = QString::fromLatin1(seed.file);
         m.bytes = DataSet::syntheticMap(m.description, 2, seed.size, quint32(m.id * 7919));
+        // Every side may play every map, except "Twin Spires": America,
+        // Korea and France only, so a client's side filter has work to do.
+        m.allowedSides = m.description == QLatin1String("Twin Spires") ? QList<int>{0, 1, 2} : sideIds;
         ++bit;
         l.maps.append(m);
     }
