@@ -118,23 +118,25 @@ void MapDownloader::queueImgStep()
     emit signalImgDownload();
 }
 
-void MapDownloader::onMapStep()
+bool MapDownloader::takeStep()
 {
     if (m_queuedSteps > 0)
         --m_queuedSteps;
-    if (m_staleSteps > 0)
-        --m_staleSteps;
-    else
+    if (m_staleSteps == 0)
+        return true;
+    --m_staleSteps;
+    return false;
+}
+
+void MapDownloader::onMapStep()
+{
+    if (takeStep())
         downloadNextMap();
 }
 
 void MapDownloader::onImgStep()
 {
-    if (m_queuedSteps > 0)
-        --m_queuedSteps;
-    if (m_staleSteps > 0)
-        --m_staleSteps;
-    else
+    if (takeStep())
         downloadNextImg();
 }
 

@@ -58,6 +58,8 @@ private:
     void queueImgStep();
     void onMapStep();
     void onImgStep();
+    // Counts a posted step off; false for a step of a chain already stopped.
+    bool takeStep();
     void stopChain();
     void collectMissingPreviews();
     QNetworkReply *get(const QString &url);

@@ -1,6 +1,7 @@
 #include "botprocess.h"
 
 #include "testenv.h"
+#include "toolprocess.h"
 
 #include <QDeadlineTimer>
 #include <QTest>
@@ -14,13 +15,7 @@ BotProcess::BotProcess()
 
 BotProcess::~BotProcess()
 {
-    if (m_process.state() == QProcess::NotRunning)
-        return;
-    m_process.terminate();
-    if (!m_process.waitForFinished(5000)) {
-        m_process.kill();
-        m_process.waitForFinished(2000);
-    }
+    stopProcess(m_process);
 }
 
 bool BotProcess::start(const QStringList &args)

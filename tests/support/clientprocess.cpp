@@ -1,6 +1,7 @@
 #include "clientprocess.h"
 
 #include "testenv.h"
+#include "toolprocess.h"
 
 #include <QFile>
 #include <QRegularExpression>
@@ -12,13 +13,7 @@ ClientProcess::ClientProcess(const QString &gameDir) : m_dir(gameDir) {}
 
 ClientProcess::~ClientProcess()
 {
-    if (m_process.state() == QProcess::NotRunning)
-        return;
-    m_process.terminate();
-    if (!m_process.waitForFinished(5000)) {
-        m_process.kill();
-        m_process.waitForFinished(2000);
-    }
+    stopProcess(m_process);
 }
 
 bool ClientProcess::start(const QProcessEnvironment &env, const QStringList &args)

@@ -57,15 +57,20 @@ bool ToolProcess::start(const QStringList &args, int timeoutMs)
     return true;
 }
 
+void stopProcess(QProcess &process)
+{
+    if (process.state() == QProcess::NotRunning)
+        return;
+    process.terminate();
+    if (!process.waitForFinished(5000)) {
+        process.kill();
+        process.waitForFinished(2000);
+    }
+}
+
 void ToolProcess::stop()
 {
-    if (m_process.state() == QProcess::NotRunning)
-        return;
-    m_process.terminate();
-    if (!m_process.waitForFinished(5000)) {
-        m_process.kill();
-        m_process.waitForFinished(2000);
-    }
+    stopProcess(m_process);
 }
 
 QString ToolProcess::url(const QString &label) const

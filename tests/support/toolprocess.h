@@ -9,6 +9,9 @@
 // on standard output, one line "LISTEN <label> <address> <port>" for each
 // socket it bound and then a line "READY"; start() waits for that line.
 // Tools bind loopback and port 0 (ephemeral) unless told otherwise.
+// SIGTERM, then SIGKILL when it is still there after 5 s.
+void stopProcess(QProcess &process);
+
 class ToolProcess
 {
 public:
