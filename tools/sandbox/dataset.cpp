@@ -6,6 +6,8 @@
 #include <QDir>
 #include <QFile>
 #include <QImage>
+#include <QPainter>
+#include <QPainterPath>
 #include <QJsonDocument>
 #include <QRandomGenerator>
 
@@ -135,12 +137,25 @@ QJsonArray DataSet::playersJson(const AccountDef &account) const
 
 QByteArray DataSet::previewPng(const QString &digest)
 {
-    const QRgb base = qRgb(digest.mid(0, 2).toInt(nullptr, 16), digest.mid(2, 2).toInt(nullptr, 16),
-                           digest.mid(4, 2).toInt(nullptr, 16));
-    QImage image(48, 32, QImage::Format_RGB32);
-    image.fill(base);
-    for (int y = 0; y < image.height(); ++y)
-        image.setPixel(y, y, qRgb(255, 255, 255)); // a diagonal, so it is not one flat colour
+    // A map-like picture told apart by its digest: ground in the digest's
+    // colour, a river across it and two start positions.
+    const QColor ground(digest.mid(0, 2).toInt(nullptr, 16) / 2 + 40, digest.mid(2, 2).toInt(nullptr, 16) / 2 + 60,
+                        digest.mid(4, 2).toInt(nullptr, 16) / 3 + 30);
+    QImage image(240, 160, QImage::Format_RGB32);
+    image.fill(ground);
+    QPainter painter(&image);
+    painter.setRenderHint(QPainter::Antialiasing);
+    const int bend = digest.mid(6, 2).toInt(nullptr, 16) % 80;
+    QPainterPath river(QPointF(0, 40 + bend / 2));
+    river.cubicTo(QPointF(80, bend), QPointF(160, 160 - bend), QPointF(240, 120 - bend / 2));
+    painter.setPen(QPen(QColor(40, 90, 160), 10));
+    painter.drawPath(river);
+    painter.setPen(QPen(Qt::white, 2));
+    painter.setBrush(QColor(200, 40, 40));
+    painter.drawEllipse(QPointF(30, 130), 8, 8);
+    painter.setBrush(QColor(40, 80, 200));
+    painter.drawEllipse(QPointF(210, 30), 8, 8);
+    painter.end();
     QByteArray png;
     QBuffer buffer(&png);
     buffer.open(QIODevice::WriteOnly);
