@@ -3,7 +3,6 @@
 #include "testenv.h"
 
 #include "net/global.h"
-#include "ui/busywidget.h"
 #include "ui/clickablelabel.h"
 #include "ui/confirmreadydialog.h"
 #include "ui/password.h"
@@ -245,23 +244,6 @@ private slots:
         QMetaObject::invokeMethod(clear, "linkActivated", Q_ARG(QString, QStringLiteral("#clear")));
         QCOMPARE(accepted.count(), 2);
         QVERIFY(QSettings().allKeys().isEmpty());
-    }
-
-    void busyWidgetCanOnlyBeCancelledOrMinimised()
-    {
-        BusyWidget busy;
-        auto *close = busy.titleBar()->findChild<QPushButton *>(QStringLiteral("closeButton"));
-        QVERIFY(close->isHidden());
-        QVERIFY(!close->isEnabled());
-
-        QSignalSpy cancel(&busy, &BusyWidget::cancelClicked);
-        QSignalSpy minimise(&busy, &BusyWidget::minimizeClicked);
-        busy.show();
-        busy.titleBar()->findChild<QPushButton *>(QStringLiteral("minimizeButton"))->click();
-        QCOMPARE(minimise.count(), 1);
-        buttonWithText(&busy, QStringLiteral("Cancel"))->click();
-        QCOMPARE(cancel.count(), 1);
-        QVERIFY(!busy.isVisible());
     }
 
     void draggingMovesTheWindowAndAModalDialogsParent()

@@ -261,26 +261,13 @@ private slots:
         QVERIFY(!(window->state() & PWATCH_TRIGGERED));
     }
 
-    void addressAndTunnelTable()
+    void tunnelTableRefreshesAndSortsNumerically()
     {
         auto window = startWindow();
         // The window's own master-list fetch (nothing answers) would empty
         // the table below; let it finish first.
         QSignalSpy fetched(window->network(), &LorvaneNetwork::tunnelServersChanged);
         fetched.wait(2000);
-        auto *address = child<QLineEdit>(window.get(), "ipAddressEdit");
-        auto *show = child<QPushButton>(window.get(), "showIpAddrButton");
-        QCOMPARE(address->echoMode(), QLineEdit::Password);
-        show->click();
-        QCOMPARE(address->echoMode(), QLineEdit::Normal);
-        show->click();
-        QCOMPARE(address->echoMode(), QLineEdit::Password);
-
-        Global::instance()->setPublicIP(QStringLiteral("198.51.100.7"));
-        QCOMPARE(address->text(), QStringLiteral("198.51.100.7"));
-        QMetaObject::invokeMethod(window.get(), "setIpPortText", Q_ARG(ushort, 51143));
-        QCOMPARE(child<QLineEdit>(window.get(), "ipPortEdit")->text(), QStringLiteral("51143"));
-
         Global::TunnelTable servers;
         for (int i : {2, 10}) {
             TunnelServerInfo server;
