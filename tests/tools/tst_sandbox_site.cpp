@@ -61,15 +61,14 @@ void TestSandboxSite::mapArchivesHoldTheirMap()
 void TestSandboxSite::crashUploadIsStored()
 {
     QVERIFY(m_sandbox.reset());
-    // The crash handler's form: text fields whose disposition ends in ";".
+    // The crash handler's form: a text field whose disposition ends in ";"
+    // (the client's whole form is checked by the crash upload test), and a
+    // file whose body looks like a boundary's start.
     QHttpMultiPart multi(QHttpMultiPart::FormDataType);
-    for (const auto &field : {qMakePair(QByteArray("game"), QByteArray("yr")), qMakePair(QByteArray("gameid"), QByteArray("1001")),
-                              qMakePair(QByteArray("exceptionAddress"), QByteArray("0045A1B3"))}) {
-        QHttpPart part;
-        part.setRawHeader("Content-Disposition", "form-data; name=\"" + field.first + "\";");
-        part.setBody(field.second);
-        multi.append(part);
-    }
+    QHttpPart field;
+    field.setRawHeader("Content-Disposition", "form-data; name=\"game\";");
+    field.setBody("yr");
+    multi.append(field);
     const QByteArray zip("PK\x03\x04 not really a zip \r\n--", 26);
     QHttpPart file;
     file.setRawHeader("Content-Disposition", "form-data; name=\"EXCEPT_LORVANE.TXT.zip\"; filename=\"EXCEPT_LORVANE.TXT.zip\"");
@@ -81,10 +80,7 @@ void TestSandboxSite::crashUploadIsStored()
     const QJsonArray reports = m_sandbox.inspect().value(QStringLiteral("crashReports")).toArray();
     QCOMPARE(reports.size(), 1);
     const QJsonObject report = reports.at(0).toObject();
-    const QJsonObject fields = report.value(QStringLiteral("fields")).toObject();
-    QCOMPARE(fields.value(QStringLiteral("game")).toString(), QStringLiteral("yr"));
-    QCOMPARE(fields.value(QStringLiteral("gameid")).toString(), QStringLiteral("1001"));
-    QCOMPARE(fields.value(QStringLiteral("exceptionAddress")).toString(), QStringLiteral("0045A1B3"));
+    QCOMPARE(report.value(QStringLiteral("fields")).toObject().value(QStringLiteral("game")).toString(), QStringLiteral("yr"));
     const QJsonObject stored = report.value(QStringLiteral("files")).toArray().at(0).toObject();
     QCOMPARE(stored.value(QStringLiteral("fileName")).toString(), QStringLiteral("EXCEPT_LORVANE.TXT.zip"));
     QCOMPARE(QByteArray::fromBase64(stored.value(QStringLiteral("base64")).toString().toLatin1()), zip);
