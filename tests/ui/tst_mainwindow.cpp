@@ -121,7 +121,7 @@ private slots:
         QCOMPARE(tabs->currentWidget()->objectName(), QStringLiteral("settingsTab"));
     }
 
-    void storedGeometryIsRestored()
+    void closingWithLoginFormUpClosesAtOnceAndKeepsGeometry()
     {
         QRect placed;
         {
@@ -130,22 +130,14 @@ private slots:
             window->show();
             window->setGeometry(37, 41, 700, 500);
             placed = window->geometry();
-            window->close();
+            LogCapture log;
+            QVERIFY(window->close());
+            QVERIFY(!window->isVisible());
+            QVERIFY(log.contains(QStringLiteral("Closing 7")));
+            QVERIFY(!window->findChild<WarningDialog *>()->isVisible());
         }
         auto window = startWindow();
         QCOMPARE(window->geometry(), placed);
-    }
-
-    void closingWithLoginFormUpClosesAtOnce()
-    {
-        auto window = startWindow();
-        window->setStates(LOGIN);
-        window->show();
-        LogCapture log;
-        QVERIFY(window->close());
-        QVERIFY(!window->isVisible());
-        QVERIFY(log.contains(QStringLiteral("Closing 7")));
-        QVERIFY(!window->findChild<WarningDialog *>()->isVisible());
     }
 
     void closeQuestionCanBeDeclinedOrLogOut()
