@@ -7,7 +7,6 @@
 #include <QFile>
 #include <QJsonArray>
 #include <QProcess>
-#include <QRegularExpression>
 #include <QtTest>
 
 #include <csignal>
@@ -54,14 +53,13 @@ private slots:
         QCOMPARE(zantry.exitStatus(), QProcess::CrashExit);
         QCOMPARE(zantry.exitCode(), int(SIGSEGV));
 
+        // The record's shape is the crash capture test's; here: the real
+        // program leaves one, with its log, and sends both on the next start.
         const QStringList dumps = QDir(QStringLiteral("Zantry")).entryList({QStringLiteral("*.dmp")});
         QCOMPARE(dumps.size(), 1);
-        QVERIFY2(QRegularExpression(QStringLiteral("^[0-9a-f]+-\\d{8}-\\d{6}-\\d+\\.dmp$")).match(dumps.first()).hasMatch(),
-                 qPrintable(dumps.first()));
         const QByteArray record = readAll(QStringLiteral("Zantry/") + dumps.first());
         QVERIFY(record.contains("signal: 11 (SIGSEGV)"));
-        const QByteArray logCopy = readAll(QStringLiteral("Zantry/") + dumps.first().chopped(4) + QStringLiteral(".log"));
-        QVERIFY(logCopy.contains("Log file Initialized"));
+        QVERIFY(readAll(QStringLiteral("Zantry/") + dumps.first().chopped(4) + QStringLiteral(".log")).contains("Log file Initialized"));
 
         QProcess again;
         again.setProcessEnvironment(env.clientEnvironment());

@@ -13,7 +13,6 @@
 #include <QDir>
 #include <QFile>
 #include <QJsonArray>
-#include <QProcess>
 #include <QSettings>
 #include <QtTest>
 #include <private/qzipreader_p.h>
@@ -131,8 +130,6 @@ private slots:
         QVERIFY(!QFile::exists(QStringLiteral("Zantry/") + logName));
         QCOMPARE(readAll(QStringLiteral("Zantry/Archives/") + dump), QByteArray("crash record"));
         QCOMPARE(readAll(QStringLiteral("Zantry/Archives/") + logName), QByteArray("log of the crashed run"));
-        QVERIFY(log.contains(QStringLiteral("dmpFileName = ")));
-        QVERIFY(log.contains(QStringLiteral("Uploading old crash log files")));
 
         QTRY_VERIFY_WITH_TIMEOUT(log.contains(QStringLiteral("postLogs finished")), 10000);
         QCOMPARE(reports(c.sandbox).size(), 1);
@@ -196,6 +193,8 @@ private slots:
         QTest::newRow("no eip") << QByteArray("Exception 0xC0000005\nEsp:0019FF00\tstack\n") << "";
         QTest::newRow("no tab") << QByteArray("Eip:0041A2B3\n") << "";
         QTest::newRow("lower case") << QByteArray("eip:0041A2B3\tx\n") << "";
+        // The fake game's line; a short address keeps part of its label.
+        QTest::newRow("short field") << QByteArray("Eip:12\tEsp:0019FA3C\tEbp:0019FA60\r\n") << "Eip:12";
     }
 
     void gameCrashReport()
@@ -213,9 +212,7 @@ private slots:
         const GameCrashInfo info {QStringLiteral("yr"), dir, QStringLiteral("EXCEPT_LORVANE.TXT"),
                                   QStringLiteral("alice"), 4711};
         QVERIFY(CrashHandler::instance()->uploadGameCrash(info));
-        QVERIFY(log.contains(QStringLiteral("Uploading game crash log files")));
         QVERIFY(log.contains(QStringLiteral("Game crashed at:")));
-        QVERIFY(log.contains(QStringLiteral("parts = ")));
         QTRY_COMPARE_WITH_TIMEOUT(reports(c.sandbox).size(), 1, 10000);
         const QJsonObject report = reportFor(c.sandbox, QStringLiteral("EXCEPT_LORVANE.TXT.zip"));
         QCOMPARE(fields(report),
@@ -227,46 +224,6 @@ private slots:
         QCOMPARE(entries[2], qMakePair(QStringLiteral("spawnmap.ini"),
                                        QByteArray())); // missing: empty entry
         QVERIFY(QFile::exists(dir + QStringLiteral("EXCEPT_LORVANE.TXT"))); // left for the next launch
-    }
-
-    // The fake game's own exception file, written when it crashes.
-    void fakeGameCrashReport_data()
-    {
-        QTest::addColumn<QString>("eip");
-        QTest::addColumn<QString>("address");
-        QTest::newRow("full") << "0045A1B3" << "0045A1B3";
-        QTest::newRow("short field") << "12" << "Eip:12";
-    }
-
-    void fakeGameCrashReport()
-    {
-        QFETCH(QString, eip);
-        QFETCH(QString, address);
-        Collector c(*m_sandbox);
-        QVERIFY(c.ready);
-        const QString dir = c.env.filePath(QStringLiteral("yr/"));
-        const QStringList made = Sandbox::makeGameFolder(dir, {QStringLiteral("--game"), QStringLiteral("yr")});
-        const QStringList launcher = made.filter(QStringLiteral("LAUNCHER yr ")).value(0).split(QLatin1Char(' '));
-        QCOMPARE(launcher.size(), 3);
-        QProcess game;
-        QProcessEnvironment penv = c.env.clientEnvironment();
-        penv.insert(QStringLiteral("FAKEGAME_MODE"), QStringLiteral("crash"));
-        penv.insert(QStringLiteral("FAKEGAME_EIP"), eip);
-        game.setProcessEnvironment(penv);
-        game.setWorkingDirectory(dir);
-        game.start(launcher[2], {QStringLiteral("-SPAWN")});
-        QVERIFY(game.waitForFinished(10000));
-        QCOMPARE(game.exitCode(), 3);
-
-        const GameCrashInfo info{QStringLiteral("yr"), dir, QStringLiteral("EXCEPT_LORVANE.TXT"), QStringLiteral("bob"), 9};
-        QVERIFY(CrashHandler::instance()->uploadGameCrash(info));
-        QTRY_COMPARE_WITH_TIMEOUT(reports(c.sandbox).size(), 1, 10000);
-        const QJsonObject report = reportFor(c.sandbox, QStringLiteral("EXCEPT_LORVANE.TXT.zip"));
-        QCOMPARE(fields(report), expectedFields(QStringLiteral("yr"), QStringLiteral("9"), QStringLiteral("bob"), address));
-        const auto entries = zipEntries(report);
-        QCOMPARE(entries.size(), 3);
-        QCOMPARE(entries[0].second, readAll(dir + QStringLiteral("EXCEPT_LORVANE.TXT")));
-        QVERIFY(entries[0].second.contains("Eip:" + eip.toLatin1()));
     }
 
     // What the session flow calls after a game: the values come from Global.

@@ -60,8 +60,6 @@ private slots:
         const SpawnableGame *ra = table.value(QStringLiteral("ra"));
         QCOMPARE(ra->workingDir, workDir());
         QCOMPARE(ra->exe, QStringLiteral("fennick.exe"));
-        QCOMPARE(ra->arguments, QStringLiteral("-SPAWN"));
-        QVERIFY(ra->exceptionFile.isEmpty());
         QCOMPARE(ra->exeHash, sha1Of("ra launcher"));
         QCOMPARE(table.value(QStringLiteral("yr"))->exeHash, sha1Of("yr launcher"));
         QCOMPARE(table.value(QStringLiteral("yr"))->exceptionFile, QStringLiteral("EXCEPT_LORVANE.TXT"));
@@ -151,33 +149,6 @@ private slots:
         QVERIFY(QDir::isAbsolutePath(ra->workingDir));
         QVERIFY(!ra->workingDir.contains(QLatin1String("..")));
         QCOMPARE(ra->exeHash, sha1Of("ra in parent"));
-    }
-
-    void saveAndLoadRoundTrip()
-    {
-        TestEnv env;
-        SpawnableGame saved(QStringLiteral("yr"));
-        saved.exe = QStringLiteral("morvel.exe");
-        saved.workingDir = QStringLiteral("/games/yr/");
-        saved.arguments = QStringLiteral("-SPAWN");
-        saved.postRemoveFiles = QStringList{"ddraw.dll"};
-        saved.executeEnvironment = QStringList{"A=1"};
-        saved.preCopyFiles = {{"/games/yr/Resources/a.dll", "ddraw.dll"}, {"/games/yr/Resources/b.ini", "b.ini"}};
-        saved.ddraw = QStringLiteral("/games/yr/Resources/a.dll");
-        saved.save();
-
-        SpawnableGame loaded(QStringLiteral("yr"));
-        loaded.load();
-        QCOMPARE(loaded.exe, saved.exe);
-        QCOMPARE(loaded.workingDir, saved.workingDir);
-        QCOMPARE(loaded.abbreviation, saved.abbreviation);
-        QCOMPARE(loaded.arguments, saved.arguments);
-        QCOMPARE(loaded.postRemoveFiles, saved.postRemoveFiles);
-        QCOMPARE(loaded.preCopyFiles, saved.preCopyFiles);
-        QVERIFY(loaded.executeEnvironment.isEmpty()); // written under the misspelt key
-        QVERIFY(loaded.ddraw.isEmpty());
-        QCOMPARE(SpawnableGame::get(QStringLiteral("ts"))->abbreviation, QStringLiteral("ts"));
-        QCOMPARE(SpawnableGame::get(QStringLiteral("ts")), SpawnableGame::get(QStringLiteral("ts")));
     }
 };
 

@@ -1,10 +1,8 @@
-// The dialogs on their own: texts, flags, timers and the signals the main
-// window relies on.
-#include "logcapture.h"
+// The dialogs on their own: timers, remembered answers, dragging and the
+// signals the main window relies on.
 #include "testenv.h"
 
 #include "net/global.h"
-#include "ui/busywidget.h"
 #include "ui/clickablelabel.h"
 #include "ui/confirmreadydialog.h"
 #include "ui/password.h"
@@ -20,7 +18,6 @@
 #include <QMouseEvent>
 #include <QPushButton>
 #include <QSettings>
-#include <QSignalSpy>
 #include <QtTest>
 
 // Stands in for the browser: collects every URL the program opens.
@@ -68,29 +65,7 @@ private slots:
     void init() { m_env.reset(new TestEnv); }
     void cleanup() { m_env.reset(); }
 
-    void waitingDialogRemembersNoThanks()
-    {
-        WaitingDialog dialog;
-        QCOMPARE(dialog.windowTitle(), QStringLiteral("Zantry & Chill"));
-        auto *timer = dialog.findChild<QTimer *>(QStringLiteral("touchTimer"));
-        QVERIFY(timer);
-        dialog.show();
-        QVERIFY(dialog.isVisible());
-        QVERIFY(timer->isActive());
-        QCOMPARE(timer->interval(), WaitingDialog::kTouchMs);
-
-        QSignalSpy rejected(&dialog, &QDialog::rejected);
-        buttonWithText(&dialog, QStringLiteral("No Thanks"))->click();
-        QCOMPARE(rejected.count(), 1);
-        QVERIFY(dialog.dontShowAgain());
-        QVERIFY(!timer->isActive());
-
-        dialog.show();
-        QVERIFY(!dialog.isVisible());
-        QVERIFY(!timer->isActive());
-    }
-
-    void waitingDialogTimesOutAndTitleBarClosesQuietly()
+    void waitingDialogTimesOutClosesQuietlyAndRemembersNoThanks()
     {
         WaitingDialog dialog;
         auto *timer = dialog.findChild<QTimer *>(QStringLiteral("touchTimer"));
@@ -112,8 +87,15 @@ private slots:
         QVERIFY(!dialog.isVisible());
         QVERIFY(!dialog.dontShowAgain());
         QVERIFY(!timer->isActive());
+
         dialog.show();
-        QVERIFY(dialog.isVisible());
+        QVERIFY(timer->isActive());
+        buttonWithText(&dialog, QStringLiteral("No Thanks"))->click();
+        QVERIFY(dialog.dontShowAgain());
+        QVERIFY(!timer->isActive());
+        dialog.show(); // stays hidden from now on
+        QVERIFY(!dialog.isVisible());
+        QVERIFY(!timer->isActive());
     }
 
     void confirmReadyCountsDownAndRejectsWhenTimeIsUp()
@@ -128,8 +110,6 @@ private slots:
 
         dialog.show();
         QCOMPARE(label->text(), QStringLiteral("20"));
-        QCOMPARE(update->interval(), 1000);
-        QCOMPARE(timeout->interval(), ConfirmReadyDialog::kCountDownSeconds * 1000);
         QVERIFY(update->isActive() && timeout->isActive());
 
         // Faster ticks against the real 20 s limit: the label counts down
@@ -157,7 +137,6 @@ private slots:
     void passwordEmitsOnlyRealChanges()
     {
         Password form;
-        QVERIFY(form.isVisible()); // shown by its constructor
         auto *email = form.findChild<QLineEdit *>(QStringLiteral("emailAddress"));
         auto *password = form.findChild<QLineEdit *>(QStringLiteral("password"));
         QSignalSpy emailChanged(&form, &Password::emailAddressChanged);
@@ -189,17 +168,8 @@ private slots:
     {
         UrlSink browser;
         Password form;
-        auto *warning = form.findChild<QLabel *>(QStringLiteral("warningLabel"));
-        QVERIFY(!warning->isVisibleTo(&form));
-        QCOMPARE(warning->text(), QStringLiteral("The Email Address or Password is incorrect"));
-        form.setWarningText(QStringLiteral("LORVANE could not be contacted."));
-        form.setWarning(true);
-        QVERIFY(warning->isVisibleTo(&form));
-        QCOMPARE(warning->text(), QStringLiteral("LORVANE could not be contacted."));
-        QCOMPARE(form.findChild<QLabel *>(QStringLiteral("versionLabel"))->text(), QStringLiteral("v1.62"));
-        const QString trouble = form.findChild<QLabel *>(QStringLiteral("troubleLabel"))->text();
-        QVERIFY(trouble.contains(QLatin1String("http://127.0.0.1:9/password/email")));
-        QVERIFY(trouble.contains(QLatin1String("Trouble Logging In?")));
+        // The link follows the configured site, not a built-in address.
+        QVERIFY(form.findChild<QLabel *>(QStringLiteral("troubleLabel"))->text().contains(QLatin1String("http://127.0.0.1:9/password/email")));
 
         QSignalSpy login(&form, &Password::loginButtonClicked);
         buttonWithText(&form, QStringLiteral("Login"))->click();
@@ -227,9 +197,6 @@ private slots:
         QVERIFY(box->button(QDialogButtonBox::Yes));
         QPushButton *logOut = buttonWithText(&dialog, QStringLiteral("Log Out"));
         QVERIFY(logOut);
-        QCOMPARE(box->buttonRole(logOut), QDialogButtonBox::DestructiveRole);
-        QCOMPARE(logOut->cursor().shape(), Qt::PointingHandCursor);
-        QCOMPARE(box->button(QDialogButtonBox::No)->cursor().shape(), Qt::PointingHandCursor);
 
         QSignalSpy accepted(&dialog, &QDialog::accepted);
         dialog.show();
@@ -279,53 +246,6 @@ private slots:
         QVERIFY(QSettings().allKeys().isEmpty());
     }
 
-    void busyWidgetCanOnlyBeCancelledOrMinimised()
-    {
-        BusyWidget busy;
-        QCOMPARE(busy.windowTitle(), QStringLiteral("Working"));
-        QCOMPARE(busy.text(), QStringLiteral("Busy"));
-        auto *close = busy.titleBar()->findChild<QPushButton *>(QStringLiteral("closeButton"));
-        QVERIFY(close->isHidden());
-        QVERIFY(!close->isEnabled());
-        busy.setText(QStringLiteral("Waiting in Zantry Queue"));
-        QCOMPARE(busy.text(), QStringLiteral("Waiting in Zantry Queue"));
-
-        QSignalSpy cancel(&busy, &BusyWidget::cancelClicked);
-        QSignalSpy minimise(&busy, &BusyWidget::minimizeClicked);
-        busy.show();
-        busy.titleBar()->findChild<QPushButton *>(QStringLiteral("minimizeButton"))->click();
-        QCOMPARE(minimise.count(), 1);
-        buttonWithText(&busy, QStringLiteral("Cancel"))->click();
-        QCOMPARE(cancel.count(), 1);
-        QVERIFY(!busy.isVisible());
-    }
-
-    void titleBarButtonsPerDialog()
-    {
-        auto minimiseShown = [](TitleBar *bar) {
-            return !bar->findChild<QPushButton *>(QStringLiteral("minimizeButton"))->isHidden();
-        };
-        auto closeShown = [](TitleBar *bar) {
-            return !bar->findChild<QPushButton *>(QStringLiteral("closeButton"))->isHidden();
-        };
-        Password password;
-        WarningDialog warning(QStringLiteral("x"));
-        ConfirmReadyDialog ready;
-        WaitingDialog waiting;
-        QVERIFY(!minimiseShown(password.titleBar()) && closeShown(password.titleBar()));
-        QVERIFY(!minimiseShown(warning.titleBar()) && closeShown(warning.titleBar()));
-        QVERIFY(!minimiseShown(ready.titleBar()) && closeShown(ready.titleBar()));
-        QVERIFY(minimiseShown(waiting.titleBar()) && closeShown(waiting.titleBar()));
-        for (QDialog *dialog : {static_cast<QDialog *>(&password), static_cast<QDialog *>(&warning),
-                                static_cast<QDialog *>(&ready), static_cast<QDialog *>(&waiting)}) {
-            QVERIFY(dialog->windowFlags() & Qt::FramelessWindowHint);
-            QVERIFY(dialog->testAttribute(Qt::WA_TranslucentBackground));
-        }
-        auto *bar = waiting.titleBar();
-        QCOMPARE(bar->findChild<QLabel *>(QStringLiteral("titleLabel"))->text(), QStringLiteral("Zantry & Chill"));
-        QCOMPARE(bar->findChild<QPushButton *>(QStringLiteral("closeButton"))->focusPolicy(), Qt::NoFocus);
-    }
-
     void draggingMovesTheWindowAndAModalDialogsParent()
     {
         QWidget main;
@@ -350,15 +270,6 @@ private slots:
         drag(bar, grip2, grip2 + QPoint(-10, 40));
         QCOMPARE(dialog.pos(), dialogAt + QPoint(20, 60));
         QCOMPARE(main.pos(), mainAt + QPoint(-10, 40));
-    }
-
-    void clickableLabelReportsPresses()
-    {
-        ClickableLabel label;
-        QSignalSpy clicked(&label, &ClickableLabel::clicked);
-        QTest::mousePress(&label, Qt::LeftButton);
-        QTest::mousePress(&label, Qt::RightButton);
-        QCOMPARE(clicked.count(), 2);
     }
 
 private:

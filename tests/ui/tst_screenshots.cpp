@@ -81,28 +81,21 @@ private slots:
         QVERIFY(QDir().mkpath(screenshotDir()));
     }
 
-    void mainWindowMapTab()
+    void mainWindowTabs()
     {
         MainWindow window;
         QCoreApplication::processEvents();
         fillSelection(&window);
         window.show();
         shoot(&window, QStringLiteral("mainwindow-maps"));
-    }
-
-    void mainWindowSettingsTab()
-    {
-        MainWindow window;
-        QCoreApplication::processEvents();
         auto *list = window.findChild<QListWidget *>(QStringLiteral("processWatchList"));
         list->clear();
         list->addItems({QStringLiteral("game.exe"), QStringLiteral("quillon.exe"), QStringLiteral("morvel.exe")});
         QMetaObject::invokeMethod(&window, "on_actionSettings_triggered");
-        window.show();
         shoot(&window, QStringLiteral("mainwindow-settings"));
     }
 
-    void loginForm()
+    void dialogs()
     {
         Password form;
         form.setEmailAddress(QStringLiteral("player@example.com"));
@@ -110,38 +103,22 @@ private slots:
         shoot(&form, QStringLiteral("password"));
         form.setWarning(true);
         shoot(&form, QStringLiteral("password-warning"));
-    }
 
-    void busyOverlay()
-    {
         BusyWidget busy;
         QMovie loader(QStringLiteral(":/images/loader.gif"));
         busy.setMovie(&loader);
         loader.start();
         busy.setText(QStringLiteral("Waiting in Zantry Queue"));
         shoot(&busy, QStringLiteral("busywidget"));
-    }
 
-    void warningDialog()
-    {
-        WarningDialog dialog(QStringLiteral("Are you sure you want to close?"),
-                             QDialogButtonBox::Yes | QDialogButtonBox::No | QDialogButtonBox::Discard);
-        shoot(&dialog, QStringLiteral("warningdialog"));
-    }
-
-    void waitingDialog()
-    {
-        WaitingDialog dialog;
-        dialog.show();
-        shoot(&dialog, QStringLiteral("waitingdialog"));
-    }
-
-    void readyDialog()
-    {
-        ConfirmReadyDialog dialog;
-        dialog.show();
-        shoot(&dialog, QStringLiteral("confirmreadydialog"));
-        dialog.hide();
+        WarningDialog warning(QStringLiteral("Are you sure you want to close?"),
+                              QDialogButtonBox::Yes | QDialogButtonBox::No | QDialogButtonBox::Discard);
+        shoot(&warning, QStringLiteral("warningdialog"));
+        WaitingDialog waiting;
+        shoot(&waiting, QStringLiteral("waitingdialog"));
+        ConfirmReadyDialog ready;
+        shoot(&ready, QStringLiteral("confirmreadydialog"));
+        ready.hide();
     }
 
 private:

@@ -41,7 +41,6 @@ private slots:
         InternetDetector detector;
         QSignalSpy answered(&detector, &InternetDetector::pinged);
         detector.setInterval(50);
-        QCOMPARE(detector.interval(), 50);
         detector.start();
         QTRY_VERIFY_WITH_TIMEOUT(detector.sent() >= 5, 5000);
         detector.stop();
@@ -53,10 +52,6 @@ private slots:
             QCOMPARE(detector.received(), 0);
             QCOMPARE(answered.count(), 0);
         }
-
-        detector.reset();
-        QCOMPARE(detector.sent(), 0);
-        QCOMPARE(detector.received(), 0);
     }
 
     void queriesTheConfiguredHostOnly()
