@@ -47,20 +47,6 @@ private slots:
         QCOMPARE(got, expected);
     }
 
-    void writesRegularFiles()
-    {
-        TestEnv env;
-        const QString folder = env.filePath(QStringLiteral("game/Maps/Custom/"));
-        const QByteArray zip = ZipArchive::build({{"a b.map", "map body"}, {"sub/readme.txt", "notes"}});
-        MapExtractor archive(zip);
-        QCOMPARE(archive.firstEntry(), QStringLiteral("a b.map"));
-        QVERIFY(archive.extractAll(folder));
-        QCOMPARE(MapTest::filesBelow(folder), QStringList({"a b.map", "sub", "sub/readme.txt"}));
-        QFile map(folder + QStringLiteral("a b.map"));
-        QVERIFY(map.open(QIODevice::ReadOnly));
-        QCOMPARE(map.readAll(), QByteArray("map body"));
-    }
-
     // Each archive tries to put something outside the folder; the whole
     // test folder is listed afterwards, so a write anywhere shows.
     void hostileArchives_data()
