@@ -206,9 +206,7 @@ private slots:
         QCOMPARE(QSettings().value("accessToken").toString(), successes ? "fresh" : "stored");
         QCOMPARE(f->api->accountName(), successes ? QStringLiteral("neo@example.org") : QString());
         QCOMPARE(f->api->findChild<QTimer *>("statsTimer")->isActive(), required == 0);
-        const QTimer *refresh = f->api->findChild<QTimer *>("refreshTimer");
-        QVERIFY(refresh->isActive());
-        QCOMPARE(refresh->interval(), 43200000);
+        QVERIFY(f->api->findChild<QTimer *>("refreshTimer")->isActive());
     }
 
     void reloadedListsReplaceTheRecords()

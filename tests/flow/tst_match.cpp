@@ -138,13 +138,14 @@ private slots:
     void init();
     void cleanup();
     void wholeMatch();
-    void otherPlayerNotReachedThenRequeue();
-    void readyCheckLeftAloneSendsNotReady();
+    void readyCheckLeftAloneThenOtherPlayerNotReached();
     void launcherThatCannotStartIsRetriedThenGivenUp();
 
 private:
     // Alice ready, bob queued, alice's click: the ready check is up.
     bool reachReadyCheck(FlowFixture &f, Bob &bob);
+    // The same from a window already ready.
+    bool readyCheck(FlowFixture &f, Bob &bob);
     void acceptReadyCheck(FlowFixture &f);
     void shortenWindowRouter(const Router::Timing &timing);
 
@@ -174,8 +175,11 @@ bool TestMatch::reachReadyCheck(FlowFixture &f, Bob &bob)
 {
     QSettings().setValue(QStringLiteral("accessToken"), QStringLiteral("token-alice"));
     f.openWindow();
-    if (!f.waitReady())
-        return false;
+    return f.waitReady() && readyCheck(f, bob);
+}
+
+bool TestMatch::readyCheck(FlowFixture &f, Bob &bob)
+{
     // Bob waits first, so alice's request forms the match.
     if (bob.findMatch().value(QStringLiteral("type")).toString() != QLatin1String("please wait"))
         return false;
@@ -267,31 +271,15 @@ void TestMatch::wholeMatch()
                          QStringLiteral("GameFinished")}));
 }
 
-void TestMatch::otherPlayerNotReachedThenRequeue()
+// Two rounds in one window: the ready check left to run out, then accepted
+// with bob never starting his router.
+void TestMatch::readyCheckLeftAloneThenOtherPlayerNotReached()
 {
     FlowFixture f;
     QVERIFY(f.prepare({QStringLiteral("--tunnel"),
                        m_tunnel->address() + QLatin1Char(':') + QString::number(m_tunnel->relayPort())}));
     const Router::Timing timing = matchTiming(800);
     Bob bob(f, timing);
-    QVERIFY(reachReadyCheck(f, bob));
-    shortenWindowRouter(timing);
-    acceptReadyCheck(f);
-    // Bob never starts his router. The warning comes while the flow is
-    // back at ready; its OK queues again.
-    int told = 0;
-    f.answerWarning(QStringLiteral("The other player wasn't ready!"), QStringLiteral("OK"), &told);
-    QTRY_COMPARE_WITH_TIMEOUT(told, 1, 15000);
-    QTRY_VERIFY(f.updateStatuses(QStringLiteral("Alice")).contains(QStringLiteral("NotReached")));
-    QTRY_COMPARE_WITH_TIMEOUT(f.state(), FlowFixture::kReady | MATCHUP_WAITFOR, 10000);
-    QVERIFY(f.clickMainButton(FlowFixture::kReady));
-}
-
-void TestMatch::readyCheckLeftAloneSendsNotReady()
-{
-    FlowFixture f;
-    QVERIFY(f.prepare());
-    Bob bob(f, matchTiming(8000));
     QVERIFY(reachReadyCheck(f, bob));
     auto *dialog = f.window()->findChild<ConfirmReadyDialog *>();
     // The countdown's end, brought forward.
@@ -301,6 +289,17 @@ void TestMatch::readyCheckLeftAloneSendsNotReady()
     QTRY_VERIFY_WITH_TIMEOUT(!f.journal(QStringLiteral("quits")).isEmpty(), 10000);
     QTRY_COMPARE_WITH_TIMEOUT(f.state(), FlowFixture::kReady, 10000);
     QVERIFY(f.child<QPushButton>("mainButton")->isEnabled());
+
+    QVERIFY(readyCheck(f, bob));
+    shortenWindowRouter(timing);
+    acceptReadyCheck(f);
+    // The warning comes while the flow is back at ready; its OK queues again.
+    int told = 0;
+    f.answerWarning(QStringLiteral("The other player wasn't ready!"), QStringLiteral("OK"), &told);
+    QTRY_COMPARE_WITH_TIMEOUT(told, 1, 15000);
+    QTRY_VERIFY(f.updateStatuses(QStringLiteral("Alice")).contains(QStringLiteral("NotReached")));
+    QTRY_COMPARE_WITH_TIMEOUT(f.state(), FlowFixture::kReady | MATCHUP_WAITFOR, 10000);
+    QVERIFY(f.clickMainButton(FlowFixture::kReady));
 }
 
 void TestMatch::launcherThatCannotStartIsRetriedThenGivenUp()

@@ -39,8 +39,7 @@ class TestRouterStates : public QObject
     Q_OBJECT
 private slots:
     void initTestCase() { QVERIFY(m_env.isValid()); }
-    void routersReachFibReadyThroughTunnel_data();
-    void routersReachFibReadyThroughTunnel();
+    void threeRoutersReachFibReadyThroughTunnel();
     void silentPeerGivesNotReached();
     void peerStillFloodingHoldsPingBack();
     void readySentOnBestPathOnly();
@@ -50,16 +49,9 @@ private:
     TestEnv m_env;
 };
 
-void TestRouterStates::routersReachFibReadyThroughTunnel_data()
+void TestRouterStates::threeRoutersReachFibReadyThroughTunnel()
 {
-    QTest::addColumn<int>("players");
-    QTest::newRow("two") << 2;
-    QTest::newRow("three") << 3;
-}
-
-void TestRouterStates::routersReachFibReadyThroughTunnel()
-{
-    QFETCH(int, players);
+    const int players = 3;
     TunnelProcess tunnel;
     QVERIFY2(tunnel.start(), qPrintable(tunnel.errorText()));
     const IPEndpoint relay(QHostAddress(tunnel.address()), tunnel.relayPort());
