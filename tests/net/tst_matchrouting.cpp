@@ -124,9 +124,7 @@ void TestMatchRouting::candidatesGoToTheirOwnPlayerOnly()
 
 void TestMatchRouting::silentPeerEndsNotReachedAndResets()
 {
-    RouterNode::Options fast;
-    fast.timing = RouterNode::fastTiming();
-    RouterNode me(fast);
+    RouterNode me(RouterNode::fast());
     QVERIFY(me.isValid());
     TestSocket silent; // receives the flood, never answers
     Global::instance()->setRouter(me.router());

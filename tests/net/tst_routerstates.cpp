@@ -13,24 +13,9 @@
 #include <vector>
 
 namespace {
-RouterNode::Options threaded()
-{
-    RouterNode::Options o;
-    o.ownThread = true;
-    o.timing = RouterNode::fastTiming();
-    return o;
-}
-
 quint32 typeOf(const QByteArray &d)
 {
     return d.size() == RouterPacket::kControlSize ? RouterPacket::read32(d.constData(), d.size(), 12) : 0xFFFFFFFFu;
-}
-
-RouterNode::Options local()
-{
-    RouterNode::Options o;
-    o.timing = RouterNode::fastTiming();
-    return o;
 }
 } // namespace
 
@@ -59,7 +44,7 @@ void TestRouterStates::threeRoutersReachFibReadyThroughTunnel()
     std::vector<std::unique_ptr<RouterNode>> nodes;
     QList<quint32> ids;
     for (int i = 0; i < players; ++i) {
-        nodes.push_back(std::make_unique<RouterNode>(threaded()));
+        nodes.push_back(std::make_unique<RouterNode>(RouterNode::fast(true)));
         QVERIFY(nodes.back()->isValid());
         ids << (0x00100000u * quint32(i + 1) + quint32(i + 1)); // game ids 1, 2, 3
     }
@@ -85,7 +70,7 @@ void TestRouterStates::threeRoutersReachFibReadyThroughTunnel()
 
 void TestRouterStates::silentPeerGivesNotReached()
 {
-    RouterNode a(threaded()), b(threaded());
+    RouterNode a(RouterNode::fast(true)), b(RouterNode::fast(true));
     TestSocket silent; // a path to a peer that never answers
     const quint32 idA = 1, idB = 2, idC = 3;
     QElapsedTimer clock;
@@ -106,7 +91,7 @@ void TestRouterStates::silentPeerGivesNotReached()
 void TestRouterStates::peerStillFloodingHoldsPingBack()
 {
     LogCapture log;
-    RouterNode a(local());
+    RouterNode a(RouterNode::fast());
     TestSocket peer;
     peer.setSkipControl(false);
     const quint32 me = 10, p = 20;
@@ -138,7 +123,7 @@ void TestRouterStates::peerStillFloodingHoldsPingBack()
 
 void TestRouterStates::readySentOnBestPathOnly()
 {
-    RouterNode a(local());
+    RouterNode a(RouterNode::fast());
     TestSocket best, other;
     best.setSkipControl(false);
     other.setSkipControl(false);
@@ -165,7 +150,7 @@ void TestRouterStates::readySentOnBestPathOnly()
 void TestRouterStates::lowerIdsChoiceAdopted()
 {
     LogCapture log;
-    RouterNode a(local());
+    RouterNode a(RouterNode::fast());
     TestSocket low1, low2, high1, high2;
     const quint32 me = 100, low = 50, high = 200;
     a.startMatch(me, {low, high}, {});
