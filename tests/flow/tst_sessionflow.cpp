@@ -32,9 +32,8 @@ private slots:
     void unmatchedFlagSetShowsContacting();
 };
 
-// One window from the stored token through the queue: ready, the process
-// watcher ignored while merely ready, queue and cancel, a broken answer
-// back to ready, and queueing again.
+// One window from the stored token through the queue: ready, queue and
+// cancel, a broken answer back to ready, and queueing again.
 void TestSessionFlow::storedTokenToReadyQueueAndBack()
 {
     FlowFixture f;
@@ -50,11 +49,6 @@ void TestSessionFlow::storedTokenToReadyQueueAndBack()
     for (const char *file : {"arena_of_glass.map", "twin.spires.map"})
         QVERIFY2(!f.window()->mapDownloader()->mapFilePath(f.mapHash(QString::fromLatin1(file))).isEmpty(), file);
     QCOMPARE(f.child<QComboBox>("userNamesBox")->currentText(), QStringLiteral("Alice"));
-
-    f.window()->pWatchTriggered();
-    QTest::qWait(200);
-    QCOMPARE(f.state(), FlowFixture::kReady);
-    QVERIFY(f.window()->isVisible());
 
     QVERIFY(f.clickMainButton(FlowFixture::kReady | MATCHUP_WAITFOR));
     QTRY_COMPARE(button->text(), QStringLiteral("Cancel"));
