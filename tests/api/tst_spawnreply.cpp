@@ -46,7 +46,9 @@ private slots:
         QCOMPARE(path->endpoint.port, quint16(70000 & 0xffff));
     }
 
-    void threePathsWithPeerToPeer()
+    // With peer to peer up to three paths per player, one of them the spawn
+    // candidate; without, one null path each.
+    void pathsWithAndWithoutPeerToPeer()
     {
         QJsonObject o = other("zed", "203.0.113.9", 5000);
         o.insert("IPv6", "2001:db8::9");
@@ -57,34 +59,27 @@ private slots:
         v6Only.insert("IPv6", "2001:db8::7");
         v6Only.insert("PortV6", 6001);
         v6Only.insert("LanIP", "");
-        const SpawnInfo info = spawnInfoFromReply(reply({{"Other2", o}, {"Other5", v6Only}}), "me", true);
+        const QJsonObject answer = reply({{"Other2", o}, {"Other5", v6Only}});
+        const SpawnInfo info = spawnInfoFromReply(answer, "me", true);
 
         QList<NetworkPathPtr> zed = info.paths.values(nameHash("zed"));
         QCOMPARE(zed.size(), 3);
         QSet<QString> endpoints;
-        for (const NetworkPathPtr &p : zed)
-            endpoints.insert(p->toString());
-        QCOMPARE(endpoints, (QSet<QString>{"203.0.113.9:5000", "2001:db8::9:5001", "192.168.1.9:5002"}));
         int spawnKinds = 0;
-        for (const NetworkPathPtr &p : zed)
+        for (const NetworkPathPtr &p : zed) {
+            endpoints.insert(p->toString());
             spawnKinds += p->type == NetworkPath::SpawnCandidate;
+        }
+        QCOMPARE(endpoints, (QSet<QString>{"203.0.113.9:5000", "2001:db8::9:5001", "192.168.1.9:5002"}));
         QCOMPARE(spawnKinds, 1);
-
         const QList<NetworkPathPtr> amy = info.paths.values(nameHash("amy"));
         QCOMPARE(amy.size(), 2); // empty "IP" still gives a (null) path, empty "LanIP" none
-    }
 
-    void withoutPeerToPeerOneNullPathEach()
-    {
-        QJsonObject o = other("zed", "203.0.113.9", 5000);
-        o.insert("IPv6", "2001:db8::9");
-        o.insert("LanIP", "192.168.1.9");
-        const SpawnInfo info =
-            spawnInfoFromReply(reply({{"Other1", o}, {"Other2", other("amy", "203.0.113.8", 1)}}), "me", false);
-        QCOMPARE(info.paths.size(), 2);
-        for (const NetworkPathPtr &p : info.paths)
+        const SpawnInfo closed = spawnInfoFromReply(answer, "me", false);
+        QCOMPARE(closed.paths.size(), 2);
+        for (const NetworkPathPtr &p : closed.paths)
             QVERIFY(p->endpoint.addr.isNull());
-        QCOMPARE(info.paths.value(nameHash("zed"))->endpoint.port, quint16(5000));
+        QCOMPARE(closed.paths.value(nameHash("zed"))->endpoint.port, quint16(5000));
     }
 
     void garbageGivesAnEmptyMatch()
