@@ -187,16 +187,3 @@ QStringList FlowFixture::updateStatuses(const QString &username) const
 {
     return Sandbox::statuses(m_sandbox.inspect(), username);
 }
-
-bool FlowFixture::screenshot(QWidget *widget, const QString &name)
-{
-    const QString dir = TestEnv::buildDir() + QStringLiteral("/screenshots");
-    QDir().mkpath(dir);
-    const QImage image = widget->grab().toImage();
-    bool blank = true;
-    const QRgb first = image.isNull() ? 0 : image.pixel(image.width() / 2, image.height() / 2);
-    for (int y = 0; y < image.height() && blank; y += 7)
-        for (int x = 0; x < image.width() && blank; x += 7)
-            blank = image.pixel(x, y) == first;
-    return !blank && image.save(dir + QLatin1Char('/') + name + QStringLiteral(".png"));
-}

@@ -68,10 +68,6 @@ public:
     QJsonArray journal(const QString &kind) const;
     QStringList updateStatuses(const QString &username) const;
 
-    // The window grabbed to build/screenshots/<name>.png; false if blank.
-    bool screenshot(const QString &name) const { return screenshot(m_window.get(), name); }
-    static bool screenshot(QWidget *widget, const QString &name);
-
 private:
     bool writeData(const QString &dir);
 

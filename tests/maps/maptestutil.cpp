@@ -8,7 +8,6 @@
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
-#include <QTcpSocket>
 
 namespace MapTest {
 
@@ -108,66 +107,3 @@ void forgetGames()
 }
 
 } // namespace MapTest
-
-bool HttpStub::listen()
-{
-    connect(&m_server, &QTcpServer::newConnection, this, &HttpStub::onConnection);
-    return m_server.listen(QHostAddress::LocalHost, 0);
-}
-
-QString HttpStub::url() const
-{
-    return QStringLiteral("http://127.0.0.1:%1").arg(m_server.serverPort());
-}
-
-void HttpStub::onConnection()
-{
-    while (QTcpSocket *socket = m_server.nextPendingConnection()) {
-        connect(socket, &QTcpSocket::readyRead, this, [this, socket] { onReadyRead(socket); });
-        connect(socket, &QTcpSocket::disconnected, this, [this, socket] {
-            m_inFlight.remove(socket);
-            m_pending.remove(socket);
-            socket->deleteLater();
-        });
-    }
-}
-
-void HttpStub::onReadyRead(QTcpSocket *socket)
-{
-    QByteArray &buffer = m_pending[socket];
-    buffer += socket->readAll();
-    while (true) {
-        const int end = buffer.indexOf("\r\n\r\n");
-        if (end < 0)
-            return;
-        const QList<QByteArray> requestLine = buffer.left(buffer.indexOf("\r\n")).split(' ');
-        buffer.remove(0, end + 4);
-        const QString path = QString::fromUtf8(requestLine.value(1));
-        m_requests.append(path);
-        m_inFlight.insert(socket);
-        m_maxInFlight = qMax(m_maxInFlight, m_inFlight.size());
-        Answer reply = m_answers.value(path, Answer{404, QByteArray("not found"), false});
-        if (reply.hold)
-            m_held.append({socket, reply});
-        else
-            answer(socket, reply);
-    }
-}
-
-void HttpStub::answer(QTcpSocket *socket, const Answer &reply)
-{
-    QByteArray head = "HTTP/1.1 " + QByteArray::number(reply.status)
-        + " X\r\nContent-Length: " + QByteArray::number(reply.body.size()) + "\r\n\r\n";
-    socket->write(head + reply.body);
-    m_inFlight.remove(socket);
-}
-
-void HttpStub::release()
-{
-    const auto held = m_held;
-    m_held.clear();
-    for (const auto &entry : held) {
-        if (m_inFlight.contains(entry.first))
-            answer(entry.first, entry.second);
-    }
-}

@@ -7,7 +7,8 @@
 #include <QtTest>
 
 // The whole map pass against the sandbox's map database and previews, over
-// a game folder built by the sandbox with every other map missing.
+// a game folder built by the sandbox with every other map missing. The
+// failing archive is played against the stub in tst_mapdownload.
 class TestMapSandbox : public QObject
 {
     Q_OBJECT
@@ -73,28 +74,6 @@ private slots:
             QVERIFY2(QFileInfo::exists(MapDownloader::previewPath(maps.at(i).path)), qPrintable(maps.at(i).path));
         QVERIFY(!QFileInfo::exists(MapDownloader::previewPath(maps.last().path)));
         QVERIFY(log.contains(QStringLiteral("Unable to download the image: ") + maps.last().digest));
-    }
-
-    void lastMapFailingSkipsPreviews()
-    {
-        TestEnv env;
-        const QString dir = env.filePath(QStringLiteral("work/game"));
-        const QList<Map> maps = makeFolder(dir);
-        QVERIFY(maps.size() >= 3);
-        Sandbox sandbox;
-        QVERIFY(sandbox.start({QStringLiteral("--missing-archive"), maps.last().digest}));
-        env.setEndpoints(sandbox.endpoints());
-        MapTest::useGame(dir);
-
-        LogCapture log;
-        MapDownloader downloader;
-        downloader.setMaps(digests(maps));
-        QTRY_COMPARE_WITH_TIMEOUT(downloader.state(), 4, 20000);
-        QVERIFY(log.contains(QStringLiteral("Unable to download the map: ") + maps.last().digest));
-        QVERIFY(downloader.mapFilePath(maps.last().digest).isNull());
-        QCOMPARE(log.count(QStringLiteral("Downloading img: ")), 0);
-        for (const Map &map : maps)
-            QVERIFY(!QFileInfo::exists(MapDownloader::previewPath(map.path)));
     }
 };
 

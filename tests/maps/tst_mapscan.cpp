@@ -24,6 +24,16 @@ int filesHashed(const LogCapture &log)
     return log.count(QStringLiteral(" Hashed to "));
 }
 
+// A game folder holding kMaps, made the current game; ends with "/".
+QString gameWithMaps(TestEnv &env)
+{
+    const QString game = env.filePath(QStringLiteral("work/game/"));
+    for (const auto &map : kMaps)
+        MapTest::writeFile(game + map.first, map.second);
+    MapTest::useGame(game);
+    return game;
+}
+
 } // namespace
 
 class TestMapScan : public QObject
@@ -35,13 +45,9 @@ private slots:
     void listsEveryMapFolderInOrder()
     {
         TestEnv env;
-        const QString game = env.filePath(QStringLiteral("work/game/"));
-        for (const auto &map : kMaps)
-            MapTest::writeFile(game + map.first, map.second);
+        const QString game = gameWithMaps(env);
         MapTest::writeFile(game + QStringLiteral("Maps/Standards/.hidden"), "x");
-        QDir().mkpath(game + QStringLiteral("Maps/Standards/sub"));
         MapTest::writeFile(game + QStringLiteral("Maps/Standards/sub/f.map"), "x");
-        MapTest::useGame(game);
         MapDownloader downloader;
         QStringList expected;
         for (const auto &map : kMaps)
@@ -53,10 +59,7 @@ private slots:
     void noFileIsHashedTwice()
     {
         TestEnv env;
-        const QString game = env.filePath(QStringLiteral("work/game/"));
-        for (const auto &map : kMaps)
-            MapTest::writeFile(game + map.first, map.second);
-        MapTest::useGame(game);
+        const QString game = gameWithMaps(env);
         LogCapture log;
         MapDownloader downloader;
 
@@ -78,28 +81,21 @@ private slots:
             QStringLiteral("File: ") + game + QStringLiteral("Maps/Standards/a.map Hashed to ") + sha1("alpha")));
     }
 
-    void identicalFilesKeepTheLaterPath()
+    // Digests are compared as lower-case text; of two identical files the
+    // later one scanned is kept.
+    void digestMatching()
     {
         TestEnv env;
         const QString game = env.filePath(QStringLiteral("work/game/"));
         MapTest::writeFile(game + QStringLiteral("Maps/Standards/one.map"), "same");
         MapTest::writeFile(game + QStringLiteral("Maps/Custom/two.map"), "same");
-        MapTest::useGame(game);
-        MapDownloader downloader;
-        downloader.setMaps({sha1("other")});
-        QCOMPARE(downloader.mapFilePath(sha1("same")), game + QStringLiteral("Maps/Custom/two.map"));
-    }
-
-    void upperCaseDigestNeverMatches()
-    {
-        TestEnv env;
-        const QString game = env.filePath(QStringLiteral("work/game/"));
         MapTest::writeFile(game + QStringLiteral("Maps/Custom/a.map"), "alpha");
         MapTest::useGame(game);
         MapDownloader downloader;
         downloader.setMaps({sha1("alpha").toUpper()});
         QVERIFY(downloader.mapFilePath(sha1("alpha").toUpper()).isNull());
         QCOMPARE(downloader.mapFilePath(sha1("alpha")), game + QStringLiteral("Maps/Custom/a.map"));
+        QCOMPARE(downloader.mapFilePath(sha1("same")), game + QStringLiteral("Maps/Custom/two.map"));
     }
 
     void emptyListStillSignals()
@@ -137,11 +133,8 @@ private slots:
     void slicedScanResumesAcrossTurns()
     {
         TestEnv env;
-        const QString game = env.filePath(QStringLiteral("work/game/"));
-        for (const auto &map : kMaps)
-            MapTest::writeFile(game + map.first, map.second);
+        const QString game = gameWithMaps(env);
         MapTest::writeFile(game + QStringLiteral("Maps/Aftermath/z.map"), QByteArray(3 << 20, 'z'));
-        MapTest::useGame(game);
         LogCapture log;
         MapDownloader downloader;
         downloader.setScanSlice(0);

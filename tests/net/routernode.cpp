@@ -21,6 +21,14 @@ Router::Timing RouterNode::fastTiming()
     return t;
 }
 
+RouterNode::Options RouterNode::fast(bool ownThread)
+{
+    Options o;
+    o.ownThread = ownThread;
+    o.timing = fastTiming();
+    return o;
+}
+
 RouterNode::RouterNode()
 {
     create(Options());

@@ -15,6 +15,9 @@ class RouterNode
 {
 public:
     static Router::Timing fastTiming();
+    struct Options;
+    // Short timers, on the test's thread or on a thread of its own.
+    static Options fast(bool ownThread = false);
 
     struct Options
     {

@@ -1,5 +1,7 @@
 // One match's road through a real router on loopback, driven the way the
-// window and the bot drive it, against a second router as the other player.
+// window and the bot drive it. The road to a ready route is played by the
+// flow's whole match and the end-to-end tests; here the rules and the
+// roads off it.
 #include "logcapture.h"
 #include "net/matchrouting.h"
 #include "routernode.h"
@@ -21,7 +23,6 @@ private slots:
     void cleanup();
     void candidatesNeverPointAtOurselves_data();
     void candidatesNeverPointAtOurselves();
-    void wholeRoadToRouteReady();
     void candidatesGoToTheirOwnPlayerOnly();
     void silentPeerEndsNotReachedAndResets();
     void skippedStatesStillTakeTheirSteps();
@@ -91,45 +92,6 @@ void TestMatchRouting::candidatesNeverPointAtOurselves()
              usable);
 }
 
-void TestMatchRouting::wholeRoadToRouteReady()
-{
-    RouterNode::Options fast;
-    fast.timing = RouterNode::fastTiming();
-    RouterNode me(fast), other(fast);
-    QVERIFY(me.isValid() && other.isValid());
-    Global::instance()->setRouter(me.router());
-    // A tunnel from the master list that nobody runs: flooded, never chosen.
-    TunnelServerInfo tunnel;
-    tunnel.address = QStringLiteral("127.0.0.1");
-    tunnel.port = 9;
-    Global::instance()->setTunnelServers({{tunnel.address, tunnel}});
-    // The other player's real address, and a null one the service may send.
-    Global::instance()->setSpawnInfo(spawnWith({other.peerEndpoint(), IPEndpoint()}));
-
-    MatchRouting routing;
-    connect(me.router(), &Router::stateChanged, &routing, &MatchRouting::tunnelStateChanged, Qt::QueuedConnection);
-    const QStringList *events = record(&routing);
-    const QString gameDir = m_env.path();
-    QVERIFY(MatchRouting::beginMatch(gameDir));
-    other.startMatch(nameHash(kOther), {nameHash(kMe)}, {{me.peerEndpoint(), NetworkPath::Direct}});
-
-    QTRY_VERIFY_WITH_TIMEOUT(events->contains(QStringLiteral("networkReady")), 10000);
-    QCOMPARE(*events, (QStringList{"findStarted", "status Ready", "findFinished", "perfStarted", "status Reached", "networkReady"}));
-    QCOMPARE(me.router()->state(), Router::FIB_READY);
-    const QList<IPEndpoint> paths = me.router()->pathEndpoints(nameHash(kOther));
-    QVERIFY(paths.contains(other.peerEndpoint()));
-    QVERIFY(paths.contains(IPEndpoint(QHostAddress::LocalHost, 9)));
-    PeerRoute route;
-    QVERIFY(me.router()->bestRoute(nameHash(kOther), &route));
-    QCOMPARE(route.port, other.peerEndpoint().port);
-
-    // The spawn file sends the game to the router on loopback.
-    QSettings ini(gameDir + QStringLiteral("/spawn.ini"), QSettings::IniFormat);
-    QCOMPARE(ini.value(QStringLiteral("Tunnel/IP")).toString(), QStringLiteral("127.0.0.1"));
-    QCOMPARE(ini.value(QStringLiteral("Tunnel/Port")).toInt(), int(me.router()->gamePort()));
-    QCOMPARE(Global::instance()->spawnInfo().tunnelPort, int(me.router()->gamePort()));
-}
-
 void TestMatchRouting::candidatesGoToTheirOwnPlayerOnly()
 {
     RouterNode me;
@@ -162,9 +124,7 @@ void TestMatchRouting::candidatesGoToTheirOwnPlayerOnly()
 
 void TestMatchRouting::silentPeerEndsNotReachedAndResets()
 {
-    RouterNode::Options fast;
-    fast.timing = RouterNode::fastTiming();
-    RouterNode me(fast);
+    RouterNode me(RouterNode::fast());
     QVERIFY(me.isValid());
     TestSocket silent; // receives the flood, never answers
     Global::instance()->setRouter(me.router());

@@ -10,13 +10,6 @@
 #include <QtTest>
 
 namespace {
-RouterNode::Options fast()
-{
-    RouterNode::Options o;
-    o.timing = RouterNode::fastTiming();
-    return o;
-}
-
 QByteArray exampleReply()
 {
     QByteArray reply(40, '\0');
@@ -82,7 +75,7 @@ void TestPublicAddress::tunnelsAnswerFirstOneKept()
     Global::instance()->setTunnelServers({{first.address(), first.info()}, {second.address(), second.info()}});
 
     LogCapture log;
-    RouterNode node(fast());
+    RouterNode node(RouterNode::fast());
     QTRY_VERIFY(!node.router()->publicAddressServer().isNull());
     QCOMPARE(Global::instance()->publicIP(), QHostAddress(QHostAddress::LocalHost));
     QCOMPARE(Global::instance()->publicPort(), node.peerEndpoint().port);
@@ -111,7 +104,7 @@ void TestPublicAddress::onlyQueriedEndpointsCount()
     info.version = 3;
     Global::instance()->setTunnelServers({{info.address, info}});
 
-    RouterNode node(fast());
+    RouterNode node(RouterNode::fast());
     IPEndpoint router;
     QCOMPARE(server.receive(3000, &router), RouterPacket::publicAddressQuery());
     QCOMPARE(router, node.peerEndpoint());

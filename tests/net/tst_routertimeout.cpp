@@ -14,13 +14,6 @@ bool isKeepAliveFrom(const QByteArray &d, quint32 sender)
     return d.size() == RouterPacket::kKeepAliveSize && RouterPacket::read32(d.constData(), d.size(), 0) == sender
            && RouterPacket::read32(d.constData(), d.size(), 4) == 0;
 }
-
-RouterNode::Options fast()
-{
-    RouterNode::Options o;
-    o.timing = RouterNode::fastTiming();
-    return o;
-}
 } // namespace
 
 class TestRouterTimeout : public QObject
@@ -38,7 +31,7 @@ private:
 void TestRouterTimeout::keepAliveOnQuietPathsOnly()
 {
     LogCapture log;
-    RouterNode node(fast());
+    RouterNode node(RouterNode::fast());
     Router *r = node.router();
     const quint32 me = 0x00010001, peer = 0x00020002;
     TestSocket busy, quiet, game;
@@ -84,7 +77,7 @@ void TestRouterTimeout::keepAliveOnQuietPathsOnly()
 
 void TestRouterTimeout::nothingRemovedWhileFlooding()
 {
-    RouterNode node(fast());
+    RouterNode node(RouterNode::fast());
     Router *r = node.router();
     const quint32 me = 1, peer = 2, stranger = 3;
     TestSocket peerSocket, strangerSocket;
