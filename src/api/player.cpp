@@ -56,7 +56,10 @@ QJsonArray Player::mapSides() const
 int Player::mapSide(int mapIndex) const
 {
     const QJsonArray table = mapSides();
-    const int v = mapIndex >= 0 && mapIndex < table.size() ? table.at(mapIndex).toInt() : 0;
+    // Past the end (a short or broken stored table) means no choice; read as
+    // 0 it would be the ladder's first real side, which the window would then
+    // preselect and store for every such map.
+    const int v = mapIndex >= 0 && mapIndex < table.size() ? table.at(mapIndex).toInt() : int(NoChoice);
     if (v < -1)
         return v;
     if (ladder && ladder->sideByLocalId(v))

@@ -115,7 +115,7 @@ private slots:
         QCOMPARE(m_player->mapSide(0), -2);
         QCOMPARE(m_player->mapSide(1), 0);
         QCOMPARE(m_player->mapSide(2), -3);  // no choice passes through
-        QCOMPARE(m_player->mapSide(500), 0); // past the end reads 0, a known local id
+        QCOMPARE(m_player->mapSide(500), -3); // past the end is no choice, not side 0
 
         // A stored local id the ladder no longer offers (2 was filtered out).
         QSettings().setValue("Soviet42", QByteArray("[2, -1]"));
@@ -129,7 +129,7 @@ private slots:
         QSettings().setValue("Allies42", QByteArray("{not json"));
         m_player->setSide(10);
         QCOMPARE(m_player->mapSides(), QJsonArray());
-        QCOMPARE(m_player->mapSide(3), 0);
+        QCOMPARE(m_player->mapSide(3), -3);
         m_player->setMapSide(2, -2);
         QCOMPARE(m_player->mapSides(), (QJsonArray{-3, -3, -2}));
     }
