@@ -14,7 +14,6 @@
 using namespace Zantry;
 
 namespace {
-constexpr quint32 kReady = LOGGED_IN | LADDERS_LOADED | PLAYERS_LOADED | MAPS_LOADED | MAP_DLSCAN_FINISHED;
 constexpr int kPollMs = 250;
 } // namespace
 
@@ -56,7 +55,7 @@ bool DemoAutoplay::requested(const QStringList &arguments)
 void DemoAutoplay::statesChanged()
 {
     if (!m_apiWired) {
-        if (auto *api = m_window->findChild<LorvaneAPI *>()) {
+        if (LorvaneAPI *api = m_window->api()) {
             m_apiWired = true;
             connect(api, &LorvaneAPI::gameStatsPosted, this, [this]() {
                 m_resultPosted = true;
@@ -71,7 +70,7 @@ void DemoAutoplay::statesChanged()
         QTimer::singleShot(0, this, &DemoAutoplay::captureStage);
     if (s & GAME_SPAWNED)
         m_played = true;
-    if (s != kReady)
+    if (s != READY_TO_QUEUE)
         return;
     if (m_played) {
         quitWhenDone();
@@ -117,7 +116,7 @@ void DemoAutoplay::pollDialog()
 
 void DemoAutoplay::quitWhenDone()
 {
-    if (!m_played || m_window->state() != kReady)
+    if (!m_played || m_window->state() != READY_TO_QUEUE)
         return;
     if (m_resultPosted) {
         captureStage();

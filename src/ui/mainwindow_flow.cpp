@@ -20,10 +20,6 @@
 
 using namespace Zantry;
 
-namespace {
-constexpr quint32 kReady = LOGGED_IN | LADDERS_LOADED | PLAYERS_LOADED | MAPS_LOADED | MAP_DLSCAN_FINISHED;
-} // namespace
-
 void MainWindow::slotStatesChanged()
 {
     qDebug().noquote() << "Running States changed: " + QString::number(m_state);
@@ -90,7 +86,7 @@ void MainWindow::flowSessionCase(quint32 s, bool clicked, QStringList &lines)
         setControlsEnabled(true, ui->mapsList->isEnabled());
         ui->mainButton->setEnabled(false);
         break;
-    case kReady: {
+    case READY_TO_QUEUE: {
         if (clicked)
             m_queueInterrupted = false;
         else if (m_queueInterrupted)
@@ -118,11 +114,11 @@ void MainWindow::flowSessionCase(quint32 s, bool clicked, QStringList &lines)
         m_statusTimer->stop();
         break;
     }
-    case kReady | MATCHUP_REQUESTED:
-    case kReady | MATCHUP_WAITFOR:
+    case READY_TO_QUEUE | MATCHUP_REQUESTED:
+    case READY_TO_QUEUE | MATCHUP_WAITFOR:
         flowQueued(clicked, lines);
         break;
-    case kReady | PWATCH_TRIGGERED:
+    case READY_TO_QUEUE | PWATCH_TRIGGERED:
         lines << QStringLiteral("Process Watcher has detected another game is running.\nZantry has been paused.");
         ui->statusLabel->setText(QStringLiteral("Paused by Process Watcher"));
         m_busyWidget->hide();
@@ -137,17 +133,17 @@ void MainWindow::flowSessionCase(quint32 s, bool clicked, QStringList &lines)
         }
         setBroadcastFlags(false, false);
         break;
-    case kReady | MATCHUP_FOUND:
-    case kReady | MATCHUP_FOUND | NETWORK_FIND_STARTED:
-    case kReady | MATCHUP_FOUND | NETWORK_FIND_FINISHED:
-    case kReady | MATCHUP_FOUND | NETWORK_PERF_STARTED:
-    case kReady | MATCHUP_FOUND | NETWORK_READY:
-    case kReady | NETWORK_READY | GAME_SPAWNED:
-    case kReady | MATCHUP_FOUND | NETWORK_READY | GAME_SPAWNED:
+    case READY_TO_QUEUE | MATCHUP_FOUND:
+    case READY_TO_QUEUE | MATCHUP_FOUND | NETWORK_FIND_STARTED:
+    case READY_TO_QUEUE | MATCHUP_FOUND | NETWORK_FIND_FINISHED:
+    case READY_TO_QUEUE | MATCHUP_FOUND | NETWORK_PERF_STARTED:
+    case READY_TO_QUEUE | MATCHUP_FOUND | NETWORK_READY:
+    case READY_TO_QUEUE | NETWORK_READY | GAME_SPAWNED:
+    case READY_TO_QUEUE | MATCHUP_FOUND | NETWORK_READY | GAME_SPAWNED:
         flowMatched(s, clicked, lines);
         break;
-    case kReady | NETWORK_READY | GAME_FINISHED:
-    case kReady | MATCHUP_FOUND | NETWORK_READY | GAME_FINISHED:
+    case READY_TO_QUEUE | NETWORK_READY | GAME_FINISHED:
+    case READY_TO_QUEUE | MATCHUP_FOUND | NETWORK_READY | GAME_FINISHED:
         lines << matchMapName() + QStringLiteral("\nGame Finished, Uploading Results.");
         endGame();
         break;
@@ -176,7 +172,7 @@ void MainWindow::flowQueued(bool clicked, QStringList &lines)
 // From the accepted ready check to the game in progress.
 void MainWindow::flowMatched(quint32 s, bool clicked, QStringList &lines)
 {
-    const quint32 match = s & ~kReady;
+    const quint32 match = s & ~READY_TO_QUEUE;
     if (s & GAME_SPAWNED) {
         lines << matchMapName() + QStringLiteral("\nGame In Progress.");
         ui->statusLabel->setText(QStringLiteral("Game In Progress"));

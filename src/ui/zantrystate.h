@@ -37,6 +37,10 @@ enum ZANTRY_STATE : quint32 {
 };
 Q_FLAG_NS(ZANTRY_STATE)
 
+// Logged in, everything loaded and the maps scanned: the set in which the
+// main button queues.
+constexpr quint32 READY_TO_QUEUE = LOGGED_IN | LADDERS_LOADED | PLAYERS_LOADED | MAPS_LOADED | MAP_DLSCAN_FINISHED;
+
 // "LOGGED_IN|PLAYERS_LOADED" for 0x88; empty for 0.
 QByteArray stateNames(quint32 state);
 

@@ -26,8 +26,7 @@ class WarningDialog;
 class FlowFixture
 {
 public:
-    static constexpr quint32 kReady = Zantry::LOGGED_IN | Zantry::LADDERS_LOADED | Zantry::PLAYERS_LOADED
-                                      | Zantry::MAPS_LOADED | Zantry::MAP_DLSCAN_FINISHED;
+    static constexpr quint32 kReady = Zantry::READY_TO_QUEUE;
 
     FlowFixture();
     ~FlowFixture();

@@ -1,4 +1,6 @@
 // Service replies (ladders, accounts, maps) into records.
+#include "silencelogs.h"
+
 #include "api/ladder.h"
 #include "api/player.h"
 
@@ -8,14 +10,9 @@
 #include <cstddef>
 #include <cstdint>
 
-namespace {
-void quiet(QtMsgType, const QMessageLogContext &, const QString &) {}
-} // namespace
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
-    static const QtMessageHandler previous = qInstallMessageHandler(quiet);
-    Q_UNUSED(previous);
+    silenceLogs();
     const QJsonDocument doc =
         QJsonDocument::fromJson(QByteArray::fromRawData(reinterpret_cast<const char *>(data), int(size)));
     const QJsonArray array = doc.isArray() ? doc.array() : QJsonArray{doc.object()};

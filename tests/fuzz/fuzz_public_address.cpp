@@ -1,4 +1,6 @@
 // The public-address reply: any bytes, from the queried server or not.
+#include "silencelogs.h"
+
 #include "net/global.h"
 #include "net/routerpacket.h"
 #include "net/router.h"
@@ -7,17 +9,13 @@
 
 #include <cstdint>
 
-namespace {
-void quiet(QtMsgType, const QMessageLogContext &, const QString &) {}
-} // namespace
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     static int argc = 1;
     static char name[] = "fuzz_public_address";
     static char *argv[] = {name, nullptr};
     static QCoreApplication *app = [] {
-        qInstallMessageHandler(quiet);
+        silenceLogs();
         auto *a = new QCoreApplication(argc, argv);
         TunnelServerInfo server;
         server.address = QStringLiteral("127.0.0.1");

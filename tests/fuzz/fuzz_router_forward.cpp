@@ -2,6 +2,8 @@
 // of records: [state][endpoint][length][bytes...], length 255 meaning
 // the rest (for datagrams up to the full 1284 bytes); the router is built
 // afresh for each input and has no sockets, so nothing is sent anywhere.
+#include "silencelogs.h"
+
 #include "net/router.h"
 
 #include <QCoreApplication>
@@ -9,8 +11,6 @@
 #include <cstdint>
 
 namespace {
-void quiet(QtMsgType, const QMessageLogContext &, const QString &) {}
-
 const Router::STATES kStates[] = {Router::NOTHING, Router::INITIAL, Router::FLOOD, Router::REACHED,
                                   Router::PING, Router::READY, Router::FIB_READY, Router::NOT_REACHED};
 } // namespace
@@ -21,7 +21,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     static char name[] = "fuzz_router_forward";
     static char *argv[] = {name, nullptr};
     static QCoreApplication *app = [] {
-        qInstallMessageHandler(quiet);
+        silenceLogs();
         return new QCoreApplication(argc, argv);
     }();
     Q_UNUSED(app);

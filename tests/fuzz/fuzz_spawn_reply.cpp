@@ -1,4 +1,6 @@
 // The service's "spawn" answer into the match's spawn information.
+#include "silencelogs.h"
+
 #include "api/spawnreply.h"
 
 #include <QJsonDocument>
@@ -6,14 +8,9 @@
 #include <cstddef>
 #include <cstdint>
 
-namespace {
-void quiet(QtMsgType, const QMessageLogContext &, const QString &) {}
-} // namespace
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
-    static const QtMessageHandler previous = qInstallMessageHandler(quiet);
-    Q_UNUSED(previous);
+    silenceLogs();
     if (size < 1)
         return 0;
     const bool allowP2P = data[0] & 1;

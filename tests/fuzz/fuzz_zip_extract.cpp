@@ -1,5 +1,7 @@
 // Map archives come from the network: whatever the bytes, extraction must
 // not crash and must not write outside the map folder.
+#include "silencelogs.h"
+
 #include "maps/mapextractor.h"
 
 #include <QCoreApplication>
@@ -12,14 +14,12 @@
 
 namespace {
 
-void quiet(QtMsgType, const QMessageLogContext &, const QString &) { }
-
 struct Folders
 {
     QTemporaryDir root;
     QString game = root.path() + QStringLiteral("/game");
     QString folder = game + QStringLiteral("/Maps/Custom");
-    Folders() { qInstallMessageHandler(quiet); }
+    Folders() { silenceLogs(); }
 };
 
 // Anything in the game folder but Maps/Custom is a write that escaped.

@@ -33,7 +33,7 @@ using namespace Zantry;
 
 namespace {
 
-constexpr quint32 kReady = LOGGED_IN | LADDERS_LOADED | PLAYERS_LOADED | MAPS_LOADED | MAP_DLSCAN_FINISHED;
+constexpr quint32 kReady = READY_TO_QUEUE;
 
 // A window as start-up leaves it after the first turn of the event loop.
 std::unique_ptr<MainWindow> startWindow()
