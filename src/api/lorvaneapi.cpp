@@ -6,7 +6,6 @@
 #include <QJsonDocument>
 #include <QNetworkReply>
 #include <QSettings>
-#include <QUrlQuery>
 
 namespace {
 const QString kAccessTokenKey = QStringLiteral("accessToken");
@@ -71,13 +70,20 @@ QNetworkReply *LorvaneAPI::get(const QString &path, void (LorvaneAPI::*handler)(
     return reply;
 }
 
-QNetworkReply *LorvaneAPI::postJson(const QString &path, const QJsonObject &body, void (LorvaneAPI::*handler)())
+QNetworkReply *LorvaneAPI::post(const QString &path, const QString &contentType, const QByteArray &body,
+                                void (LorvaneAPI::*handler)())
 {
     QNetworkRequest request = makeRequest(m_url + path);
-    request.setHeader(QNetworkRequest::ContentTypeHeader, QStringLiteral("application/json"));
-    QNetworkReply *reply = m_manager.post(request, QJsonDocument(body).toJson(QJsonDocument::Indented));
+    request.setHeader(QNetworkRequest::ContentTypeHeader, contentType);
+    QNetworkReply *reply = m_manager.post(request, body);
     connect(reply, &QNetworkReply::finished, this, handler);
     return reply;
+}
+
+QNetworkReply *LorvaneAPI::postJson(const QString &path, const QJsonObject &body, void (LorvaneAPI::*handler)())
+{
+    return post(path, QStringLiteral("application/json"), QJsonDocument(body).toJson(QJsonDocument::Indented),
+                handler);
 }
 
 QNetworkReply *LorvaneAPI::senderReply() const
@@ -134,14 +140,11 @@ void LorvaneAPI::setTunnelServers(QList<TunnelServerInfo *> tunnelServers)
 void LorvaneAPI::login()
 {
     qDebug().noquote() << "Logging in with accountName = " + m_accountName;
-    QNetworkRequest request = makeRequest(m_url + m_loginPath);
-    request.setHeader(QNetworkRequest::ContentTypeHeader, QStringLiteral("application/x-www-form-urlencoded"));
     // Percent-encode every reserved character: a form decoder reads a bare
     // "+" as a space and "&", "=" as separators.
     auto formValue = [](const QString &value) { return QUrl::toPercentEncoding(value); };
     const QByteArray body = "email=" + formValue(m_accountName) + "&password=" + formValue(m_password);
-    QNetworkReply *reply = m_manager.post(request, body);
-    connect(reply, &QNetworkReply::finished, this, &LorvaneAPI::slotAuthRequestFinished);
+    post(m_loginPath, QStringLiteral("application/x-www-form-urlencoded"), body, &LorvaneAPI::slotAuthRequestFinished);
 }
 
 void LorvaneAPI::slotAuthRequestFinished()

@@ -82,6 +82,8 @@ private slots:
 private:
     QNetworkRequest makeRequest(const QString &url) const;
     QNetworkReply *get(const QString &path, void (LorvaneAPI::*handler)());
+    QNetworkReply *post(const QString &path, const QString &contentType, const QByteArray &body,
+                        void (LorvaneAPI::*handler)());
     QNetworkReply *postJson(const QString &path, const QJsonObject &body, void (LorvaneAPI::*handler)());
     // The reply that sent finished(), or null.
     QNetworkReply *senderReply() const;
