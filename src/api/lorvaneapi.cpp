@@ -8,8 +8,6 @@
 #include <QSettings>
 
 namespace {
-const QString kAccessTokenKey = QStringLiteral("accessToken");
-const QString kAccountNameKey = QStringLiteral("accountName");
 constexpr int kStatsInterval = 60000;
 } // namespace
 
@@ -46,7 +44,7 @@ LorvaneAPI::LorvaneAPI(QObject *parent)
     m_statsTimer->start(kStatsInterval);
     connect(this, &LorvaneAPI::currentPlayerMapsChanged, this, &LorvaneAPI::fetchZantryStats);
     connect(m_refreshTimer, &QTimer::timeout, this, &LorvaneAPI::refreshToken);
-    m_token = QSettings().value(kAccessTokenKey).toString();
+    m_token = QSettings().value(accessTokenKey()).toString();
 }
 
 LorvaneAPI::~LorvaneAPI()
@@ -122,7 +120,7 @@ void LorvaneAPI::setAccountName(QString accountName)
     if (accountName == m_accountName)
         return;
     m_accountName = accountName;
-    QSettings().setValue(kAccountNameKey, m_accountName);
+    QSettings().setValue(accountNameKey(), m_accountName);
 }
 
 void LorvaneAPI::setPassword(QString password)
@@ -217,7 +215,7 @@ void LorvaneAPI::slotRefreshToken()
 void LorvaneAPI::storeToken(const QString &token)
 {
     m_token = token;
-    QSettings().setValue(kAccessTokenKey, m_token);
+    QSettings().setValue(accessTokenKey(), m_token);
 }
 
 void LorvaneAPI::onAuthenticated()
