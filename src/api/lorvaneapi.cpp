@@ -6,11 +6,8 @@
 #include <QJsonDocument>
 #include <QNetworkReply>
 #include <QSettings>
-#include <QUrlQuery>
 
 namespace {
-const QString kAccessTokenKey = QStringLiteral("accessToken");
-const QString kAccountNameKey = QStringLiteral("accountName");
 constexpr int kStatsInterval = 60000;
 } // namespace
 
@@ -47,7 +44,7 @@ LorvaneAPI::LorvaneAPI(QObject *parent)
     m_statsTimer->start(kStatsInterval);
     connect(this, &LorvaneAPI::currentPlayerMapsChanged, this, &LorvaneAPI::fetchZantryStats);
     connect(m_refreshTimer, &QTimer::timeout, this, &LorvaneAPI::refreshToken);
-    m_token = QSettings().value(kAccessTokenKey).toString();
+    m_token = QSettings().value(accessTokenKey()).toString();
 }
 
 LorvaneAPI::~LorvaneAPI()
@@ -71,13 +68,20 @@ QNetworkReply *LorvaneAPI::get(const QString &path, void (LorvaneAPI::*handler)(
     return reply;
 }
 
-QNetworkReply *LorvaneAPI::postJson(const QString &path, const QJsonObject &body, void (LorvaneAPI::*handler)())
+QNetworkReply *LorvaneAPI::post(const QString &path, const QString &contentType, const QByteArray &body,
+                                void (LorvaneAPI::*handler)())
 {
     QNetworkRequest request = makeRequest(m_url + path);
-    request.setHeader(QNetworkRequest::ContentTypeHeader, QStringLiteral("application/json"));
-    QNetworkReply *reply = m_manager.post(request, QJsonDocument(body).toJson(QJsonDocument::Indented));
+    request.setHeader(QNetworkRequest::ContentTypeHeader, contentType);
+    QNetworkReply *reply = m_manager.post(request, body);
     connect(reply, &QNetworkReply::finished, this, handler);
     return reply;
+}
+
+QNetworkReply *LorvaneAPI::postJson(const QString &path, const QJsonObject &body, void (LorvaneAPI::*handler)())
+{
+    return post(path, QStringLiteral("application/json"), QJsonDocument(body).toJson(QJsonDocument::Indented),
+                handler);
 }
 
 QNetworkReply *LorvaneAPI::senderReply() const
@@ -116,7 +120,7 @@ void LorvaneAPI::setAccountName(QString accountName)
     if (accountName == m_accountName)
         return;
     m_accountName = accountName;
-    QSettings().setValue(kAccountNameKey, m_accountName);
+    QSettings().setValue(accountNameKey(), m_accountName);
 }
 
 void LorvaneAPI::setPassword(QString password)
@@ -134,14 +138,11 @@ void LorvaneAPI::setTunnelServers(QList<TunnelServerInfo *> tunnelServers)
 void LorvaneAPI::login()
 {
     qDebug().noquote() << "Logging in with accountName = " + m_accountName;
-    QNetworkRequest request = makeRequest(m_url + m_loginPath);
-    request.setHeader(QNetworkRequest::ContentTypeHeader, QStringLiteral("application/x-www-form-urlencoded"));
     // Percent-encode every reserved character: a form decoder reads a bare
     // "+" as a space and "&", "=" as separators.
     auto formValue = [](const QString &value) { return QUrl::toPercentEncoding(value); };
     const QByteArray body = "email=" + formValue(m_accountName) + "&password=" + formValue(m_password);
-    QNetworkReply *reply = m_manager.post(request, body);
-    connect(reply, &QNetworkReply::finished, this, &LorvaneAPI::slotAuthRequestFinished);
+    post(m_loginPath, QStringLiteral("application/x-www-form-urlencoded"), body, &LorvaneAPI::slotAuthRequestFinished);
 }
 
 void LorvaneAPI::slotAuthRequestFinished()
@@ -214,7 +215,7 @@ void LorvaneAPI::slotRefreshToken()
 void LorvaneAPI::storeToken(const QString &token)
 {
     m_token = token;
-    QSettings().setValue(kAccessTokenKey, m_token);
+    QSettings().setValue(accessTokenKey(), m_token);
 }
 
 void LorvaneAPI::onAuthenticated()

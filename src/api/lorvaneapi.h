@@ -26,6 +26,11 @@ public:
     explicit LorvaneAPI(QObject *parent = nullptr);
     ~LorvaneAPI() override;
 
+    // The settings entries this client keeps; the window and the crash
+    // handler read and clear the same ones.
+    static QString accessTokenKey() { return QStringLiteral("accessToken"); }
+    static QString accountNameKey() { return QStringLiteral("accountName"); }
+
     QString accountName() const { return m_accountName; }
     Player *currentPlayer() const { return m_currentPlayer; }
     QMap<int, Player *> players() const { return m_players; }
@@ -82,6 +87,8 @@ private slots:
 private:
     QNetworkRequest makeRequest(const QString &url) const;
     QNetworkReply *get(const QString &path, void (LorvaneAPI::*handler)());
+    QNetworkReply *post(const QString &path, const QString &contentType, const QByteArray &body,
+                        void (LorvaneAPI::*handler)());
     QNetworkReply *postJson(const QString &path, const QJsonObject &body, void (LorvaneAPI::*handler)());
     // The reply that sent finished(), or null.
     QNetworkReply *senderReply() const;

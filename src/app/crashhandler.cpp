@@ -1,5 +1,6 @@
 #include "app/crashhandler.h"
 
+#include "api/lorvaneapi.h"
 #include "api/player.h"
 #include "app/endpoints.h"
 #include "app/ziparchive.h"
@@ -74,7 +75,7 @@ void CrashHandler::uploadOldCrashFiles()
             {QStringLiteral("game"), QStringLiteral("zantry")},
             {QStringLiteral("gameid"), QStringLiteral("12345")},
             {QStringLiteral("logtype"), QStringLiteral("crash")},
-            {QStringLiteral("nickname"), QSettings().value(QStringLiteral("accountName"), QStringLiteral("unknown")).toString()},
+            {QStringLiteral("nickname"), QSettings().value(LorvaneAPI::accountNameKey(), QStringLiteral("unknown")).toString()},
             {QStringLiteral("exceptionAddress"), dumpName.section(QLatin1Char('-'), 0, 0)},
             {QStringLiteral("clientVersion"), kVersion},
         };

@@ -198,8 +198,7 @@ void MapDownloader::downloadNextMap()
         return;
     }
     collectMissingPreviews();
-    m_nextImg = 0;
-    queueImgStep();
+    startImgPass();
 }
 
 void MapDownloader::collectMissingPreviews()
@@ -259,9 +258,23 @@ void MapDownloader::handleError(QNetworkReply::NetworkError)
         queueMapStep();
     } else {
         // The preview collection of downloadNextMap is skipped on this path.
-        m_nextImg = 0;
-        queueImgStep();
+        startImgPass();
     }
+}
+
+void MapDownloader::startImgPass()
+{
+    m_nextImg = 0;
+    queueImgStep();
+}
+
+void MapDownloader::nextImg()
+{
+    ++m_nextImg;
+    if (m_nextImg < m_imgTodoList.size())
+        queueImgStep();
+    else
+        setState(4);
 }
 
 void MapDownloader::startImgDownload()
@@ -301,11 +314,7 @@ void MapDownloader::saveDownloadedImg()
             qDebug().noquote() << QStringLiteral("Cannot write image: ") + path;
     }
     reply->deleteLater();
-    ++m_nextImg;
-    if (m_nextImg < m_imgTodoList.size())
-        queueImgStep();
-    else
-        setState(4);
+    nextImg();
 }
 
 void MapDownloader::handleImgError(QNetworkReply::NetworkError)
@@ -315,9 +324,5 @@ void MapDownloader::handleImgError(QNetworkReply::NetworkError)
         return;
     qDebug().noquote() << QStringLiteral("Unable to download the image: ") + m_imgTodoList.value(m_nextImg);
     reply->deleteLater();
-    ++m_nextImg;
-    if (m_nextImg < m_imgTodoList.size())
-        queueImgStep();
-    else
-        setState(4);
+    nextImg();
 }

@@ -62,6 +62,10 @@ private:
     bool takeStep();
     void stopChain();
     void collectMissingPreviews();
+    // Posts the image pass from the first entry of the list.
+    void startImgPass();
+    // After an image reply: the next image, or the end of the chain.
+    void nextImg();
     QNetworkReply *get(const QString &url);
     QNetworkReply *takeReply();
     QString currentAbbreviation() const;

@@ -16,7 +16,6 @@ class MapHasher
 public:
     void setFiles(const QStringList &files);
     bool atEnd() const { return m_next >= m_files.size(); }
-    int filesHashed() const { return m_next; }
 
     // Feeds the current file until it ends (true: path() and digest() hold
     // the result and the walk has moved on) or the deadline passes (false:

@@ -18,7 +18,6 @@ constexpr int kHostUnix = 3;
 constexpr quint32 kUnixTypeMask = 0170000;
 constexpr quint32 kUnixRegular = 0100000;
 constexpr quint32 kUnixDir = 0040000;
-constexpr quint32 kUnixLink = 0120000;
 constexpr quint32 kDosDirectory = 0x10;
 
 } // namespace
@@ -91,7 +90,6 @@ bool SafeZip::parse()
         if ((madeBy >> 8) == kHostUnix && (attributes >> 16) != 0) {
             const quint32 type = (attributes >> 16) & kUnixTypeMask;
             e.isDir = e.isDir || type == kUnixDir;
-            e.isSymLink = type == kUnixLink;
             e.isRegular = !e.isDir && type == kUnixRegular;
         } else {
             e.isDir = e.isDir || (attributes & kDosDirectory);

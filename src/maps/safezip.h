@@ -16,8 +16,7 @@ public:
     {
         QString name; // as stored, separators not yet checked
         bool isDir = false;
-        bool isSymLink = false;
-        bool isRegular = false; // neither of the above, nor a device or pipe
+        bool isRegular = false; // not a folder, link, device or pipe
         bool encrypted = false;
         quint16 method = 0;
         quint32 crc = 0;

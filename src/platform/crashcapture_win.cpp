@@ -1,7 +1,6 @@
 #include "platform/crashcapture.h"
 
 #include <QDir>
-#include <QFileInfo>
 
 #include <windows.h>
 #include <dbghelp.h>

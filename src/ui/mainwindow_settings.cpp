@@ -44,7 +44,7 @@ void MainWindow::setupSettingsTab()
     ui->p2pCheckBox->setChecked(global->allowP2P());
     connect(ui->p2pCheckBox, &QCheckBox::toggled, global, &Global::setAllowP2P);
 
-    m_password->setEmailAddress(settings.value(QStringLiteral("accountName")).toString());
+    m_password->setEmailAddress(settings.value(LorvaneAPI::accountNameKey()).toString());
     ui->urlEdit->setText(m_apiUrl);
     ui->styleEdit->setPlainText(Startup::loadStyleSheet());
     ui->mapViewLabel->setPixmap(m_defaultMapImage);
@@ -129,7 +129,7 @@ void MainWindow::closeEvent(QCloseEvent *event)
         event->accept();
     }
     if (m_warningDialog->logOut())
-        settings.setValue(QStringLiteral("accessToken"), QString());
+        settings.setValue(LorvaneAPI::accessTokenKey(), QString());
     qDebug() << "Closing 8";
 }
 
