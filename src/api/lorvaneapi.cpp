@@ -154,7 +154,11 @@ void LorvaneAPI::slotAuthRequestFinished()
     if (unreachable)
         qDebug().noquote() << "Login failed: " + reply->errorString();
     const QJsonObject object = QJsonDocument::fromJson(takeBody(reply)).object();
-    qDebug().noquote() << "slotAuthRequestFinished(): " + QString::fromUtf8(QJsonDocument(object).toJson());
+    // The log travels with crash reports and forum posts: never the token.
+    QJsonObject shown = object;
+    if (shown.contains(QLatin1String("token")))
+        shown.insert(QStringLiteral("token"), QStringLiteral("(hidden)"));
+    qDebug().noquote() << "slotAuthRequestFinished(): " + QString::fromUtf8(QJsonDocument(shown).toJson());
     if (unreachable) {
         emit apiFailed();
         return;

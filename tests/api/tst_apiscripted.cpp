@@ -138,6 +138,19 @@ private slots:
                  QByteArray("Bearer:old"));
     }
 
+    void loginStoresTheTokenButNeverLogsIt()
+    {
+        f->service.script("POST", "/api/v1/auth/login", QByteArray(R"({"token": "sekret-77", "session": "s", "user_name": "neo"})"));
+        f->api->setURL(f->service.baseUrl());
+        QSignalSpy success(f->api.data(), &LorvaneAPI::authenticationSuccess);
+        LogCapture log;
+        f->api->login();
+        QVERIFY(success.wait(5000));
+        QCOMPARE(QSettings().value("accessToken").toString(), QStringLiteral("sekret-77"));
+        QVERIFY(log.contains("slotAuthRequestFinished(): "));
+        QVERIFY(!log.contains("sekret-77"));
+    }
+
     void unreachableServiceReportsApiFailed()
     {
         QSignalSpy required(f->api.data(), &LorvaneAPI::authenticationRequired);
