@@ -4,9 +4,8 @@
 // log) and the peak resident memory over one whole match played by the demo
 // switch; the baseline is the bot, which runs the same core without a window,
 // started in the same round: its time to "BOT state ready" and its peak.
-#include <QHash> // testenv.h relies on it
-
 #include "botprocess.h"
+#include "clientprocess.h"
 #include "sandbox.h"
 #include "tunnel.h"
 
@@ -59,8 +58,7 @@ Round playRound(TestEnv &env, const QString &clientDir, const QString &botDir)
 {
     Round r;
     QSettings(env.settingsFile(), QSettings::IniFormat).setValue(QStringLiteral("accessToken"), QStringLiteral("token-alice"));
-    const QString log = clientDir + QStringLiteral("/Zantry/zantry-log.txt");
-    QFile::remove(log);
+    QFile::remove(clientDir + QStringLiteral("/Zantry/zantry-log.txt"));
 
     BotProcess bot;
     bot.setEnvironment(env.clientEnvironment());
@@ -68,39 +66,25 @@ Round playRound(TestEnv &env, const QString &clientDir, const QString &botDir)
     botClock.start();
     if (!bot.start({QStringLiteral("--token"), QStringLiteral("token-bob"), QStringLiteral("--game-dir"), botDir}))
         return r;
-    QProcess client;
-    QProcessEnvironment clientEnv = env.clientEnvironment();
-    clientEnv.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-    client.setProcessEnvironment(clientEnv);
-    client.setWorkingDirectory(clientDir);
-    client.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    ClientProcess client(clientDir);
     QElapsedTimer clientClock;
     clientClock.start();
-    client.start(TestEnv::zantryPath(), {QStringLiteral("--demo-autoplay")});
-    if (!client.waitForStarted(10000))
+    if (!client.start(env.clientEnvironment()))
         return r;
 
-    const QRegularExpression ready(QStringLiteral("Running States changed: +2504$"), QRegularExpression::MultilineOption);
     QDeadlineTimer deadline(kMatchMs);
-    while (!deadline.hasExpired() && client.state() == QProcess::Running) {
+    while (!deadline.hasExpired() && client.isRunning()) {
         if (r.botReadyMs == 0 && bot.hasLine(QStringLiteral("BOT state ready")))
             r.botReadyMs = botClock.elapsed();
-        if (r.clientReadyMs == 0) {
-            QFile f(log);
-            if (f.open(QIODevice::ReadOnly) && ready.match(QString::fromUtf8(f.readAll())).hasMatch())
-                r.clientReadyMs = clientClock.elapsed();
-        }
+        if (r.clientReadyMs == 0 && ClientProcess::readyLine().match(client.log()).hasMatch())
+            r.clientReadyMs = clientClock.elapsed();
         r.clientPeakKiB = qMax(r.clientPeakKiB, peakKiB(client.processId()));
         r.botPeakKiB = qMax(r.botPeakKiB, peakKiB(bot.process().processId()));
         QTest::qWait(10);
     }
     r.matchMs = clientClock.elapsed();
-    r.ok = client.state() == QProcess::NotRunning && client.exitCode() == 0 && bot.waitForLine(QStringLiteral("BOT done"), 10000)
-           && r.clientReadyMs > 0 && r.botReadyMs > 0;
-    if (client.state() != QProcess::NotRunning) {
-        client.terminate();
-        client.waitForFinished(5000);
-    }
+    r.ok = client.waitForExit(0) == 0 && bot.waitForLine(QStringLiteral("BOT done"), 10000) && r.clientReadyMs > 0
+           && r.botReadyMs > 0;
     if (!r.ok)
         std::fprintf(stderr, "bench_session: round failed; bot said:\n%s\n", qPrintable(bot.transcript()));
     return r;

@@ -3,7 +3,6 @@
 #include "testenv.h"
 #include "toolprocess.h"
 
-#include <QDeadlineTimer>
 #include <QTest>
 
 BotProcess::BotProcess()
@@ -41,23 +40,15 @@ bool BotProcess::hasLine(const QString &prefix) const
 
 bool BotProcess::waitForLine(const QString &prefix, int timeoutMs)
 {
-    QDeadlineTimer deadline(timeoutMs);
-    while (!hasLine(prefix)) {
-        if (deadline.hasExpired() || m_process.state() == QProcess::NotRunning) {
-            collect();
-            return hasLine(prefix);
-        }
-        QTest::qWait(20);
-    }
-    return true;
+    (void)QTest::qWaitFor([&]() { return hasLine(prefix) || m_process.state() == QProcess::NotRunning; }, timeoutMs);
+    // Lines printed just before the exit may still be unread.
+    collect();
+    return hasLine(prefix);
 }
 
 int BotProcess::waitForExit(int timeoutMs)
 {
-    QDeadlineTimer deadline(timeoutMs);
-    while (m_process.state() != QProcess::NotRunning && !deadline.hasExpired())
-        QTest::qWait(20);
-    if (m_process.state() != QProcess::NotRunning)
+    if (!QTest::qWaitFor([&]() { return m_process.state() == QProcess::NotRunning; }, timeoutMs))
         return -1;
     collect();
     return m_process.exitStatus() == QProcess::NormalExit ? m_process.exitCode() : -1;

@@ -24,7 +24,6 @@ public:
     // The exit code, or -1 when it is still running after timeoutMs.
     int waitForExit(int timeoutMs);
 
-    QStringList lines() const { return m_lines; }
     bool hasLine(const QString &prefix) const;
     // Everything printed, for failure messages.
     QString transcript() const;

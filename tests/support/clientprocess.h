@@ -19,6 +19,8 @@ public:
     // check and warnings answered, quit once a played match is uploaded.
     bool start(const QProcessEnvironment &env, const QStringList &args = {QStringLiteral("--demo-autoplay")});
     void sendSignal(int signal);
+    bool isRunning() const { return m_process.state() != QProcess::NotRunning; }
+    qint64 processId() const { return m_process.processId(); }
 
     QString log() const;
     bool waitForLog(const QString &text, int timeoutMs);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QByteArray>
+#include <QHash>
 #include <QProcessEnvironment>
 #include <QString>
 #include <QTemporaryDir>

@@ -9,9 +9,6 @@
 // on standard output, one line "LISTEN <label> <address> <port>" for each
 // socket it bound and then a line "READY"; start() waits for that line.
 // Tools bind loopback and port 0 (ephemeral) unless told otherwise.
-// SIGTERM, then SIGKILL when it is still there after 5 s.
-void stopProcess(QProcess &process);
-
 class ToolProcess
 {
 public:
@@ -42,3 +39,6 @@ private:
     QString m_error;
     bool m_ready = false;
 };
+
+// SIGTERM, then SIGKILL when it is still there after 5 s.
+void stopProcess(QProcess &process);

@@ -27,8 +27,6 @@ public:
     // asked for with SIGUSR1; empty when it did not answer in time.
     QHash<QString, quint64> stats(int timeoutMs = 5000);
 
-    ToolProcess &tool() { return m_tool; }
-
 private:
     ToolProcess m_tool;
 };

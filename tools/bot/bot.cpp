@@ -24,6 +24,7 @@ namespace {
 
 constexpr int kQuitWaitMs = 3000;
 constexpr int kUpdateGraceMs = 2000;
+constexpr int kMapsDone = 4; // MapDownloader::state(): every map found or downloaded
 
 void printLine(const QString &line)
 {
@@ -223,7 +224,7 @@ void Bot::mapsListed()
 
 void Bot::mapsStateChanged()
 {
-    if (m_maps->state() != 4 || m_mapsReady)
+    if (m_maps->state() != kMapsDone || m_mapsReady)
         return;
     m_mapsReady = true;
     queueWhenReady();

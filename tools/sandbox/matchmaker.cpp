@@ -41,6 +41,15 @@ void Matchmaker::prune()
     }
 }
 
+bool Matchmaker::dequeue(const QString &ladder, const QString &username)
+{
+    const auto gone = std::remove_if(m_queue.begin(), m_queue.end(),
+                                     [&](const QueueEntry &e) { return e.ladder == ladder && e.username == username; });
+    const bool found = gone != m_queue.end();
+    m_queue.erase(gone, m_queue.end());
+    return found;
+}
+
 void Matchmaker::setCheckback(int seconds)
 {
     QMutexLocker lock(&m_mutex);
@@ -116,9 +125,7 @@ QJsonObject Matchmaker::formMatch(const LadderDef &ladder, const QList<QueueEntr
         names.append(name);
         spawns.insert(name, replies.at(i));
         requests.insert(name, players.at(i).request);
-        m_queue.erase(std::remove_if(m_queue.begin(), m_queue.end(),
-                                     [&](const QueueEntry &e) { return e.ladder == ladder.abbreviation && e.username == name; }),
-                      m_queue.end());
+        dequeue(ladder.abbreviation, name);
         m_pending.insert(key(ladder.abbreviation, name), {QDateTime::currentMSecsSinceEpoch(), replies.at(i)});
     }
     m_matches.append(QJsonObject{{QStringLiteral("gameID"), double(gameId)},
@@ -135,14 +142,11 @@ QJsonObject Matchmaker::formMatch(const LadderDef &ladder, const QList<QueueEntr
 QJsonObject Matchmaker::quit(const QString &ladder, const QString &username)
 {
     QMutexLocker lock(&m_mutex);
-    const int before = m_queue.size();
-    m_queue.erase(std::remove_if(m_queue.begin(), m_queue.end(),
-                                 [&](const QueueEntry &e) { return e.ladder == ladder && e.username == username; }),
-                  m_queue.end());
+    const bool removed = dequeue(ladder, username);
     m_pending.remove(key(ladder, username));
     return QJsonObject{{QStringLiteral("type"), QStringLiteral("quit")},
-                       {QStringLiteral("message"), before != m_queue.size() ? QStringLiteral("Removed from the queue")
-                                                                            : QStringLiteral("Not in the queue")}};
+                       {QStringLiteral("message"), removed ? QStringLiteral("Removed from the queue")
+                                                           : QStringLiteral("Not in the queue")}};
 }
 
 int Matchmaker::queued(const QString &ladder)

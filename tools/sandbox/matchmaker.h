@@ -36,6 +36,9 @@ private:
     // player who vanished is neither matched nor handed an old game later.
     // The caller holds m_mutex.
     void prune();
+    // Takes the player off the queue; false when it was not queued. The
+    // caller holds m_mutex.
+    bool dequeue(const QString &ladder, const QString &username);
 
     const SandboxOptions &m_options;
     mutable QMutex m_mutex;

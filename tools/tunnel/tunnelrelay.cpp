@@ -4,7 +4,6 @@
 
 #include <QFile>
 #include <QUdpSocket>
-#include <QtEndian>
 
 namespace {
 constexpr int kMaxDatagram = 2048;
@@ -86,8 +85,8 @@ void TunnelRelay::readRelay()
             log(QStringLiteral("short %1 bytes from %2:%3").arg(size).arg(from.toString()).arg(fromPort));
             continue;
         }
-        const quint32 sender = qFromBigEndian<quint32>(buffer);
-        const quint32 receiver = qFromBigEndian<quint32>(buffer + 4);
+        const quint32 sender = RouterPacket::read32(buffer, int(size), 0);
+        const quint32 receiver = RouterPacket::read32(buffer, int(size), 4);
         log(QStringLiteral("relay %1 bytes from %2:%3 sender=%4 receiver=%5")
                 .arg(size).arg(from.toString()).arg(fromPort).arg(sender).arg(receiver));
         if (m_seen.contains(sender) || m_seen.size() < kMaxSeen)

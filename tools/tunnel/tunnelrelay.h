@@ -34,7 +34,6 @@ public:
     QString errorText() const { return m_error; }
     quint16 relayPort() const;
     QList<quint16> queryPorts() const;
-    Counters counters() const { return m_counters; }
     QString statsLine() const;
 
 private:
