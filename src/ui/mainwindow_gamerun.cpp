@@ -6,26 +6,14 @@
 #include "app/crashhandler.h"
 #include "maps/mapdownloader.h"
 #include "net/global.h"
+#include "spawn/gamefolder.h"
 #include "spawn/spawnablegame.h"
 #include "ui/warningdialog.h"
 #include "watch/internetdetector.h"
 
 #include <QDebug>
-#include <QFile>
 
 using namespace Zantry;
-
-namespace {
-
-// Clears a read-only attribute first; failures are of no consequence.
-void forceRemove(const QString &path)
-{
-    QFile::setPermissions(path, QFileDevice::ReadOther | QFileDevice::WriteOther | QFile::permissions(path)
-                                    | QFileDevice::WriteOwner);
-    QFile::remove(path);
-}
-
-} // namespace
 
 void MainWindow::startGame()
 {
@@ -47,12 +35,8 @@ void MainWindow::launchGame()
         setStates(GAME_FINISHED);
         return;
     }
-    const QString dir = game->workingDir;
-    // A result file found after the game must belong to this game.
-    forceRemove(dir + QStringLiteral("stats.dmp"));
-    forceRemove(dir + QStringLiteral("spawnmap.ini"));
     const QString mapFile = m_mapDownloader->mapFilePath(global->spawnInfo().mapHash);
-    if (mapFile.isEmpty() || !QFile::copy(mapFile, dir + QStringLiteral("spawnmap.ini")))
+    if (!GameFolder::prepare(*game, mapFile))
         qDebug().noquote() << "Map file not copied: " + global->spawnInfo().mapHash;
 
     auto *process = new QProcess(this);
@@ -63,23 +47,7 @@ void MainWindow::launchGame()
     if (!m_spawnRetryClock.isValid())
         m_spawnRetryClock.start();
 
-    for (const auto &pair : qAsConst(game->preCopyFiles)) {
-        qDebug().noquote() << "Doing precopy: " + pair.first + " To " + dir + pair.second;
-        QFile::copy(pair.first, dir + pair.second);
-    }
-    if (!game->exceptionFile.isEmpty() && QFile::exists(dir + game->exceptionFile)) {
-        forceRemove(dir + game->exceptionFile);
-        qDebug().noquote() << "Removing file in preparation of spawning:" << dir + game->exceptionFile;
-    }
-    process->setWorkingDirectory(dir);
-    if (!game->executeEnvironment.isEmpty())
-        process->setEnvironment(game->executeEnvironment);
-    qDebug().noquote() << "Spawning game: " + dir + game->exe + " " + game->arguments;
-    // One command line, the launcher quoted, read the way the shell would.
-    const QString command = QStringLiteral("\"") + dir + game->exe + QStringLiteral("\" ") + game->arguments;
-    QStringList parts = QProcess::splitCommand(command);
-    const QString program = parts.isEmpty() ? QString() : parts.takeFirst();
-    process->start(program, parts, QIODevice::ReadWrite);
+    GameFolder::launch(process, *game);
 }
 
 void MainWindow::disconnectGameProcess(QProcess *process)
@@ -139,9 +107,8 @@ void MainWindow::endGame()
     bringToFront();
 
     SpawnableGame *game = global->currentGame();
-    const QString dir = game ? game->workingDir : QString();
-    const QString stats = dir + QStringLiteral("stats.dmp");
-    if (game && QFile::exists(stats))
+    const QString stats = game ? GameFolder::resultFile(*game) : QString();
+    if (!stats.isEmpty())
         m_api->postGameStats(stats, uint(global->spawnInfo().gameID), m_internetDetector->sent(),
                              m_internetDetector->received());
 
@@ -150,12 +117,8 @@ void MainWindow::endGame()
         process->deleteLater();
         global->setGameProcess(nullptr);
     }
-    if (game) {
-        for (const QString &name : qAsConst(game->postRemoveFiles)) {
-            qDebug().noquote() << "Removing File: " + name;
-            forceRemove(dir + name);
-        }
-    }
+    if (game)
+        GameFolder::cleanUp(*game);
     unsetStates(MATCHUP_FOUND | NETWORK_READY | GAME_FINISHED);
     emit newStatesSet();
     setBroadcastFlags(false, false);

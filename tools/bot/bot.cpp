@@ -85,10 +85,10 @@ void Bot::start()
 
     step(QStringLiteral("login"));
     if (!m_options.token.isEmpty()) {
-        QSettings().setValue(QStringLiteral("accessToken"), m_options.token);
+        QSettings().setValue(LorvaneAPI::accessTokenKey(), m_options.token);
     } else {
         // A token of an earlier run may belong to another account.
-        QSettings().remove(QStringLiteral("accessToken"));
+        QSettings().remove(LorvaneAPI::accessTokenKey());
     }
     // The service client reads the stored token when it is made.
     m_api = new LorvaneAPI(this);

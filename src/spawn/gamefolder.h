@@ -1,0 +1,33 @@
+#pragma once
+
+#include <QString>
+
+class QProcess;
+class SpawnableGame;
+
+// What a match does in the game's folder, shared by the window and the bot:
+// the folder made ready before the launch, the launcher started, the result
+// file found and the match's files removed afterwards.
+namespace GameFolder {
+
+// Removes a file even when it was left read-only; a failure is of no
+// consequence to the caller.
+void forceRemove(const QString &path);
+
+// Clears the previous game's result, puts the match's map in place as
+// "spawnmap.ini", copies the game's extra files in and removes an old
+// exception file, so every file found after the game belongs to it. False
+// when the map could not be put in place.
+bool prepare(const SpawnableGame &game, const QString &mapFile);
+
+// Starts the launcher in the game folder with the game's environment and
+// arguments; the outcome arrives through the process's signals.
+void launch(QProcess *process, const SpawnableGame &game);
+
+// The game's result file, or empty when it left none.
+QString resultFile(const SpawnableGame &game);
+
+// Removes the files the game wants gone after a match.
+void cleanUp(const SpawnableGame &game);
+
+} // namespace GameFolder
