@@ -18,12 +18,8 @@ class TestBotMatch : public QObject
 private slots:
     void init();
     void cleanup();
-    void twoPlayersThroughTunnel();
     void fourPlayersEachRoutesThree();
     void refusedLoginAndNoLadderAccount();
-    void terminateWhileQueuedLeavesQueue();
-    void tunnelStoppedDuringFloodIsNotReached();
-    void serviceStoppedWhileQueuedEndsTheWait();
 
 private:
     struct Player
@@ -38,7 +34,7 @@ private:
     static QJsonObject lastUpdate(const QJsonArray &updates, const QString &user, const QString &status);
     // The fake game's result file of the upload, read as its INI text.
     QSettings *resultOf(const QJsonObject &result);
-    void checkMatch(const QList<Player> &players, int tunnelPort);
+    void checkMatch(const QList<Player> &players);
 
     TestEnv *m_env = nullptr;
     Sandbox *m_sandbox = nullptr;
@@ -123,7 +119,7 @@ QSettings *TestBotMatch::resultOf(const QJsonObject &result)
     return m_results.last();
 }
 
-void TestBotMatch::checkMatch(const QList<Player> &players, int tunnelPort)
+void TestBotMatch::checkMatch(const QList<Player> &players)
 {
     const QJsonObject seen = m_sandbox->inspect();
     const QJsonArray matches = seen.value(QStringLiteral("matches")).toArray();
@@ -157,17 +153,13 @@ void TestBotMatch::checkMatch(const QList<Player> &players, int tunnelPort)
     for (const Player &p : players) {
         QCOMPARE(Sandbox::statuses(seen, p.name),
                  (QStringList{"Ready", "Reached", "GameSpawned", "GameFinished"}));
-        // "Reached" names the best path to every other player: the tunnel,
-        // since every direct candidate on one host is our own address.
+        // "Reached" names a best path to every other player.
         const QJsonArray peers = lastUpdate(updates, p.name, QStringLiteral("Reached"))
                                      .value(QStringLiteral("request")).toObject().value(QStringLiteral("peers")).toArray();
         QCOMPARE(peers.size(), players.size() - 1);
         QSet<QString> ids;
-        for (const QJsonValue &peer : peers) {
+        for (const QJsonValue &peer : peers)
             ids.insert(peer.toObject().value(QStringLiteral("id")).toString());
-            if (tunnelPort)
-                QCOMPARE(peer.toObject().value(QStringLiteral("port")).toInt(), tunnelPort);
-        }
         for (const Player &other : players) {
             if (other.name != p.name)
                 QVERIFY2(ids.contains(QString::number(nameHash(other.name))), qPrintable(other.name));
@@ -190,22 +182,6 @@ void TestBotMatch::checkMatch(const QList<Player> &players, int tunnelPort)
     }
 }
 
-void TestBotMatch::twoPlayersThroughTunnel()
-{
-    QVERIFY(startServices());
-    const QList<Player> players{{QStringLiteral("Alice"), QStringLiteral("alice@sandbox.test"), QStringLiteral("token-alice")},
-                                {QStringLiteral("Bob"), QStringLiteral("bob@sandbox.test"), QString()}};
-    for (const Player &p : players)
-        QVERIFY(startBot(p));
-    for (BotProcess *bot : qAsConst(m_bots)) {
-        QVERIFY2(bot->waitForLine(QStringLiteral("BOT done"), kMatchMs), qPrintable(bot->transcript()));
-        QCOMPARE(bot->waitForExit(10000), 0);
-        QVERIFY(bot->hasLine(QStringLiteral("BOT match done 1")));
-    }
-    checkMatch(players, m_tunnel->relayPort());
-    QVERIFY(m_tunnel->stats().value(QStringLiteral("relayed")) > 0);
-}
-
 void TestBotMatch::fourPlayersEachRoutesThree()
 {
     QVERIFY(startServices({QStringLiteral("--players"), QStringLiteral("4")}));
@@ -222,7 +198,7 @@ void TestBotMatch::fourPlayersEachRoutesThree()
         QCOMPARE(bot->waitForExit(10000), 0);
         QVERIFY(bot->hasLine(QStringLiteral("BOT state matched")));
     }
-    checkMatch(players, 0);
+    checkMatch(players);
     const QJsonObject requests = m_sandbox->inspect().value(QStringLiteral("matches")).toArray().first().toObject()
                                      .value(QStringLiteral("requests")).toObject();
     QSet<QString> lanAddresses;
@@ -245,52 +221,6 @@ void TestBotMatch::refusedLoginAndNoLadderAccount()
     QCOMPARE(none->waitForExit(30000), 1);
     QVERIFY2(none->hasLine(QStringLiteral("BOT error no ladder account on yr")), qPrintable(none->transcript()));
     QVERIFY(m_sandbox->inspect().value(QStringLiteral("matches")).toArray().isEmpty());
-}
-
-void TestBotMatch::terminateWhileQueuedLeavesQueue()
-{
-    QVERIFY(startServices());
-    BotProcess *bot = startBot({QStringLiteral("Carol"), QStringLiteral("carol@sandbox.test"), QStringLiteral("token-carol")});
-    QVERIFY(bot);
-    QVERIFY2(bot->waitForLine(QStringLiteral("BOT state queued"), 30000), qPrintable(bot->transcript()));
-    QTRY_COMPARE_WITH_TIMEOUT(m_sandbox->inspect().value(QStringLiteral("queue")).toArray().size(), 1, 10000);
-    bot->terminate();
-    QCOMPARE(bot->waitForExit(10000), 0);
-    const QJsonObject seen = m_sandbox->inspect();
-    QCOMPARE(seen.value(QStringLiteral("quits")).toArray().size(), 1);
-    QCOMPARE(seen.value(QStringLiteral("queue")).toArray().size(), 0);
-}
-
-void TestBotMatch::tunnelStoppedDuringFloodIsNotReached()
-{
-    QVERIFY(startServices());
-    // On one host every direct candidate is the player's own address: the
-    // tunnel is the only path, and it goes away once the flood has begun.
-    BotProcess *alice = startBot({QStringLiteral("Alice"), QStringLiteral("alice@sandbox.test"), QStringLiteral("token-alice")});
-    BotProcess *bob = startBot({QStringLiteral("Bob"), QStringLiteral("bob@sandbox.test"), QStringLiteral("token-bob")});
-    QVERIFY(alice && bob);
-    QVERIFY2(alice->waitForLine(QStringLiteral("BOT state matched"), 30000), qPrintable(alice->transcript()));
-    m_tunnel->stop();
-    for (BotProcess *bot : {alice, bob}) {
-        QCOMPARE(bot->waitForExit(60000), 1);
-        QVERIFY2(bot->hasLine(QStringLiteral("BOT match not-reached 1")), qPrintable(bot->transcript()));
-    }
-    const QJsonObject seen = m_sandbox->inspect();
-    for (const QString &name : {QStringLiteral("Alice"), QStringLiteral("Bob")})
-        QCOMPARE(Sandbox::statuses(seen, name), (QStringList{"Ready", "NotReached"}));
-    QVERIFY(m_sandbox->inspect().value(QStringLiteral("results")).toArray().isEmpty());
-}
-
-void TestBotMatch::serviceStoppedWhileQueuedEndsTheWait()
-{
-    QVERIFY(startServices());
-    BotProcess *bot = startBot({QStringLiteral("Carol"), QStringLiteral("carol@sandbox.test"), QStringLiteral("token-carol")});
-    QVERIFY(bot);
-    QVERIFY2(bot->waitForLine(QStringLiteral("BOT state queued"), 30000), qPrintable(bot->transcript()));
-    m_sandbox->stop();
-    // The next poll finds nobody: no endless queue.
-    QCOMPARE(bot->waitForExit(20000), 1);
-    QVERIFY2(bot->hasLine(QStringLiteral("BOT error the service stopped answering the queue")), qPrintable(bot->transcript()));
 }
 
 QTEST_GUILESS_MAIN(TestBotMatch)

@@ -112,6 +112,16 @@ void TestClientMatch::storedTokenToUploadedResult()
     const QStringList road{"Ready", "Reached", "GameSpawned", "GameFinished"};
     QCOMPARE(Sandbox::statuses(seen, QStringLiteral("Alice")), road);
     QCOMPARE(Sandbox::statuses(seen, QStringLiteral("Bob")), road);
+    // On one host every direct candidate is a player's own address: "Reached"
+    // must name the tunnel.
+    for (const QJsonValue &v : seen.value(QStringLiteral("updates")).toArray()) {
+        const QJsonObject u = v.toObject();
+        if (u.value(QStringLiteral("status")).toString() != QLatin1String("Reached"))
+            continue;
+        const QJsonArray peers = u.value(QStringLiteral("request")).toObject().value(QStringLiteral("peers")).toArray();
+        QCOMPARE(peers.size(), 1);
+        QCOMPARE(peers.first().toObject().value(QStringLiteral("port")).toInt(), int(m_tunnel->relayPort()));
+    }
     bool uploaded = false;
     for (const QJsonValue &v : seen.value(QStringLiteral("results")).toArray()) {
         const QJsonObject r = v.toObject();
