@@ -33,8 +33,8 @@ void MainWindow::doRestOfSetup()
     m_mapDownloader = new MapDownloader(this);
     connect(m_mapDownloader, &MapDownloader::stateChanged, this, &MainWindow::mapDLStateChanged);
     connectServiceClient();
-    // The stored account name, now that the client listens to the form.
-    m_password->setEmailAddress(m_password->emailAddress());
+    // The stored account name, for a close while queued before any login.
+    m_api->setAccountName(m_password->emailAddress());
 
     connect(ui->urlEdit, &QLineEdit::textChanged, m_api, &LorvaneAPI::setURL);
     // The field already holds the address; setting the same text again would

@@ -85,6 +85,10 @@ void Password::setPassword(const QString &value)
 void Password::on_loginButton_clicked()
 {
     hide();
+    // Typing alone reaches nobody; the attempt carries what the form shows
+    // now, so a first login and a corrected address are never a try late.
+    emit emailAddressChanged(emailAddress());
+    emit passwordChanged(password());
     emit loginButtonClicked();
 }
 
