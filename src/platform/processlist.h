@@ -19,4 +19,7 @@ QList<ProcessEntry> runningProcesses();
 
 QString unknownProcessName();
 
+// The process that started pid, 0 when it cannot be told.
+quint32 parentProcessId(quint32 pid);
+
 } // namespace Platform

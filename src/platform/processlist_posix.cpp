@@ -93,6 +93,30 @@ QString unknownProcessName()
     return QStringLiteral("<unknown>");
 }
 
+quint32 parentProcessId(quint32 pid)
+{
+    char path[64];
+    std::snprintf(path, sizeof(path), "/proc/%u/stat", unsigned(pid));
+    const int fd = ::open(path, O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return 0;
+    char stat[512];
+    const ssize_t n = ::read(fd, stat, sizeof(stat) - 1);
+    ::close(fd);
+    if (n <= 0)
+        return 0;
+    stat[n] = '\0';
+    // "pid (name) state ppid ...": the name may hold spaces and parentheses.
+    const char *close = std::strrchr(stat, ')');
+    if (!close)
+        return 0;
+    char state = 0;
+    unsigned long parent = 0;
+    if (std::sscanf(close + 1, " %c %lu", &state, &parent) != 2 || parent > 0xffffffffUL)
+        return 0;
+    return quint32(parent);
+}
+
 QList<ProcessEntry> runningProcesses()
 {
     QList<ProcessEntry> result;

@@ -2,12 +2,31 @@
 
 #include <windows.h>
 #include <psapi.h>
+#include <tlhelp32.h>
 
 namespace Platform {
 
 QString unknownProcessName()
 {
     return QStringLiteral("<unknown>");
+}
+
+quint32 parentProcessId(quint32 pid)
+{
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (snapshot == INVALID_HANDLE_VALUE)
+        return 0;
+    PROCESSENTRY32W entry;
+    entry.dwSize = sizeof(entry);
+    quint32 parent = 0;
+    for (BOOL more = Process32FirstW(snapshot, &entry); more; more = Process32NextW(snapshot, &entry)) {
+        if (entry.th32ProcessID == pid) {
+            parent = quint32(entry.th32ParentProcessID);
+            break;
+        }
+    }
+    CloseHandle(snapshot);
+    return parent;
 }
 
 QList<ProcessEntry> runningProcesses()

@@ -11,6 +11,7 @@
 #include "ui/titlebar.h"
 #include "ui/waitingdialog.h"
 #include "ui/warningdialog.h"
+#include "watch/processwatcher.h"
 
 #include <QFile>
 #include <QFileDialog>
@@ -116,6 +117,7 @@ MainWindow::~MainWindow()
         game->disconnect(this);
         delete game;
     }
+    global->processWatcher()->stop();
     if (global->statusBroadcaster() == m_statusBroadcaster)
         global->setStatusBroadcaster(nullptr);
     // Stops the worker thread; the router goes with it. Its connections to

@@ -68,6 +68,8 @@ void MainWindow::setupSettingsTab()
     connect(ui->processWatchList->itemDelegate(), &QAbstractItemDelegate::commitData, this,
             &MainWindow::updateWatchedProcs);
     ui->pWatchCheck->setChecked(settings.value(QStringLiteral("ProcessWatcherEnabled"), true).toBool());
+    // Polls even with the box unticked: the same poll looks for cheat tools.
+    watcher->start();
 
     const int volume = settings.value(QStringLiteral("ZantryVolume"), 75).toInt();
     m_soundPlayer->setVolume(volume);

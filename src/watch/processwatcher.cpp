@@ -3,6 +3,7 @@
 #include "net/global.h"
 #include "platform/processlist.h"
 
+#include <QCoreApplication>
 #include <QDebug>
 #include <QSettings>
 #include <QTimer>
@@ -44,6 +45,18 @@ bool ProcessWatcher::matchesAny(const QString &name, const QStringList &entries)
 {
     for (const QString &entry : entries) {
         if (name.contains(entry, Qt::CaseInsensitive))
+            return true;
+    }
+    return false;
+}
+
+bool ProcessWatcher::isOwnProcess(quint32 pid)
+{
+    const quint32 self = quint32(QCoreApplication::applicationPid());
+    // Bounded: a parent id reused by a newer process could close a loop.
+    for (int depth = 0; depth < 32 && pid > 1; ++depth) {
+        pid = Platform::parentProcessId(pid);
+        if (pid == self)
             return true;
     }
     return false;
@@ -101,11 +114,12 @@ void ProcessWatcher::checkProcs()
     checkCheatTools(names);
 
     const QStringList watched(m_watchedProcs.cbegin(), m_watchedProcs.cend());
-    for (const QString &name : qAsConst(names)) {
-        if (!matchesAny(name, watched))
+    for (const Platform::ProcessEntry &process : processes) {
+        // The ancestry is read only for a match, which is rare.
+        if (!matchesAny(process.name, watched) || isOwnProcess(process.pid))
             continue;
         if (!m_isTriggered) {
-            qDebug() << "Process watcher triggered for " << name;
+            qDebug() << "Process watcher triggered for " << process.name;
             m_isTriggered = true;
             emit triggered();
         }

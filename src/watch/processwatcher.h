@@ -30,6 +30,9 @@ public:
     static QStringList cheatToolNames();
     // Whether name contains any entry, ignoring case.
     static bool matchesAny(const QString &name, const QStringList &entries);
+    // Whether pid was started by this program, directly or further down:
+    // the game it launched itself is no reason to pause.
+    static bool isOwnProcess(quint32 pid);
 
 public slots:
     void start();
