@@ -84,7 +84,7 @@ int run(int argc, char *argv[])
     QObject::connect(SignalBridge::instance(), &SignalBridge::quitRequested, window, &MainWindow::quitRequested);
     if (DemoAutoplay::requested(QCoreApplication::arguments()))
         new DemoAutoplay(window);
-    QObject::connect(&app, &SingleApplication::instanceStarted, window, &MainWindow::bringToFront);
+    QObject::connect(&app, &SingleApplication::instanceStarted, window, &MainWindow::instanceStarted);
 
     CrashHandler::instance()->install();
 

@@ -53,6 +53,9 @@ MainWindow::MainWindow(QWidget *parent)
     m_spawnRetryClock.invalidate();
     m_statusTimer = new QTimer(this);
     m_statusTimer->setInterval(kStatusIntervalMs);
+    m_queuedCloseTimer = new QTimer(this);
+    m_queuedCloseTimer->setSingleShot(true);
+    connect(m_queuedCloseTimer, &QTimer::timeout, this, &QWidget::close);
     m_defaultMapImage = QPixmap(QStringLiteral(":/images/logo-icon-dark.png"));
 
     setWindowFlags(windowFlags() | Qt::FramelessWindowHint);

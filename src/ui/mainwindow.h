@@ -70,6 +70,9 @@ public:
 
 public slots:
     void bringToFront();
+    // A second start of the program: brings this window up, also while it
+    // is closing after leaving the queue.
+    void instanceStarted();
 
     // Session flags: the only writers of m_state.
     void setStates(quint32 bits);
@@ -221,6 +224,7 @@ private:
     QPixmap m_defaultMapImage;
     QMovie *m_loader = nullptr;
     int m_queuedCloseMs = kQueuedCloseMs;
+    QTimer *m_queuedCloseTimer = nullptr;
 
     LorvaneAPI *m_api = nullptr;
     MapDownloader *m_mapDownloader = nullptr;

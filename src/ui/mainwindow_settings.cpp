@@ -140,10 +140,32 @@ void MainWindow::closeWhileQueued()
     hide();
     s_closeConfirmed = true;
     qDebug() << "Closing 3";
-    // The service's cancel confirmation closes sooner; this bounds the wait.
-    QTimer::singleShot(m_queuedCloseMs, this, &QWidget::close);
+    // The service's confirmation closes at once; the timer bounds the wait
+    // for a service that never answers.
+    m_queuedCloseTimer->start(m_queuedCloseMs);
+    // Queued: the confirmation may come while this close is still running,
+    // and a close inside a close is dropped.
+    disconnect(m_api, &LorvaneAPI::cancelledFindMatch, this, &MainWindow::unsetMatchupRequested);
+    connect(m_api, &LorvaneAPI::cancelledFindMatch, this, &QWidget::close, Qt::QueuedConnection);
     qDebug() << "Canceling zantry";
     cancelFindMatch();
+    if (!m_api->accountName().isEmpty())
+        QSettings().setValue(LorvaneAPI::accountNameKey(), m_api->accountName());
+}
+
+void MainWindow::instanceStarted()
+{
+    // Started again while leaving the queue to close: the player wants the
+    // window, so it stays, and the cancel on its way takes it back to ready.
+    if (m_queuedCloseTimer->isActive()) {
+        qDebug() << "Started again while closing; staying open";
+        m_queuedCloseTimer->stop();
+        s_closeConfirmed = false;
+        disconnect(m_api, &LorvaneAPI::cancelledFindMatch, this, &QWidget::close);
+        connect(m_api, &LorvaneAPI::cancelledFindMatch, this, &MainWindow::unsetMatchupRequested,
+                Qt::UniqueConnection);
+    }
+    bringToFront();
 }
 
 void MainWindow::quitRequested()
