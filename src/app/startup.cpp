@@ -14,6 +14,8 @@
 #include <QFile>
 #include <QFontDatabase>
 
+#include <limits>
+
 static void initCoreResources()
 {
     Q_INIT_RESOURCE(zantry);
@@ -56,7 +58,9 @@ QString loadStyleSheet()
 
 int run(int argc, char *argv[])
 {
-    qputenv("QT_BEARER_POLL_TIMEOUT", "-1");
+    // Network interfaces are not polled: the longest interval a timer takes
+    // (a negative one draws a warning from the framework at every start).
+    qputenv("QT_BEARER_POLL_TIMEOUT", QByteArray::number(std::numeric_limits<int>::max()));
 
     SingleApplication app(argc, argv, false, SingleApplication::User, 100);
     initResources();
