@@ -111,7 +111,8 @@ int main(int argc, char *argv[])
     const QString clientDir = env.filePath(QStringLiteral("game"));
     const QString botDir = env.filePath(QStringLiteral("bot-game"));
     const QStringList allMaps{QStringLiteral("--game-maps"), QStringLiteral("all")};
-    if (Sandbox::makeGameFolder(clientDir, allMaps).isEmpty() || Sandbox::makeGameFolder(botDir, allMaps).isEmpty()) {
+    if (Sandbox::makeGameFolder(clientDir, allMaps).isEmpty()
+        || Sandbox::makeGameFolder(botDir, allMaps + QStringList{QStringLiteral("--link-launchers")}).isEmpty()) {
         std::fprintf(stderr, "bench_session: no game folders\n");
         return 1;
     }

@@ -56,13 +56,15 @@ QString loadStyleSheet()
     return QString::fromUtf8(content);
 }
 
-int run(int argc, char *argv[])
+void prepareProcess()
 {
     // Network interfaces are not polled: the longest interval a timer takes
     // (a negative one draws a warning from the framework at every start).
     qputenv("QT_BEARER_POLL_TIMEOUT", QByteArray::number(std::numeric_limits<int>::max()));
+}
 
-    SingleApplication app(argc, argv, false, SingleApplication::User, 100);
+void prepareApplication(QApplication &app)
+{
     initResources();
 
     QCoreApplication::setOrganizationDomain(QStringLiteral("Lorvane"));
@@ -79,6 +81,13 @@ int run(int argc, char *argv[])
 
     registerFonts();
     app.setStyleSheet(loadStyleSheet());
+}
+
+int run(int argc, char *argv[])
+{
+    prepareProcess();
+    SingleApplication app(argc, argv, false, SingleApplication::User, 100);
+    prepareApplication(app);
 
     // SIGTERM and SIGINT end the loop in order, so the log is flushed and the
     // single-instance block released.

@@ -11,7 +11,6 @@
 
 #include <QImage>
 #include <QJsonArray>
-#include <QSettings>
 #include <QtTest>
 
 #include <csignal>
@@ -56,7 +55,7 @@ void TestClientMatch::init()
              qPrintable(m_sandbox->errorText()));
     m_env->setEndpoints(m_sandbox->endpoints());
     QVERIFY(!Sandbox::makeGameFolder(clientDir(), {QStringLiteral("--game-maps"), QStringLiteral("all")}).isEmpty());
-    QSettings(m_env->settingsFile(), QSettings::IniFormat).setValue(QStringLiteral("accessToken"), QStringLiteral("token-alice"));
+    ClientProcess::writeSettings(m_env->settingsFile());
     m_client.reset(new ClientProcess(clientDir()));
 }
 
@@ -72,7 +71,7 @@ void TestClientMatch::cleanup()
 bool TestClientMatch::startBot()
 {
     const QString dir = m_env->filePath(QStringLiteral("bot-game"));
-    if (Sandbox::makeGameFolder(dir, {QStringLiteral("--game-maps"), QStringLiteral("all")}).isEmpty())
+    if (Sandbox::makeGameFolder(dir, {QStringLiteral("--game-maps"), QStringLiteral("all"), QStringLiteral("--link-launchers")}).isEmpty())
         return false;
     m_bot.reset(new BotProcess);
     m_bot->setEnvironment(m_env->clientEnvironment());
@@ -87,6 +86,7 @@ void TestClientMatch::storedTokenToUploadedResult()
     QVERIFY2(m_client->waitForExit(kMatchMs) == 0, qPrintable(m_client->tail()));
     QVERIFY2(m_bot->waitForLine(QStringLiteral("BOT done"), 20000), qPrintable(m_bot->transcript()));
     QVERIFY(m_client->log().contains(QStringLiteral("Demo: match done, quitting")));
+    QVERIFY2(m_client->warnings().isEmpty(), qPrintable(m_client->warnings().join(QLatin1Char('\n'))));
     // The demo's pictures: each named after the flags its stage added (two
     // quick ones share a picture), in order; the last one back at ready.
     const QStringList pictures = QDir(shots).entryList({QStringLiteral("*.png")}, QDir::Files, QDir::Name);

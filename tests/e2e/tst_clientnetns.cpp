@@ -10,7 +10,6 @@
 #include "tunnel.h"
 
 #include <QJsonArray>
-#include <QSettings>
 #include <QtTest>
 
 class TestClientNetns : public QObject
@@ -47,9 +46,9 @@ void TestClientNetns::directPathChosenBetweenHosts()
 
     const QString clientDir = env.filePath(QStringLiteral("game"));
     const QString botDir = env.filePath(QStringLiteral("bot-game"));
-    for (const QString &dir : {clientDir, botDir})
-        QVERIFY(!Sandbox::makeGameFolder(dir, {QStringLiteral("--game-maps"), QStringLiteral("all")}).isEmpty());
-    QSettings(env.settingsFile(), QSettings::IniFormat).setValue(QStringLiteral("accessToken"), QStringLiteral("token-alice"));
+    QVERIFY(!Sandbox::makeGameFolder(clientDir, {QStringLiteral("--game-maps"), QStringLiteral("all")}).isEmpty());
+    QVERIFY(!Sandbox::makeGameFolder(botDir, {QStringLiteral("--game-maps"), QStringLiteral("all"), QStringLiteral("--link-launchers")}).isEmpty());
+    ClientProcess::writeSettings(env.settingsFile());
 
     BotProcess bot;
     bot.setEnvironment(env.clientEnvironment());

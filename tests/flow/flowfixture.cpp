@@ -1,5 +1,7 @@
 #include "flowfixture.h"
 
+#include "dialogs.h"
+
 #include "app/filedigest.h"
 #include "app/startup.h"
 #include "maps/mapdownloader.h"
@@ -158,24 +160,7 @@ WarningDialog *FlowFixture::warningDialog() const
 
 void FlowFixture::answerWarning(const QString &text, const QString &button, int *answered)
 {
-    auto *timer = new QTimer(m_window.get());
-    QObject::connect(timer, &QTimer::timeout, timer, [this, timer, text, button, answered] {
-        WarningDialog *dialog = warningDialog();
-        if (!dialog || !dialog->isVisible() || dialog->text() != text)
-            return;
-        const auto buttons = dialog->findChild<QDialogButtonBox *>()->buttons();
-        for (QAbstractButton *candidate : buttons) {
-            if (candidate->text().remove(QLatin1Char('&')) == button) {
-                timer->stop();
-                timer->deleteLater();
-                if (answered)
-                    ++*answered;
-                candidate->click();
-                return;
-            }
-        }
-    });
-    timer->start(20);
+    Dialogs::answerWarning(m_window.get(), text, button, answered);
 }
 
 QJsonArray FlowFixture::journal(const QString &kind) const

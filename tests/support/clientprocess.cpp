@@ -5,6 +5,7 @@
 
 #include <QFile>
 #include <QRegularExpression>
+#include <QSettings>
 #include <QTest>
 
 #include <csignal>
@@ -31,6 +32,24 @@ void ClientProcess::sendSignal(int signal)
 {
     if (m_process.state() != QProcess::NotRunning)
         ::kill(pid_t(m_process.processId()), signal);
+}
+
+void ClientProcess::writeSettings(const QString &settingsFile)
+{
+    QSettings settings(settingsFile, QSettings::IniFormat);
+    settings.setValue(QStringLiteral("accessToken"), QStringLiteral("token-alice"));
+    settings.setValue(QStringLiteral("WatchedProcesses"), QStringList{QStringLiteral("no-such-game.exe")});
+}
+
+QStringList ClientProcess::warnings() const
+{
+    QStringList found;
+    const QStringList lines = log().split(QLatin1Char('\n'));
+    for (const QString &line : lines) {
+        if (line.contains(QLatin1String(": Warning: ")) && !line.contains(QLatin1String("propagateSizeHints")))
+            found << line;
+    }
+    return found;
 }
 
 QString ClientProcess::log() const

@@ -28,12 +28,19 @@ public:
     // The exit code; -1 when it is still running after timeoutMs or died
     // from a signal.
     int waitForExit(int timeoutMs);
+    // The log's warnings, but for the offscreen platform's own.
+    QStringList warnings() const;
     // The log's last lines, for failure messages.
     QString tail(int chars = 4000) const { return log().right(chars); }
 
     // "Running States changed: 2504": logged in, ladders, accounts and maps
     // loaded, map scan finished.
     static const QRegularExpression &readyLine();
+
+    // Settings of a player who logged in before: alice's stored token. Its
+    // watch list names only programs that never run, so the other tests'
+    // games on this machine do not pause its queue.
+    static void writeSettings(const QString &settingsFile);
 
 private:
     QString m_dir;

@@ -3,7 +3,9 @@
 #include "logcapture.h"
 #include "sandbox.h"
 #include "testenv.h"
+#include "net/global.h"
 #include "ui/mainwindow.h"
+#include "watch/processwatcher.h"
 #include "ui/warningdialog.h"
 
 #include <QSignalSpy>
@@ -22,6 +24,8 @@ private slots:
         // From a game folder, and past the unreachable service's answer, so
         // that only the test changes the flags.
         QVERIFY(!Sandbox::makeGameFolder(QDir::currentPath()).isEmpty());
+        // Other tests' games run beside this one.
+        Global::instance()->processWatcher()->setWatchedProcs({QStringLiteral("no-such-game.exe")});
         m_window.reset(new MainWindow);
         QTRY_VERIFY(m_window->state() & LOGIN_FAIL);
         m_window->unsetStates(STATE_ALL);

@@ -24,16 +24,22 @@ bool writeFile(const QString &path, const QByteArray &bytes, QString *error)
     return true;
 }
 
-bool copyLauncher(const QString &source, const QString &target, bool broken, QString *error)
+bool copyLauncher(const QString &source, const QString &target, const SandboxOptions &options, QString *error)
 {
     QFile::remove(target);
+    if (options.linkLaunchers) {
+        if (QFile::link(QFileInfo(source).absoluteFilePath(), target))
+            return true;
+        *error = QStringLiteral("cannot link %1 to %2").arg(target, source);
+        return false;
+    }
     if (!QFile::copy(source, target)) {
         *error = QStringLiteral("cannot copy %1 to %2").arg(source, target);
         return false;
     }
     QFileDevice::Permissions perms = QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup
         | QFileDevice::ReadOther;
-    if (!broken)
+    if (!options.brokenLauncher)
         perms |= QFileDevice::ExeOwner | QFileDevice::ExeGroup | QFileDevice::ExeOther;
     QFile::setPermissions(target, perms);
     return true;
@@ -85,7 +91,7 @@ bool make(const DataSet &data, const SandboxOptions &options, const QString &pro
         : QStringList{options.game};
     for (const QString &abbr : games) {
         const QString launcher = dir.absoluteFilePath(launcherName(abbr));
-        if (!copyLauncher(source, launcher, options.brokenLauncher, error))
+        if (!copyLauncher(source, launcher, options, error))
             return false;
         report->append(QStringLiteral("LAUNCHER %1 %2").arg(abbr, launcher));
         const LadderDef *ladder = data.ladder(abbr);

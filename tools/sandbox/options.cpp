@@ -77,9 +77,10 @@ bool parse(const QCoreApplication &app, SandboxOptions *o, QString *error)
     const QCommandLineOption gameMaps(QStringLiteral("game-maps"), QStringLiteral("some (default: every other map), all or none."), QStringLiteral("which"));
     const QCommandLineOption fakegame(QStringLiteral("fakegame"), QStringLiteral("Launcher program to copy; default: fakegame beside this program."), QStringLiteral("file"));
     const QCommandLineOption broken(QStringLiteral("broken-launcher"), QStringLiteral("Copy the launchers without execute permission (they fail to start)."));
+    const QCommandLineOption linked(QStringLiteral("link-launchers"), QStringLiteral("Link the launchers to the program instead of copying it: their games then run under the program's name, as an opponent's game on the player's machine should (the process watcher looks for launcher names)."));
     for (const auto &opt : {bind, port, dnsBind, dnsPort, pingHost, dnsMode, data, log, tunnel, masterList, checkback, queueTimeout,
                             fatal, refresh, players, seed, gameId, forceMap, addresses, missingArchive, writeData, makeFolder, game, gameMaps,
-                            fakegame, broken})
+                            fakegame, broken, linked})
         p.addOption(opt);
 
     if (!p.parse(app.arguments())) {
@@ -177,6 +178,7 @@ bool parse(const QCoreApplication &app, SandboxOptions *o, QString *error)
     }
     o->fakegame = p.value(fakegame);
     o->brokenLauncher = p.isSet(broken);
+    o->linkLaunchers = p.isSet(linked);
     return true;
 }
 

@@ -35,6 +35,7 @@ struct SandboxOptions
     QString gameMaps = QStringLiteral("some");
     QString fakegame; // launcher source; default: fakegame beside this program
     bool brokenLauncher = false;
+    bool linkLaunchers = false;
 };
 
 namespace Options {

@@ -1,0 +1,341 @@
+// A new player's road through the real window: an empty settings file, no
+// stored token, credentials typed into the login form and clicks on what is
+// on screen, against the sandbox service, a tunnel server and a bot
+// opponent, with the window started the way the program starts it.
+#include "botprocess.h"
+#include "dialogs.h"
+#include "sandbox.h"
+#include "tunnel.h"
+
+#include "app/startup.h"
+#include "app/zantrylog.h"
+#include "maps/mapdownloader.h"
+#include "net/global.h"
+#include "spawn/spawnablegame.h"
+#include "ui/mainwindow.h"
+#include "ui/password.h"
+#include "ui/zantrystate.h"
+
+#include <QJsonArray>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPointer>
+#include <QPushButton>
+#include <QSettings>
+#include <QSystemTrayIcon>
+#include <QtTest>
+
+#include <csignal>
+#include <cstdio>
+#include <memory>
+
+using namespace Zantry;
+
+namespace {
+const int kMatchMs = 150000;
+const QString kEmail = QStringLiteral("alice@sandbox.test");
+const QString kPassword = QStringLiteral("alice-pass");
+const int kAlicePlayerId = 101;
+} // namespace
+
+// A step of the road: a failure inside it ends the case.
+#define STEP(call)                                                                                                     \
+    do {                                                                                                               \
+        call;                                                                                                          \
+        if (QTest::currentTestFailed())                                                                                \
+            return;                                                                                                    \
+    } while (false)
+
+class TestUserRoad : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+    void firstLoginTypedToUploadedResult();
+    void logOutThenLogInAgain();
+    void watchedProgramPausesTheQueueUntilItEnds();
+    void silentGameLoadKeepsTheRoute();
+    void closeWhileQueuedEndsOnTheConfirmation();
+
+private:
+    void openClient();
+    void logIn(const QString &email, const QString &password);
+    void waitReady();
+    void queue();
+    QPushButton *closeButton() const;
+    void playMatch();
+    void startBot();
+    void writeLoadDelay(const QString &dir, int seconds);
+    template<typename T> T *child(const char *name) const { return m_window->findChild<T *>(QLatin1String(name)); }
+    QString gameDir() const { return m_env->filePath(QStringLiteral("game")); }
+    QString botDir() const { return m_env->filePath(QStringLiteral("bot-game")); }
+    int queued() const { return m_sandbox->inspect().value(QStringLiteral("queue")).toArray().size(); }
+    bool resultUploaded() const;
+
+    std::unique_ptr<TestEnv> m_env;
+    std::unique_ptr<TunnelProcess> m_tunnel;
+    std::unique_ptr<Sandbox> m_sandbox;
+    std::unique_ptr<BotProcess> m_bot;
+    std::unique_ptr<MainWindow> m_window;
+};
+
+void TestUserRoad::init()
+{
+    m_env.reset(new TestEnv);
+    m_tunnel.reset(new TunnelProcess);
+    QVERIFY2(m_tunnel->start(), qPrintable(m_tunnel->errorText()));
+    m_sandbox.reset(new Sandbox);
+    QVERIFY2(m_sandbox->start({QStringLiteral("--tunnel"), QStringLiteral("%1:%2").arg(m_tunnel->address()).arg(m_tunnel->relayPort())}),
+             qPrintable(m_sandbox->errorText()));
+    m_env->setEndpoints(m_sandbox->endpoints());
+    QVERIFY(!Sandbox::makeGameFolder(gameDir(), {QStringLiteral("--game-maps"), QStringLiteral("all")}).isEmpty());
+    QVERIFY(QDir::setCurrent(gameDir()));
+    QVERIFY(!QFile::exists(m_env->settingsFile()));
+    // What a new process would start with.
+    SpawnableGame::resetTable();
+    Global::instance()->setGames({});
+    Global::instance()->setCurrentGame(nullptr);
+    Global::instance()->setTunnelServers({});
+}
+
+void TestUserRoad::cleanup()
+{
+    m_window.reset();
+    ZantryLog::instance()->close();
+    if (QTest::currentTestFailed()) {
+        QFile log(gameDir() + QStringLiteral("/Zantry/zantry-log.txt"));
+        if (log.open(QIODevice::ReadOnly))
+            std::fprintf(stderr, "--- the client's log, last lines:\n%s\n", log.readAll().right(20000).constData());
+        if (m_bot)
+            std::fprintf(stderr, "--- the bot:\n%s\n", qPrintable(m_bot->transcript().right(3000)));
+    }
+    m_bot.reset();
+    m_sandbox.reset();
+    m_tunnel.reset();
+    m_env.reset();
+}
+
+void TestUserRoad::openClient()
+{
+    Startup::prepareProcess();
+    Startup::prepareApplication(*qApp);
+    m_window.reset(new MainWindow);
+}
+
+void TestUserRoad::logIn(const QString &email, const QString &password)
+{
+    // The form shows from the start; it asks once the service said so.
+    auto *form = child<Password>("Password");
+    QTRY_VERIFY_WITH_TIMEOUT((m_window->state() & (LOGIN | LOGIN_FAIL)) && form->isVisible(), 15000);
+    QVERIFY(!m_window->isVisible());
+    const auto type = [](QLineEdit *field, const QString &text) {
+        QVERIFY(Dialogs::click(field));
+        field->selectAll();
+        QTest::keyClicks(field, text);
+    };
+    if (!email.isEmpty())
+        type(form->findChild<QLineEdit *>(QStringLiteral("emailAddress")), email);
+    auto *passwordField = form->findChild<QLineEdit *>(QStringLiteral("password"));
+    type(passwordField, password);
+    // Enter in the password field presses the form's default button, Login.
+    QTest::keyClick(passwordField, Qt::Key_Return);
+}
+
+void TestUserRoad::waitReady()
+{
+    auto *button = child<QPushButton>("mainButton");
+    QTRY_VERIFY_WITH_TIMEOUT(m_window->state() == READY_TO_QUEUE && m_window->mapDownloader()->state() == 4
+                                 && m_window->isVisible() && button->isVisible() && button->isEnabled(),
+                             30000);
+    QCOMPARE(button->text(), QStringLiteral("Zantry!"));
+    QVERIFY(!child<Password>("Password")->isVisible());
+}
+
+void TestUserRoad::queue()
+{
+    QVERIFY(Dialogs::click(child<QPushButton>("mainButton")));
+    QTRY_VERIFY_WITH_TIMEOUT(m_window->state() & (MATCHUP_REQUESTED | MATCHUP_WAITFOR | MATCHUP_FOUND), 20000);
+}
+
+QPushButton *TestUserRoad::closeButton() const
+{
+    // Every dialog has a title bar of its own; this is the window's.
+    const auto buttons = m_window->findChildren<QPushButton *>(QStringLiteral("closeButton"));
+    for (QPushButton *button : buttons) {
+        if (button->window() == m_window.get())
+            return button;
+    }
+    return nullptr;
+}
+
+// From the queue to the result uploaded and the window back at ready.
+void TestUserRoad::playMatch()
+{
+    auto *readyCheck = m_window->findChild<QDialog *>(QStringLiteral("ConfirmReadyDialog"));
+    QTRY_VERIFY_WITH_TIMEOUT(readyCheck->isVisible(), 60000);
+    QVERIFY(Dialogs::click(readyCheck->findChild<QPushButton *>(QStringLiteral("confirmReadyButton"))));
+    QTRY_VERIFY_WITH_TIMEOUT(m_window->state() & GAME_SPAWNED, 60000);
+    QTRY_VERIFY_WITH_TIMEOUT(resultUploaded(), kMatchMs);
+    STEP(waitReady());
+    QVERIFY2(m_bot->waitForLine(QStringLiteral("BOT match done"), 30000), qPrintable(m_bot->transcript()));
+    const QStringList road{"Ready", "Reached", "GameSpawned", "GameFinished"};
+    QCOMPARE(Sandbox::statuses(m_sandbox->inspect(), QStringLiteral("Alice")), road);
+}
+
+bool TestUserRoad::resultUploaded() const
+{
+    const QJsonArray results = m_sandbox->inspect().value(QStringLiteral("results")).toArray();
+    for (const QJsonValue &result : results) {
+        if (result.toObject().value(QStringLiteral("playerId")).toInt() == kAlicePlayerId)
+            return true;
+    }
+    return false;
+}
+
+void TestUserRoad::startBot()
+{
+    // On one machine the bot's game must not carry a launcher's name: it
+    // would rightly pause the player's queue.
+    QVERIFY(!Sandbox::makeGameFolder(botDir(), {QStringLiteral("--game-maps"), QStringLiteral("all"), QStringLiteral("--link-launchers")}).isEmpty());
+    m_bot.reset(new BotProcess);
+    m_bot->setEnvironment(m_env->clientEnvironment());
+    QVERIFY(m_bot->start({QStringLiteral("--token"), QStringLiteral("token-bob"), QStringLiteral("--game-dir"), botDir()}));
+}
+
+void TestUserRoad::writeLoadDelay(const QString &dir, int seconds)
+{
+    QFile ini(dir + QStringLiteral("/fakegame.ini"));
+    QVERIFY(ini.open(QIODevice::WriteOnly));
+    ini.write("[FakeGame]\nLoadSeconds=" + QByteArray::number(seconds) + "\n");
+}
+
+void TestUserRoad::firstLoginTypedToUploadedResult()
+{
+    STEP(startBot());
+    STEP(openClient());
+    STEP(logIn(kEmail, kPassword));
+    // The first attempt carries what was typed: no second try, no warning.
+    STEP(waitReady());
+    QCOMPARE(QSettings().value(QStringLiteral("accountName")).toString(), kEmail);
+    QVERIFY(!QSettings().value(QStringLiteral("accessToken")).toString().isEmpty());
+    STEP(queue());
+    STEP(playMatch());
+}
+
+void TestUserRoad::logOutThenLogInAgain()
+{
+    STEP(openClient());
+    STEP(logIn(kEmail, QStringLiteral("not-the-password")));
+    auto *warning = child<Password>("Password")->findChild<QLabel *>(QStringLiteral("warningLabel"));
+    QTRY_VERIFY_WITH_TIMEOUT(warning->isVisible(), 15000);
+    QCOMPARE(warning->text(), QStringLiteral("The Email Address or Password is incorrect"));
+    // The address was right; only the password is typed again.
+    STEP(logIn(QString(), kPassword));
+    STEP(waitReady());
+
+    int answered = 0;
+    Dialogs::answerWarning(this, QStringLiteral("Are you sure you want to close?"), QStringLiteral("Log Out"), &answered);
+    QVERIFY(Dialogs::click(closeButton()));
+    QTRY_COMPARE_WITH_TIMEOUT(answered, 1, 5000);
+    QVERIFY(!m_window->isVisible());
+    QVERIFY(QSettings().value(QStringLiteral("accessToken")).toString().isEmpty());
+
+    // Started again: the login form, with the address remembered.
+    m_window.reset();
+    STEP(openClient());
+    auto *form = child<Password>("Password");
+    QTRY_VERIFY_WITH_TIMEOUT(form->isVisible(), 15000);
+    QCOMPARE(form->emailAddress(), kEmail);
+    STEP(logIn(QString(), kPassword));
+    STEP(waitReady());
+}
+
+void TestUserRoad::watchedProgramPausesTheQueueUntilItEnds()
+{
+    STEP(openClient());
+    STEP(logIn(kEmail, kPassword));
+    STEP(waitReady());
+    STEP(queue());
+
+    QTRY_COMPARE_WITH_TIMEOUT(queued(), 1, 10000);
+
+    // Another of the player's games, from the default watch list, started
+    // from elsewhere (this test's own children count as the client's).
+    const QString program = m_env->filePath(QStringLiteral("quillon.exe"));
+    QVERIFY(QFile::copy(QStringLiteral("/bin/sleep"), program));
+    qint64 pid = 0;
+    QVERIFY(QProcess::startDetached(program, {QStringLiteral("60")}, QString(), &pid));
+    QTRY_VERIFY_WITH_TIMEOUT(m_window->state() == (READY_TO_QUEUE | PWATCH_TRIGGERED), 10000);
+    QTRY_COMPARE_WITH_TIMEOUT(queued(), 0, 10000);
+    QCOMPARE(child<QLabel>("statusLabel")->text(), QStringLiteral("Paused by Process Watcher"));
+    // Out of the way, in the tray, saying why.
+    QVERIFY(!m_window->isVisible());
+    auto *tray = m_window->findChild<QSystemTrayIcon *>();
+    QVERIFY(tray->isVisible());
+    QCOMPARE(tray->contextMenu()->actions().value(0)->text(),
+             QStringLiteral("Process Watcher has detected another game is running.\nZantry has been paused."));
+
+    ::kill(pid_t(pid), SIGKILL);
+    QTRY_COMPARE_WITH_TIMEOUT(queued(), 1, 20000);
+    QVERIFY(m_window->state() & (MATCHUP_REQUESTED | MATCHUP_WAITFOR));
+    QVERIFY(m_window->isVisible());
+}
+
+void TestUserRoad::silentGameLoadKeepsTheRoute()
+{
+    // Both games say nothing for twice the router's path time-out after
+    // they start, as a slow first start under Wine does.
+    STEP(writeLoadDelay(gameDir(), 30));
+    STEP(startBot());
+    STEP(writeLoadDelay(botDir(), 30));
+    STEP(openClient());
+    STEP(logIn(kEmail, kPassword));
+    STEP(waitReady());
+    STEP(queue());
+    STEP(playMatch());
+    for (const QString &dir : {gameDir(), botDir()}) {
+        const QSettings stats(dir + QStringLiteral("/stats.dmp"), QSettings::IniFormat);
+        QVERIFY2(stats.value(QStringLiteral("Game/Received")).toInt() > 0, qPrintable(dir));
+    }
+}
+
+void TestUserRoad::closeWhileQueuedEndsOnTheConfirmation()
+{
+    STEP(openClient());
+    STEP(logIn(kEmail, kPassword));
+    STEP(waitReady());
+    STEP(queue());
+    // The bound for a service that never answers stays out of reach here.
+    m_window->setQueuedCloseTimeout(120000);
+
+    // A slow answer, and a second start while it is on its way: the window
+    // stays and returns to ready.
+    QVERIFY(m_sandbox->control(QStringLiteral("delay"), QStringLiteral("ms=2000")));
+    Dialogs::answerWarning(this, QStringLiteral("Are you sure you want to close?"), QStringLiteral("Yes"));
+    QVERIFY(Dialogs::click(closeButton()));
+    QTRY_VERIFY_WITH_TIMEOUT(!m_window->isVisible(), 5000);
+    m_window->instanceStarted();
+    QTRY_VERIFY_WITH_TIMEOUT(m_window->state() == READY_TO_QUEUE, 15000);
+    QTest::qWait(500);
+    QVERIFY(m_window->isVisible());
+    QCOMPARE(queued(), 0);
+
+    // Closed while queued: gone as soon as the service confirmed.
+    QVERIFY(m_sandbox->control(QStringLiteral("delay"), QStringLiteral("ms=0")));
+    STEP(queue());
+    QTRY_COMPARE_WITH_TIMEOUT(queued(), 1, 10000);
+    QPushButton *close = closeButton();
+    QPointer<MainWindow> window = m_window.release();
+    window->setAttribute(Qt::WA_DeleteOnClose);
+    Dialogs::answerWarning(this, QStringLiteral("Are you sure you want to close?"), QStringLiteral("Yes"));
+    QVERIFY(Dialogs::click(close));
+    QTRY_VERIFY_WITH_TIMEOUT(window.isNull(), 20000);
+    QCOMPARE(queued(), 0);
+    QCOMPARE(QSettings().value(QStringLiteral("accountName")).toString(), kEmail);
+}
+
+QTEST_MAIN(TestUserRoad)
+#include "tst_userroad.moc"
