@@ -103,6 +103,14 @@ bool LorvaneAPI::noAnswer(const QNetworkReply *reply)
            && !reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).isValid();
 }
 
+bool LorvaneAPI::isJson(const QNetworkReply *reply)
+{
+    // Web servers commonly send "application/json; charset=utf-8".
+    const QString type = reply->header(QNetworkRequest::ContentTypeHeader).toString();
+    return type.section(QLatin1Char(';'), 0, 0).trimmed().compare(QLatin1String("application/json"), Qt::CaseInsensitive)
+           == 0;
+}
+
 void LorvaneAPI::slotNetworkAccessChanged(int access)
 {
     qDebug() << "Network access changed:" << access;
@@ -189,7 +197,7 @@ void LorvaneAPI::slotRefreshToken()
     QNetworkReply *reply = senderReply();
     if (!reply)
         return;
-    const QString contentType = reply->header(QNetworkRequest::ContentTypeHeader).toString();
+    const bool json = isJson(reply);
     const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
     const bool unreachable = noAnswer(reply);
     const QString error = reply->errorString();
@@ -202,7 +210,7 @@ void LorvaneAPI::slotRefreshToken()
             emit apiFailed();
         return;
     }
-    if (contentType != QLatin1String("application/json"))
+    if (!json)
         return;
     const QJsonObject object = QJsonDocument::fromJson(body).object();
     if (status == 200) {

@@ -96,6 +96,8 @@ private:
     static QByteArray takeBody(QNetworkReply *reply);
     // True when the service never answered (refused, unresolved, TLS, ...).
     static bool noAnswer(const QNetworkReply *reply);
+    // Whether the reply says it is JSON, parameters such as a charset aside.
+    static bool isJson(const QNetworkReply *reply);
     // Guard of the exchange's requests; logs "player or ladder not set".
     bool haveMatchPlayer() const;
     QString matchPath() const;

@@ -77,9 +77,9 @@ void LorvaneAPI::slotFindMatchFinished()
     QNetworkReply *reply = senderReply();
     if (!reply)
         return;
-    const QString contentType = reply->header(QNetworkRequest::ContentTypeHeader).toString();
+    const bool json = isJson(reply);
     const QByteArray body = takeBody(reply);
-    if (contentType != QLatin1String("application/json")) {
+    if (!json) {
         abandonFindMatch(body);
         return;
     }

@@ -5,11 +5,26 @@
 
 namespace {
 
+// A port outside 16 bits would be cut to some other player's port; the
+// candidate then gets a null address, which is never flooded.
 NetworkPathPtr makePath(const QJsonObject &other, const char *ipKey, const char *portKey, int type)
 {
+    const QJsonValue port = other.value(QLatin1String(portKey));
+    if (port.toDouble() < 0 || port.toDouble() > 65535) {
+        qDebug().noquote() << QStringLiteral("Refusing %1 %2 of %3: not a port")
+                                  .arg(QLatin1String(portKey))
+                                  .arg(port.toDouble())
+                                  .arg(other.value(QLatin1String("Name")).toString());
+        return NetworkPathPtr::create(IPEndpoint(), type);
+    }
     const QHostAddress address(other.value(QLatin1String(ipKey)).toString());
-    const quint16 port = quint16(other.value(QLatin1String(portKey)).toInt());
-    return NetworkPathPtr::create(IPEndpoint(address, port), type);
+    return NetworkPathPtr::create(IPEndpoint(address, quint16(port.toInt())), type);
+}
+
+void insertExtra(SpawnInfo *info, quint32 id, const NetworkPathPtr &path)
+{
+    if (!path->endpoint.isNull())
+        info->paths.insert(id, path);
 }
 
 } // namespace
@@ -42,11 +57,13 @@ SpawnInfo spawnInfoFromReply(const QJsonObject &reply, const QString &userName, 
             info.paths.insert(id, path);
             continue;
         }
+        // Inserted even when refused: the player stays in the match, reached
+        // through the tunnels.
         info.paths.insert(id, path);
         if (!other.value(QLatin1String("IPv6")).toString().isEmpty())
-            info.paths.insert(id, makePath(other, "IPv6", "PortV6", NetworkPath::Direct));
+            insertExtra(&info, id, makePath(other, "IPv6", "PortV6", NetworkPath::Direct));
         if (!other.value(QLatin1String("LanIP")).toString().isEmpty())
-            info.paths.insert(id, makePath(other, "LanIP", "LanPort", NetworkPath::Direct));
+            insertExtra(&info, id, makePath(other, "LanIP", "LanPort", NetworkPath::Direct));
     }
     return info;
 }

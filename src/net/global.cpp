@@ -123,7 +123,15 @@ void Global::setPublicPort(ushort publicPort)
 
 void Global::setPublicPort(const QString &portString)
 {
-    setPublicPort(ushort(portString.toInt() & 0xffff));
+    // Typed by the user: anything but a port number is ignored rather than
+    // cut to 16 bits, which would name some other port.
+    bool ok = false;
+    const uint port = portString.trimmed().toUInt(&ok);
+    if (!ok || port > 65535) {
+        qDebug().noquote() << "Ignoring a public port that is not a port number: " + portString;
+        return;
+    }
+    setPublicPort(ushort(port));
 }
 
 #define GLOBAL_SET_EMIT(Type, name, member, signal)                                                                    \

@@ -136,7 +136,10 @@ Global::TunnelTable LorvaneNetwork::parseMasterList(const QByteArray &body)
     const int zero = body.indexOf('\0');
     const QString text = QString::fromUtf8(zero >= 0 ? body.left(zero) : body);
     Global::TunnelTable table;
-    for (const QString &line : text.split(QStringLiteral("\r\n"))) {
+    for (QString line : text.split(QLatin1Char('\n'))) {
+        // Lines may end in "\r\n" or in "\n" alone.
+        if (line.endsWith(QLatin1Char('\r')))
+            line.chop(1);
         if (line.startsWith(QLatin1String("address;")))
             continue;
         const QStringList fields = line.split(QLatin1Char(';'));
@@ -164,6 +167,10 @@ Global::TunnelTable LorvaneNetwork::parseMasterList(const QByteArray &body)
         info.valid = ok;
         if (!info.valid || info.version != 3 || !info.isOfficial)
             continue;
+        if (info.port < 1 || info.port > 65535) {
+            qDebug().noquote() << "Refusing tunnel server with a bad port: " + line;
+            continue;
+        }
         qDebug().noquote() << "Adding: " + info.toString();
         table.insert(info.address, info);
     }

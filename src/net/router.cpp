@@ -293,8 +293,9 @@ void Router::forward(char *data, int size, const IPEndpoint &from, Origin origin
             qDebug().noquote() << QStringLiteral("Sender path is null for %1").arg(h.sender);
         return;
     }
-    if (h.receiver != 0)
-        senderPath->lastReceived = t;
+    // Keep-alives (receiver 0) count too: they are all that crosses a path
+    // while the games load, and the path must outlive a slow load.
+    senderPath->lastReceived = t;
 
     if (h.isControl()) {
         if (h.hops <= 1)

@@ -82,12 +82,21 @@ void Router::doManageFIBTimeOut()
 void Router::sendKeepAlive(const FibEntry &entry, const NetworkPath &path)
 {
     qDebug().noquote() << QStringLiteral("Keeping peer path alive %1 %2").arg(entry.id).arg(path.toString());
-    char packet[RouterPacket::kKeepAliveSize];
-    RouterPacket::write32(packet, 0, m_myId.load());
-    RouterPacket::write32(packet, 4, 0);
     if (path.endpoint.protocol() == QAbstractSocket::IPv6Protocol && !m_v6) {
         qDebug().noquote() << "Unable to transmit ipv6 keepalive because there is no ipv6 socket";
         return;
     }
-    sendTo(path.endpoint, packet, RouterPacket::kKeepAliveSize);
+    // Addressed to the peer rather than to id 0: a tunnel relays only by
+    // receiver id, and only what reaches the peer keeps its end of the path
+    // from timing out while both games load in silence.
+    RouterPacket::Header h;
+    h.sender = m_myId.load();
+    h.receiver = entry.id;
+    h.marker = RouterPacket::kMarker;
+    h.type = KEEP_ALIVE;
+    h.hops = 2;
+    h.time = RouterPacket::timeOfDayMs();
+    char packet[RouterPacket::kControlSize];
+    h.write(packet);
+    sendTo(path.endpoint, packet, RouterPacket::kControlSize);
 }

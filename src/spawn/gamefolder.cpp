@@ -4,6 +4,7 @@
 
 #include <QDebug>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 
 namespace GameFolder {
@@ -15,15 +16,21 @@ void forceRemove(const QString &path)
     QFile::remove(path);
 }
 
-bool prepare(const SpawnableGame &game, const QString &mapFile)
+bool prepare(const SpawnableGame &game, const QString &mapFile, QStringList *copied)
 {
     const QString dir = game.workingDir;
     forceRemove(dir + QStringLiteral("stats.dmp"));
     forceRemove(dir + QStringLiteral("spawnmap.ini"));
     const bool mapPlaced = !mapFile.isEmpty() && QFile::copy(mapFile, dir + QStringLiteral("spawnmap.ini"));
     for (const auto &pair : qAsConst(game.preCopyFiles)) {
+        const bool ours = copied->contains(pair.second);
+        if (!ours && QFileInfo::exists(dir + pair.second)) {
+            qDebug().noquote() << "Keeping the player's own file: " + dir + pair.second;
+            continue;
+        }
         qDebug().noquote() << "Doing precopy: " + pair.first + " To " + dir + pair.second;
-        QFile::copy(pair.first, dir + pair.second);
+        if (QFile::copy(pair.first, dir + pair.second) && !ours)
+            copied->append(pair.second);
     }
     if (!game.exceptionFile.isEmpty() && QFile::exists(dir + game.exceptionFile)) {
         forceRemove(dir + game.exceptionFile);
@@ -52,12 +59,15 @@ QString resultFile(const SpawnableGame &game)
     return QFile::exists(path) ? path : QString();
 }
 
-void cleanUp(const SpawnableGame &game)
+void cleanUp(const SpawnableGame &game, QStringList *copied)
 {
     for (const QString &name : qAsConst(game.postRemoveFiles)) {
+        if (!copied->contains(name))
+            continue;
         qDebug().noquote() << "Removing File: " + name;
         forceRemove(game.workingDir + name);
     }
+    copied->clear();
 }
 
 } // namespace GameFolder

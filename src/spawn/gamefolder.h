@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 class QProcess;
 class SpawnableGame;
@@ -18,7 +19,10 @@ void forceRemove(const QString &path);
 // "spawnmap.ini", copies the game's extra files in and removes an old
 // exception file, so every file found after the game belongs to it. False
 // when the map could not be put in place.
-bool prepare(const SpawnableGame &game, const QString &mapFile);
+// A file already in the folder that this match did not copy (a player's own
+// "ddraw.dll") is left as it is. copied collects the names this match copied
+// in; it carries over the launch retries of one match.
+bool prepare(const SpawnableGame &game, const QString &mapFile, QStringList *copied);
 
 // Starts the launcher in the game folder with the game's environment and
 // arguments; the outcome arrives through the process's signals.
@@ -27,7 +31,8 @@ void launch(QProcess *process, const SpawnableGame &game);
 // The game's result file, or empty when it left none.
 QString resultFile(const SpawnableGame &game);
 
-// Removes the files the game wants gone after a match.
-void cleanUp(const SpawnableGame &game);
+// Removes the files the game wants gone after a match, of those the match
+// copied in, and empties copied.
+void cleanUp(const SpawnableGame &game, QStringList *copied);
 
 } // namespace GameFolder

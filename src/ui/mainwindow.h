@@ -220,6 +220,7 @@ private:
     QMediaPlayer *m_soundPlayer = nullptr;
     ConfirmReadyDialog *m_confirmReadyDialog = nullptr;
     QElapsedTimer m_spawnRetryClock;
+    QStringList m_copiedGameFiles; // what this match put in the game folder
     QTimer *m_statusTimer = nullptr;
     QPixmap m_defaultMapImage;
     QMovie *m_loader = nullptr;

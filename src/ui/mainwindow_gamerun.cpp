@@ -36,7 +36,7 @@ void MainWindow::launchGame()
         return;
     }
     const QString mapFile = m_mapDownloader->mapFilePath(global->spawnInfo().mapHash);
-    if (!GameFolder::prepare(*game, mapFile))
+    if (!GameFolder::prepare(*game, mapFile, &m_copiedGameFiles))
         qDebug().noquote() << "Map file not copied: " + global->spawnInfo().mapHash;
 
     auto *process = new QProcess(this);
@@ -118,7 +118,7 @@ void MainWindow::endGame()
         global->setGameProcess(nullptr);
     }
     if (game)
-        GameFolder::cleanUp(*game);
+        GameFolder::cleanUp(*game, &m_copiedGameFiles);
     unsetStates(MATCHUP_FOUND | NETWORK_READY | GAME_FINISHED);
     emit newStatesSet();
     setBroadcastFlags(false, false);

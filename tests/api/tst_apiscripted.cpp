@@ -185,7 +185,7 @@ private slots:
         QTest::addColumn<int>("successes");
         QTest::addColumn<int>("required");
         QTest::newRow("200 json") << 200 << QByteArray("application/json") << 1 << 0;
-        QTest::newRow("200 charset") << 200 << QByteArray("application/json; charset=utf-8") << 0 << 0;
+        QTest::newRow("200 charset") << 200 << QByteArray("Application/JSON; charset=utf-8") << 1 << 0;
         QTest::newRow("401 json") << 401 << QByteArray("application/json") << 0 << 1;
         QTest::newRow("401 html") << 401 << QByteArray("text/html") << 0 << 0;
         QTest::newRow("500 json") << 500 << QByteArray("application/json") << 0 << 0;
@@ -273,7 +273,7 @@ private slots:
     void brokenExchangeEndsTheSearch_data()
     {
         QTest::addColumn<ScriptedService::Answer>("broken");
-        QTest::newRow("json charset") << ScriptedService::Answer{200, "application/json; charset=utf-8", "{}", false};
+        QTest::newRow("html charset") << ScriptedService::Answer{200, "text/html; charset=utf-8", "{}", false};
         QTest::newRow("dropped") << ScriptedService::Answer{200, "", "", true};
     }
     void brokenExchangeEndsTheSearch()
@@ -281,7 +281,8 @@ private slots:
         QVERIFY(f->loginAs());
         QFETCH(ScriptedService::Answer, broken);
         LogCapture log;
-        f->service.script("POST", kMatchPath, answer({{"type", "please wait"}, {"checkback", 30}}));
+        const QByteArray wait = json({{"type", "please wait"}, {"checkback", 30}});
+        f->service.script("POST", kMatchPath, ScriptedService::Answer{200, "application/json; charset=utf-8", wait, false});
         f->service.then("POST", kMatchPath, broken);
         QSignalSpy cancelled(f->api.data(), &LorvaneAPI::cancelledFindMatch);
         QSignalSpy waiting(f->api.data(), &LorvaneAPI::waitForMatchup);

@@ -26,7 +26,7 @@ private slots:
     {
         QJsonObject spawn{{"Settings", QJsonObject{{"Seed", 99}, {"GameID", 5}}},
                           {"Other1", other("abc", "10.0.0.2", 70000)},
-                          {"Other3", other("", "10.0.0.3", 1234)},
+                          {"Other3", other("", "10.0.0.3", -1)},
                           {"Other8", other("ignored", "10.0.0.8", 1)}};
         const SpawnInfo info = spawnInfoFromReply(reply(spawn), QStringLiteral("abc"), true);
         QCOMPARE(info.seed, 99);
@@ -40,10 +40,11 @@ private slots:
         QCOMPARE(info.others.value("Other3").value("Port").toInt(), 0);
         QCOMPARE(info.others.value("Other1").value("Side").toInt(), 1); // the rest kept as sent
 
+        // Ports outside 16 bits leave the candidate out, the player in.
         const NetworkPathPtr path = info.paths.value(807794786u);
         QCOMPARE(path->type, int(NetworkPath::SpawnCandidate));
-        QCOMPARE(path->endpoint.addr, QHostAddress("10.0.0.2"));
-        QCOMPARE(path->endpoint.port, quint16(70000 & 0xffff));
+        QVERIFY(path->endpoint.isNull());
+        QVERIFY(info.paths.value(0u)->endpoint.isNull());
     }
 
     // With peer to peer up to three paths per player, one of them the spawn
@@ -58,7 +59,8 @@ private slots:
         QJsonObject v6Only = other("amy", "", 6000);
         v6Only.insert("IPv6", "2001:db8::7");
         v6Only.insert("PortV6", 6001);
-        v6Only.insert("LanIP", "");
+        v6Only.insert("LanIP", "192.168.1.7");
+        v6Only.insert("LanPort", 65536);
         const QJsonObject answer = reply({{"Other2", o}, {"Other5", v6Only}});
         const SpawnInfo info = spawnInfoFromReply(answer, "me", true);
 
@@ -73,7 +75,7 @@ private slots:
         QCOMPARE(endpoints, (QSet<QString>{"203.0.113.9:5000", "2001:db8::9:5001", "192.168.1.9:5002"}));
         QCOMPARE(spawnKinds, 1);
         const QList<NetworkPathPtr> amy = info.paths.values(nameHash("amy"));
-        QCOMPARE(amy.size(), 2); // empty "IP" still gives a (null) path, empty "LanIP" none
+        QCOMPARE(amy.size(), 2); // empty "IP" still gives a (null) path, a "LanPort" past 16 bits none
 
         const SpawnInfo closed = spawnInfoFromReply(answer, "me", false);
         QCOMPARE(closed.paths.size(), 2);

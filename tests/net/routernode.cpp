@@ -112,10 +112,11 @@ void TestSocket::send(const QByteArray &data, const IPEndpoint &to)
 
 bool TestSocket::skipped(const QByteArray &d) const
 {
-    const bool keepAlive = d.size() == RouterPacket::kKeepAliveSize && RouterPacket::read32(d.constData(), d.size(), 4) == 0;
     const bool control = d.size() == RouterPacket::kControlSize
                          && RouterPacket::read32(d.constData(), d.size(), 8) == RouterPacket::kMarker;
-    return (keepAlive && m_skipKeepAlives) || (control && m_skipControl);
+    const bool keepAlive = (d.size() == RouterPacket::kKeepAliveSize && RouterPacket::read32(d.constData(), d.size(), 4) == 0)
+                           || (control && RouterPacket::read32(d.constData(), d.size(), 12) == Router::KEEP_ALIVE);
+    return (keepAlive && m_skipKeepAlives) || (control && !keepAlive && m_skipControl);
 }
 
 QByteArray TestSocket::receive(int timeoutMs, IPEndpoint *from)

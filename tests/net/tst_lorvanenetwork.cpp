@@ -64,6 +64,9 @@ void TestLorvaneNetwork::masterListLines_data()
     QTest::newRow("header") << QByteArray("address;country;countrycode;name;password;clients;maxclients;official;latitude;longitude;version;distance") << false;
     QTest::newRow("port not a number") << QByteArray("1.2.3.4:abc;Germany;DE;Main;;3;100;1;0;0;3;0") << false;
     QTest::newRow("no port") << QByteArray("1.2.3.4;Germany;DE;Main;;3;100;1;0;0;3;0") << false;
+    QTest::newRow("port 0") << QByteArray("1.2.3.4:0;Germany;DE;Main;;3;100;1;0;0;3;0") << false;
+    QTest::newRow("port over 16 bits") << QByteArray("1.2.3.4:115536;Germany;DE;Main;;3;100;1;0;0;3;0") << false;
+    QTest::newRow("port negative") << QByteArray("1.2.3.4:-1;Germany;DE;Main;;3;100;1;0;0;3;0") << false;
     QTest::newRow("clients not a number") << QByteArray("1.2.3.4:50000;Germany;DE;Main;;x;100;1;0;0;3;0") << false;
     QTest::newRow("official 2 counts") << QByteArray("1.2.3.4:50000;Germany;DE;Main;;3;100;2;0;0;3;0") << true;
     QTest::newRow("columns 9 10 12 unread") << QByteArray("1.2.3.4:50000;Germany;DE;Main;;3;100;1;a;b;3;c") << true;
@@ -93,8 +96,8 @@ void TestLorvaneNetwork::masterListDuplicatesAndText()
     QCOMPARE(later.password, QStringLiteral("pw"));
 
     QVERIFY(log.contains(QStringLiteral("Adding: TunnelServer()<<address=1.2.3.4,port=50000")));
-    // A bare "\n" does not end a line.
-    QCOMPARE(LorvaneNetwork::parseMasterList(kExample + "\n" + kExample).size(), 0);
+    // A bare "\n" ends a line too.
+    QCOMPARE(LorvaneNetwork::parseMasterList(kExample + "\n5.6.7.8:1;Spain;ES;Other;;0;10;1;0;0;3;0\n").size(), 2);
 }
 
 void TestLorvaneNetwork::fetchFillsThenFailureEmpties()

@@ -1,4 +1,5 @@
 #include "app/filedigest.h"
+#include "spawn/gamefolder.h"
 #include "spawn/spawnablegame.h"
 #include "testenv.h"
 
@@ -16,6 +17,12 @@ void writeFile(const QString &path, const QByteArray &content)
     QFile file(path);
     QVERIFY(file.open(QIODevice::WriteOnly));
     file.write(content);
+}
+
+QByteArray readFile(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 QString sha1Of(const QByteArray &content)
@@ -105,6 +112,18 @@ private slots:
             QCOMPARE(yr->ddraw, res + QStringLiteral("ts.dll"));
             QCOMPARE(yr->ddrawHash, sha1Of("ts renderer"));
         }
+
+        // A match takes away only what it copied in: the player's own
+        // "ddraw.dll" is neither replaced nor removed.
+        writeFile(res + QStringLiteral("libwine.dll"), "wine");
+        writeFile(QStringLiteral("ddraw.dll"), "the player's own");
+        const SpawnableGame *yr = SpawnableGame::get(QStringLiteral("yr"));
+        QStringList copied;
+        GameFolder::prepare(*yr, QString(), &copied);
+        QCOMPARE(readFile(QStringLiteral("libwine.dll")), QByteArray("wine"));
+        GameFolder::cleanUp(*yr, &copied);
+        QVERIFY(!QFile::exists(QStringLiteral("libwine.dll")));
+        QCOMPARE(readFile(QStringLiteral("ddraw.dll")), QByteArray("the player's own"));
     }
 
     void environmentNeverAccumulates()

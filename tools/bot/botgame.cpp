@@ -11,7 +11,7 @@ BotGame::BotGame(QObject *parent) : QObject(parent) {}
 bool BotGame::launch(SpawnableGame *game, const QString &mapFile, QString *error)
 {
     m_game = game;
-    if (!GameFolder::prepare(*game, mapFile)) {
+    if (!GameFolder::prepare(*game, mapFile, &m_copied)) {
         *error = QStringLiteral("the match's map file is missing (%1)").arg(mapFile.isEmpty() ? QStringLiteral("not found") : mapFile);
         return false;
     }
@@ -38,7 +38,7 @@ QString BotGame::resultFile() const
 void BotGame::cleanUp()
 {
     if (m_game)
-        GameFolder::cleanUp(*m_game);
+        GameFolder::cleanUp(*m_game, &m_copied);
 }
 
 void BotGame::kill()

@@ -2,6 +2,7 @@
 
 #include <QObject>
 #include <QString>
+#include <QStringList>
 
 class QProcess;
 class SpawnableGame;
@@ -33,4 +34,5 @@ signals:
 private:
     SpawnableGame *m_game = nullptr;
     QProcess *m_process = nullptr;
+    QStringList m_copied; // what this match put in the game folder
 };

@@ -36,6 +36,8 @@ FakeGame::FakeGame(const QString &launcher, const QStringList &arguments, QObjec
     , m_log(new QFile(QDir(m_dir).filePath(QStringLiteral("fakegame.log"))))
 {
     m_log->open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Text);
+    m_loadTimer.setSingleShot(true);
+    connect(&m_loadTimer, &QTimer::timeout, this, &FakeGame::play);
     connect(&m_sendTimer, &QTimer::timeout, this, &FakeGame::sendRound);
     m_endTimer.setSingleShot(true);
     connect(&m_endTimer, &QTimer::timeout, this, &FakeGame::finish);
@@ -97,6 +99,18 @@ void FakeGame::start()
         log(QStringLiteral("hanging"));
         return;
     }
+    if (m_config.loadSeconds > 0) {
+        // No socket yet: nothing is sent, and the router keeps what arrives
+        // for us until our first datagram, as with a real game's load.
+        log(QStringLiteral("loading for %1 s").arg(m_config.loadSeconds));
+        m_loadTimer.start(m_config.loadSeconds * 1000);
+        return;
+    }
+    play();
+}
+
+void FakeGame::play()
+{
     m_socket = new QUdpSocket(this);
     const QHostAddress tunnel(m_spawn.tunnelIp);
     if (!m_socket->bind(tunnel.protocol() == QAbstractSocket::IPv6Protocol ? QHostAddress::LocalHostIPv6 : QHostAddress::LocalHost, 0)) {
@@ -135,6 +149,7 @@ void FakeGame::crash(bool bySignal)
 void FakeGame::stop()
 {
     log(QStringLiteral("stopping on SIGTERM"));
+    m_loadTimer.stop();
     if (m_sendTimer.isActive()) {
         m_endTimer.stop();
         finish();

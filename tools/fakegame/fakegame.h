@@ -29,6 +29,8 @@ signals:
 private:
     void log(const QString &line);
     void crash(bool bySignal);
+    // After the load: the socket, the exchange and its end timer.
+    void play();
     void sendRound();
     void readPending();
     void finish();
@@ -40,6 +42,7 @@ private:
     GameConfig m_config;
     SpawnFile m_spawn;
     QUdpSocket *m_socket = nullptr;
+    QTimer m_loadTimer;
     QTimer m_sendTimer;
     QTimer m_endTimer;
     quint32 m_sequence = 0;

@@ -21,11 +21,11 @@ void apply(GameConfig *config, const QString &key, const QString &value)
             config->mode = value.toLower();
         else
             ok = false;
-    } else if (key == QLatin1String("seconds")) {
+    } else if (key == QLatin1String("seconds") || key == QLatin1String("load")) {
         const int v = value.toInt(&ok);
         ok = ok && v >= 0 && v <= 3600;
         if (ok)
-            config->seconds = v;
+            (key == QLatin1String("load") ? config->loadSeconds : config->seconds) = v;
     } else if (key == QLatin1String("interval")) {
         const int v = value.toInt(&ok);
         ok = ok && v >= 5 && v <= 10000;
@@ -45,6 +45,7 @@ GameConfig readConfig(const QString &gameDir)
     GameConfig config;
     apply(&config, QStringLiteral("mode"), qEnvironmentVariable("FAKEGAME_MODE"));
     apply(&config, QStringLiteral("seconds"), qEnvironmentVariable("FAKEGAME_SECONDS"));
+    apply(&config, QStringLiteral("load"), qEnvironmentVariable("FAKEGAME_LOAD_SECONDS"));
     apply(&config, QStringLiteral("interval"), qEnvironmentVariable("FAKEGAME_INTERVAL_MS"));
     apply(&config, QStringLiteral("eip"), qEnvironmentVariable("FAKEGAME_EIP"));
     const QString file = QDir(gameDir).filePath(QStringLiteral("fakegame.ini"));
@@ -53,6 +54,7 @@ GameConfig readConfig(const QString &gameDir)
         ini.beginGroup(QStringLiteral("FakeGame"));
         apply(&config, QStringLiteral("mode"), ini.value(QStringLiteral("Mode")).toString());
         apply(&config, QStringLiteral("seconds"), ini.value(QStringLiteral("Seconds")).toString());
+        apply(&config, QStringLiteral("load"), ini.value(QStringLiteral("LoadSeconds")).toString());
         apply(&config, QStringLiteral("interval"), ini.value(QStringLiteral("IntervalMs")).toString());
         apply(&config, QStringLiteral("eip"), ini.value(QStringLiteral("Eip")).toString());
     }

@@ -10,6 +10,7 @@ struct GameConfig
 {
     QString mode = QStringLiteral("normal"); // normal, crash, crash-signal, nostart, hang
     int seconds = 3;
+    int loadSeconds = 0; // silence before the first datagram, as a loading game keeps
     int intervalMs = 100;
     QString eip = QStringLiteral("0045A1B3");
     QString problem; // a bad value, for the log

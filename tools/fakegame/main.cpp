@@ -25,6 +25,8 @@ int main(int argc, char *argv[])
                     "                                   die by SIGKILL), nostart (exit 1 at once), hang (read the\n"
                     "                                   files, then never exit)\n"
                     "  FAKEGAME_SECONDS / Seconds       length of the exchange, default 3\n"
+                    "  FAKEGAME_LOAD_SECONDS / LoadSeconds  silence before the exchange (a slow load): nothing\n"
+                    "                                   sent or read, default 0; Seconds count after it\n"
                     "  FAKEGAME_INTERVAL_MS / IntervalMs  send interval, default 100\n"
                     "  FAKEGAME_EIP / Eip               the crash address, default 0045A1B3\n"
                     "Exit codes: 0 done (also on SIGTERM, with stats.dmp if the exchange had begun), 1 nostart,\n"
