@@ -123,10 +123,11 @@ void Global::setPublicPort(ushort publicPort)
 
 void Global::setPublicPort(const QString &portString)
 {
-    // Typed by the user: anything but a port number is ignored rather than
-    // cut to 16 bits, which would name some other port.
-    bool ok = false;
-    const uint port = portString.trimmed().toUInt(&ok);
+    // Typed by the user: an empty field clears the port; anything else but a
+    // port number is ignored rather than cut to 16 bits, which would name
+    // some other port.
+    bool ok = portString.trimmed().isEmpty();
+    const uint port = ok ? 0 : portString.trimmed().toUInt(&ok);
     if (!ok || port > 65535) {
         qDebug().noquote() << "Ignoring a public port that is not a port number: " + portString;
         return;

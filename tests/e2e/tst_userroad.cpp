@@ -66,6 +66,7 @@ private:
     void waitReady();
     void queue();
     QPushButton *closeButton() const;
+    QDialog *readyCheck() const { return child<QDialog>("ConfirmReadyDialog"); }
     void playMatch();
     void startBot();
     void writeLoadDelay(const QString &dir, int seconds);
@@ -157,7 +158,8 @@ void TestUserRoad::waitReady()
 void TestUserRoad::queue()
 {
     QVERIFY(Dialogs::click(child<QPushButton>("mainButton")));
-    QTRY_VERIFY_WITH_TIMEOUT(m_window->state() & (MATCHUP_REQUESTED | MATCHUP_WAITFOR | MATCHUP_FOUND), 20000);
+    // Queued, or matched at once with a player already waiting.
+    QTRY_VERIFY_WITH_TIMEOUT((m_window->state() & (MATCHUP_REQUESTED | MATCHUP_WAITFOR)) || readyCheck()->isVisible(), 20000);
 }
 
 QPushButton *TestUserRoad::closeButton() const
@@ -174,9 +176,8 @@ QPushButton *TestUserRoad::closeButton() const
 // From the queue to the result uploaded and the window back at ready.
 void TestUserRoad::playMatch()
 {
-    auto *readyCheck = m_window->findChild<QDialog *>(QStringLiteral("ConfirmReadyDialog"));
-    QTRY_VERIFY_WITH_TIMEOUT(readyCheck->isVisible(), 60000);
-    QVERIFY(Dialogs::click(readyCheck->findChild<QPushButton *>(QStringLiteral("confirmReadyButton"))));
+    QTRY_VERIFY_WITH_TIMEOUT(readyCheck()->isVisible(), 60000);
+    QVERIFY(Dialogs::click(readyCheck()->findChild<QPushButton *>(QStringLiteral("confirmReadyButton"))));
     QTRY_VERIFY_WITH_TIMEOUT(m_window->state() & GAME_SPAWNED, 60000);
     QTRY_VERIFY_WITH_TIMEOUT(resultUploaded(), kMatchMs);
     STEP(waitReady());
@@ -247,7 +248,7 @@ void TestUserRoad::logOutThenLogInAgain()
     m_window.reset();
     STEP(openClient());
     auto *form = child<Password>("Password");
-    QTRY_VERIFY_WITH_TIMEOUT(form->isVisible(), 15000);
+    QTRY_VERIFY_WITH_TIMEOUT((m_window->state() & LOGIN) && form->isVisible(), 15000);
     QCOMPARE(form->emailAddress(), kEmail);
     STEP(logIn(QString(), kPassword));
     STEP(waitReady());

@@ -60,7 +60,7 @@ private slots:
         for (const char *bad : {"abc", "70000", "-1"})
             g->setPublicPort(QString::fromLatin1(bad));
         QCOMPARE(g->publicPort(), quint16(5000));
-        g->setPublicPort(QStringLiteral("0"));
+        g->setPublicPort(QString()); // the field cleared
         QCOMPARE(g->publicPort(), quint16(0));
         QCOMPARE(numSpy.count(), 1);
         QCOMPARE(textSpy.at(0).at(0).toString(), QStringLiteral("0"));
