@@ -86,7 +86,7 @@ void TestClientMatch::storedTokenToUploadedResult()
     QVERIFY2(m_client->waitForExit(kMatchMs) == 0, qPrintable(m_client->tail()));
     QVERIFY2(m_bot->waitForLine(QStringLiteral("BOT done"), 20000), qPrintable(m_bot->transcript()));
     QVERIFY(m_client->log().contains(QStringLiteral("Demo: match done, quitting")));
-    QVERIFY2(m_client->warnings().isEmpty(), qPrintable(m_client->warnings().join(QLatin1Char('\n'))));
+    QVERIFY2(m_client->startWarnings().isEmpty(), qPrintable(m_client->startWarnings().join(QLatin1Char('\n'))));
     // The demo's pictures: each named after the flags its stage added (two
     // quick ones share a picture), in order; the last one back at ready.
     const QStringList pictures = QDir(shots).entryList({QStringLiteral("*.png")}, QDir::Files, QDir::Name);

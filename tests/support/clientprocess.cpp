@@ -41,10 +41,11 @@ void ClientProcess::writeSettings(const QString &settingsFile)
     settings.setValue(QStringLiteral("WatchedProcesses"), QStringList{QStringLiteral("no-such-game.exe")});
 }
 
-QStringList ClientProcess::warnings() const
+QStringList ClientProcess::startWarnings() const
 {
     QStringList found;
-    const QStringList lines = log().split(QLatin1Char('\n'));
+    const QString text = log();
+    const QStringList lines = text.left(text.indexOf(QLatin1String("Running States changed"))).split(QLatin1Char('\n'));
     for (const QString &line : lines) {
         if (line.contains(QLatin1String(": Warning: ")) && !line.contains(QLatin1String("propagateSizeHints")))
             found << line;

@@ -28,8 +28,9 @@ public:
     // The exit code; -1 when it is still running after timeoutMs or died
     // from a signal.
     int waitForExit(int timeoutMs);
-    // The log's warnings, but for the offscreen platform's own.
-    QStringList warnings() const;
+    // The warnings logged during start-up, up to the first step of the
+    // session, but for the offscreen platform's own.
+    QStringList startWarnings() const;
     // The log's last lines, for failure messages.
     QString tail(int chars = 4000) const { return log().right(chars); }
 
