@@ -6,6 +6,7 @@
 #include "app/startup.h"
 #include "net/global.h"
 #include "ui/busywidget.h"
+#include "ui/confirmreadydialog.h"
 #include "ui/password.h"
 #include "ui/waitingdialog.h"
 #include "ui/warningdialog.h"
@@ -95,6 +96,12 @@ void MainWindow::bringToFront()
     showNormal();
     raise();
     activateWindow();
+    // Without a window manager that keeps dialogs above their window, the
+    // raised window would cover the ready check and the match be missed.
+    if (m_confirmReadyDialog->isVisible()) {
+        m_confirmReadyDialog->raise();
+        m_confirmReadyDialog->activateWindow();
+    }
 }
 
 void MainWindow::closeEvent(QCloseEvent *event)
