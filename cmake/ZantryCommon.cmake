@@ -13,6 +13,11 @@ if(ZANTRY_SANITIZE)
   target_link_options(zantry_options INTERFACE -fsanitize=${_zantry_san})
 endif()
 
+if(ZANTRY_COVERAGE)
+  target_compile_options(zantry_options INTERFACE --coverage)
+  target_link_options(zantry_options INTERFACE --coverage)
+endif()
+
 if(ZANTRY_FUZZ)
   # Coverage for libFuzzer in every library the targets link.
   target_compile_options(zantry_options INTERFACE -fsanitize=fuzzer-no-link)

@@ -11,6 +11,7 @@
 #include <QLocalSocket>
 #include <QSharedMemory>
 #include <QStandardPaths>
+#include <QtEndian>
 
 #include <cstdlib>
 

@@ -1,60 +1,71 @@
 #include "app/startup.h"
 
-#include "app/crashhandler.h"
-#include "app/filedigest.h"
-#include "app/signalbridge.h"
 #include "app/singleapplication.h"
-#include "app/zantrylog.h"
+#include "crash/crashhandler.h"
 #include "net/global.h"
-#include "ui/demoautoplay.h"
+#include "spawn/spawnablegame.h"
+#include "ui/appearance.h"
 #include "ui/mainwindow.h"
+#include "util/filedigest.h"
+#include "util/signalbridge.h"
+#include "util/zantrylog.h"
+#include "zantryversion.h"
 
+#include <QCommandLineParser>
 #include <QDebug>
 #include <QDir>
-#include <QFile>
-#include <QFontDatabase>
+#include <QProcess>
+#include <QSettings>
+#include <QStandardPaths>
 
+#include <cstdio>
+#include <cstring>
 #include <limits>
-
-static void initCoreResources()
-{
-    Q_INIT_RESOURCE(zantry);
-    Q_INIT_RESOURCE(fonts);
-}
 
 namespace Startup {
 
-void initResources()
+namespace {
+
+void setIdentity()
 {
-    initCoreResources();
+    QCoreApplication::setOrganizationDomain(QStringLiteral("Lorvane"));
+    QCoreApplication::setOrganizationName(QStringLiteral("Lorvane"));
+    QCoreApplication::setApplicationName(QStringLiteral("Zantry"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(ZANTRY_VERSION));
 }
 
-void registerFonts()
+const QCommandLineOption &gameDirOption()
 {
-    static const char *const fonts[] = {
-        ":/fonts/Roboto-ThinItalic.ttf", ":/fonts/Roboto-Light.ttf",      ":/fonts/Roboto-LightItalic.ttf",
-        ":/fonts/Roboto-Regular.ttf",    ":/fonts/Roboto-Italic.ttf",     ":/fonts/Roboto-Medium.ttf",
-        ":/fonts/Roboto-MediumItalic.ttf", ":/fonts/Roboto-Bold.ttf",     ":/fonts/Roboto-BoldItalic.ttf",
-        ":/fonts/Roboto-Black.ttf",      ":/fonts/Roboto-BlackItalic.ttf",
-    };
-    for (const char *font : fonts)
-        QFontDatabase::addApplicationFont(QString::fromLatin1(font));
+    static const QCommandLineOption option(
+        QStringLiteral("game-dir"), QStringLiteral("The game's folder, when Zantry is not started from it (remembered)."),
+        QStringLiteral("dir"));
+    return option;
 }
 
-QString loadStyleSheet()
+void defineOptions(QCommandLineParser &parser, const Extension &extension)
 {
-    const QString userStyle = Global::instance()->dataDir().filePath(QStringLiteral("mainstyle.qss"));
-    QFile file(QFile::exists(userStyle) ? userStyle : QStringLiteral(":/styles/mainstyle.qss"));
-    QByteArray content;
-    if (!file.open(QIODevice::ReadOnly))
-        qDebug() << "error: " << file.errorString();
-    else
-        content = file.readAll();
-    const int zero = content.indexOf('\0');
-    if (zero >= 0)
-        content.truncate(zero);
-    return QString::fromUtf8(content);
+    parser.setApplicationDescription(
+        QStringLiteral("Matchmaking client of the Lorvane ladder. Start it from your game's folder."));
+    parser.addHelpOption();
+    parser.addVersionOption();
+    parser.addOption(gameDirOption());
+    parser.addOptions(extension.options);
 }
+
+// --help and --version answer before anything else: no log is replaced
+// and no other running client is disturbed.
+bool asksForHelpOrVersion(int argc, char *argv[])
+{
+    for (int i = 1; i < argc; ++i) {
+        for (const char *word : {"-h", "--help", "-?", "--help-all", "-v", "--version"}) {
+            if (std::strcmp(argv[i], word) == 0)
+                return true;
+        }
+    }
+    return false;
+}
+
+} // namespace
 
 void prepareProcess()
 {
@@ -63,14 +74,30 @@ void prepareProcess()
     qputenv("QT_BEARER_POLL_TIMEOUT", QByteArray::number(std::numeric_limits<int>::max()));
 }
 
-void prepareApplication(QApplication &app)
+QString enterGameFolder(const QString &gameDir)
 {
-    initResources();
+    QSettings settings;
+    QString folder;
+    if (!gameDir.isEmpty() && SpawnableGame::holdsGame(gameDir)) {
+        folder = QDir(gameDir).absolutePath();
+        settings.setValue(MainWindow::gameFolderKey(), folder);
+    } else if (SpawnableGame::holdsGame(QDir::currentPath())) {
+        folder = QDir::currentPath();
+    } else if (SpawnableGame::holdsGame(settings.value(MainWindow::gameFolderKey()).toString())) {
+        folder = settings.value(MainWindow::gameFolderKey()).toString();
+    } else {
+        folder = QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation);
+        QDir().mkpath(folder);
+    }
+    QDir::setCurrent(folder);
+    return folder;
+}
 
-    QCoreApplication::setOrganizationDomain(QStringLiteral("Lorvane"));
-    QCoreApplication::setOrganizationName(QStringLiteral("Lorvane"));
-    QCoreApplication::setApplicationName(QStringLiteral("Zantry"));
-    QCoreApplication::setApplicationVersion(QStringLiteral("1.62"));
+void prepareApplication(QApplication &app, const QString &gameDir)
+{
+    Appearance::initResources();
+    setIdentity();
+    const QString folder = enterGameFolder(gameDir);
 
     Global::instance()->setDataDir(QDir(QStringLiteral("Zantry")));
     QDir().mkpath(QStringLiteral("Zantry"));
@@ -79,32 +106,67 @@ void prepareApplication(QApplication &app)
     qDebug() << "Log file Initialized";
     qDebug() << "Self hashed to" << FileDigest::sha1Hex(QCoreApplication::applicationFilePath());
 
-    registerFonts();
-    app.setStyleSheet(loadStyleSheet());
+    if (!gameDir.isEmpty() && !SpawnableGame::holdsGame(gameDir))
+        qDebug().noquote() << "--game-dir: no Lorvane game in " + gameDir;
+    qDebug().noquote() << "Working in " + folder;
+
+    Appearance::registerFonts();
+    app.setStyleSheet(Appearance::loadStyleSheet());
 }
 
-int run(int argc, char *argv[])
+int run(int argc, char *argv[], const Extension &extension)
 {
+    if (asksForHelpOrVersion(argc, argv)) {
+        QCoreApplication app(argc, argv);
+        setIdentity();
+        QCommandLineParser parser;
+        defineOptions(parser, extension);
+        parser.process(app); // prints and ends the process
+        return 0;
+    }
+
     prepareProcess();
-    SingleApplication app(argc, argv, false, SingleApplication::User, 100);
-    prepareApplication(app);
+    int code = 0;
+    QString program;
+    QString restartIn;
+    {
+        SingleApplication app(argc, argv, false, SingleApplication::User, 100);
+        program = QCoreApplication::applicationFilePath();
+        QCommandLineParser parser;
+        defineOptions(parser, extension);
+        // The framework has taken its own switches (-platform, -style) by now.
+        if (!parser.parse(QCoreApplication::arguments())) {
+            std::fprintf(stderr, "%s\n", qPrintable(parser.errorText()));
+            return 1;
+        }
+        prepareApplication(app, parser.value(gameDirOption()));
 
-    // SIGTERM and SIGINT end the loop in order, so the log is flushed and the
-    // single-instance block released.
-    SignalBridge::install();
+        // SIGTERM and SIGINT end the loop in order, so the log is flushed and
+        // the single-instance block released.
+        SignalBridge::install();
 
-    auto *window = new MainWindow;
-    QObject::connect(SignalBridge::instance(), &SignalBridge::quitRequested, window, &MainWindow::quitRequested);
-    if (DemoAutoplay::requested(QCoreApplication::arguments()))
-        new DemoAutoplay(window);
-    QObject::connect(&app, &SingleApplication::instanceStarted, window, &MainWindow::instanceStarted);
+        auto *window = new MainWindow;
+        QObject::connect(SignalBridge::instance(), &SignalBridge::quitRequested, window, &MainWindow::quitRequested);
+        QObject::connect(&app, &SingleApplication::instanceStarted, window, &MainWindow::instanceStarted);
+        // Another game folder: everything (log, maps, games) lives in it, so
+        // the program starts again there once this run has ended.
+        QObject::connect(window, &MainWindow::gameFolderChosen, &app, [&restartIn](const QString &folder) {
+            restartIn = folder;
+            QCoreApplication::quit();
+        });
+        if (extension.windowCreated)
+            extension.windowCreated(window, parser);
 
-    CrashHandler::instance()->install();
+        CrashHandler::instance()->install();
 
-    const int code = app.exec();
+        code = app.exec();
 
-    ZantryLog::instance()->close();
-    delete window;
+        ZantryLog::instance()->close();
+        delete window;
+    }
+    // The single-instance block is released now, so the new run is the first.
+    if (!restartIn.isEmpty() && !QProcess::startDetached(program, {QStringLiteral("--game-dir"), restartIn}, restartIn))
+        std::fprintf(stderr, "Zantry could not start again in %s\n", qPrintable(restartIn));
     return code;
 }
 

@@ -1,28 +1,40 @@
 #pragma once
 
+#include <QCommandLineOption>
+#include <QList>
+
+#include <functional>
+
+class MainWindow;
 class QApplication;
-class QString;
+class QCommandLineParser;
 
 namespace Startup {
 
-// The program's whole run: single instance, log, fonts, style, main
-// window, crash handler, event loop, orderly shutdown.
-int run(int argc, char *argv[]);
+// What a program built on the client's start-up adds: the shipped client
+// adds nothing; the demo adds its drivers and their switches.
+struct Extension
+{
+    QList<QCommandLineOption> options;
+    std::function<void(MainWindow *, const QCommandLineParser &)> windowCreated;
+};
+
+// The program's whole run: command line, single instance, log, fonts,
+// style, main window, crash handler, event loop, orderly shutdown.
+int run(int argc, char *argv[], const Extension &extension = Extension());
 
 // What run() does before the application object exists.
 void prepareProcess();
 // What run() does between the application object and the main window:
-// names, data folder and log, self hash, fonts and style sheet. The
+// names, the game folder to work in (gameDir: one asked for on the command
+// line), data folder and log, self hash, fonts and style sheet. The
 // user-road tests start the window the program's way through these two.
-void prepareApplication(QApplication &app);
+void prepareApplication(QApplication &app, const QString &gameDir = QString());
 
-// The style sheet start-up applies: the data directory's "mainstyle.qss"
-// when it exists, else the built-in one. Logs "error: " on a failed open.
-QString loadStyleSheet();
-
-void registerFonts();
-
-// Resources live in the static core library and must be pulled in by name.
-void initResources();
+// The folder the program works in: gameDir when it holds a game (then also
+// remembered), else the current folder when it holds one, else the one
+// remembered; with none, the program's own data folder, so that nothing is
+// written where the player happened to start it. Makes it current.
+QString enterGameFolder(const QString &gameDir);
 
 } // namespace Startup

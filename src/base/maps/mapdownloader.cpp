@@ -1,0 +1,362 @@
+#include "maps/mapdownloader.h"
+
+#include "util/endpoints.h"
+#include "maps/mapextractor.h"
+#include "net/global.h"
+#include "spawn/spawnablegame.h"
+
+#include <QDebug>
+#include <QDir>
+#include <QFileInfo>
+#include <QNetworkRequest>
+#include <QSaveFile>
+#include <QTimer>
+
+MapDownloader::MapDownloader(QObject *parent)
+    : QObject(parent)
+{
+    const auto games = Global::instance()->games();
+    for (const SpawnableGame *game : games) {
+        if (!game)
+            continue;
+        QStringList gameFiles;
+        for (const QString &mapDir : mapDirs()) {
+            const QString dirPath = game->workingDir + mapDir;
+            qDebug().noquote() << "Scanning directory:" << dirPath;
+            const QDir dir(dirPath);
+            const QStringList names = dir.entryList(QDir::Files, QDir::Name | QDir::IgnoreCase);
+            for (const QString &name : names)
+                gameFiles.append(dir.filePath(name));
+        }
+        m_mapFiles += gameFiles;
+        m_hasher.addFiles(gameFiles, cacheFor(game->workingDir));
+    }
+    connect(this, &MapDownloader::todoMapsAdded, this, &MapDownloader::scanMaps);
+    connect(this, &MapDownloader::signalDownload, this, &MapDownloader::onMapStep, Qt::QueuedConnection);
+    connect(this, &MapDownloader::signalImgDownload, this, &MapDownloader::onImgStep, Qt::QueuedConnection);
+}
+
+MapDownloader::~MapDownloader()
+{
+    // A scan cut short by the end of the program keeps what it hashed.
+    saveCaches();
+}
+
+MapDigestCache *MapDownloader::cacheFor(const QString &gameDir)
+{
+    const QString folder = QDir(gameDir).absolutePath();
+    for (const auto &cache : m_caches) {
+        if (cache->folder() == folder)
+            return cache.get();
+    }
+    m_caches.push_back(std::make_unique<MapDigestCache>(gameDir));
+    return m_caches.back().get();
+}
+
+void MapDownloader::saveCaches()
+{
+    for (const auto &cache : m_caches)
+        cache->save();
+}
+
+const QStringList &MapDownloader::mapDirs()
+{
+    static const QStringList dirs = {
+        QStringLiteral("Maps/Standards/"),
+        QStringLiteral("Maps/Firestorm/"),
+        QStringLiteral("Maps/Yuri's Revenge/"),
+        QStringLiteral("Maps/Custom/"),
+        QStringLiteral("Maps/Favorites/"),
+        QStringLiteral("Maps/Counterstrike"),
+        QStringLiteral("Maps/Aftermath"),
+    };
+    return dirs;
+}
+
+QString MapDownloader::previewPath(const QString &mapFile)
+{
+    const QFileInfo info(mapFile);
+    return info.absolutePath() + QLatin1Char('/') + info.completeBaseName() + QStringLiteral(".png");
+}
+
+void MapDownloader::setState(State value)
+{
+    if (value == m_state)
+        return;
+    m_state = value;
+    emit stateChanged();
+}
+
+void MapDownloader::setMaps(const QStringList &mapHashes)
+{
+    m_mapHashes = mapHashes;
+    m_nextMap = 0;
+    emit todoMapsAdded();
+}
+
+void MapDownloader::scanMaps()
+{
+    // Every handler assumes m_reply is the one request in flight, so a new
+    // list stops the running chain before its own starts.
+    stopChain();
+    setState(Matching);
+    m_scanIndex = m_nextMap;
+    if (!m_scanQueued)
+        continueScan();
+}
+
+void MapDownloader::continueScan()
+{
+    m_scanQueued = false;
+    const QDeadlineTimer deadline(m_scanSliceMs);
+    bool progressed = false;
+    while (m_scanIndex < m_mapHashes.size()) {
+        if (m_hashToFile.contains(m_mapHashes.at(m_scanIndex)) || m_hasher.atEnd()) {
+            ++m_scanIndex;
+            continue;
+        }
+        // At least one file per turn, however short the slice.
+        if ((progressed && deadline.hasExpired()) || !m_hasher.hashNext(deadline)) {
+            m_scanQueued = true;
+            QTimer::singleShot(0, this, &MapDownloader::continueScan);
+            return;
+        }
+        progressed = true;
+        m_hashToFile.insert(m_hasher.digest(), m_hasher.path());
+        if (m_hasher.fromCache())
+            ++m_cachedInPass;
+        else
+            qDebug().noquote() << QStringLiteral("File: ") + m_hasher.path() + QStringLiteral(" Hashed to ")
+                    + m_hasher.digest();
+    }
+    // One line, not one per file: a large folder would fill the log at every start.
+    if (m_cachedInPass > 0)
+        qDebug().noquote() << QStringLiteral("Map digests from the cache: %1 files").arg(m_cachedInPass);
+    m_cachedInPass = 0;
+    // Once per pass: only what this pass hashed is new.
+    saveCaches();
+    m_nextMap = 0;
+    setState(Downloading);
+    queueMapStep();
+}
+
+void MapDownloader::queueMapStep()
+{
+    ++m_queuedSteps;
+    emit signalDownload();
+}
+
+void MapDownloader::queueImgStep()
+{
+    ++m_queuedSteps;
+    emit signalImgDownload();
+}
+
+bool MapDownloader::takeStep()
+{
+    if (m_queuedSteps > 0)
+        --m_queuedSteps;
+    if (m_staleSteps == 0)
+        return true;
+    --m_staleSteps;
+    return false;
+}
+
+void MapDownloader::onMapStep()
+{
+    if (takeStep())
+        downloadNextMap();
+}
+
+void MapDownloader::onImgStep()
+{
+    if (takeStep())
+        downloadNextImg();
+}
+
+void MapDownloader::stopChain()
+{
+    // Steps already posted run before any the new chain posts; drop them.
+    m_staleSteps = m_queuedSteps;
+    if (QNetworkReply *reply = takeReply()) {
+        qDebug() << "Stopping the running map download for the new map list";
+        reply->abort();
+        reply->deleteLater();
+    }
+}
+
+QNetworkReply *MapDownloader::takeReply()
+{
+    QNetworkReply *reply = m_reply;
+    if (reply)
+        disconnect(reply, nullptr, this, nullptr);
+    m_reply = nullptr;
+    return reply;
+}
+
+QNetworkReply *MapDownloader::get(const QString &url)
+{
+    QNetworkRequest request{QUrl(url)};
+    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
+    QNetworkReply *reply = m_manager.get(request);
+    connect(reply, &QNetworkReply::downloadProgress, this, [reply](qint64 received, qint64) {
+        if (received > MaxBodySize)
+            reply->abort();
+    });
+    m_reply = reply;
+    return reply;
+}
+
+QString MapDownloader::currentAbbreviation() const
+{
+    const SpawnableGame *game = Global::instance()->currentGame();
+    return game ? game->abbreviation : QString();
+}
+
+QString MapDownloader::downloadFolder() const
+{
+    const SpawnableGame *game = Global::instance()->currentGame();
+    return (game ? game->workingDir : QString()) + m_downloadDir;
+}
+
+void MapDownloader::downloadNextMap()
+{
+    while (m_nextMap < m_mapHashes.size() && m_hashToFile.contains(m_mapHashes.at(m_nextMap)))
+        ++m_nextMap;
+    if (m_nextMap < m_mapHashes.size()) {
+        const QString digest = m_mapHashes.at(m_nextMap);
+        qDebug().noquote() << QStringLiteral("Downloading map: ") + digest;
+        QNetworkReply *reply = get(Endpoints::instance().mapArchiveUrl(currentAbbreviation(), digest));
+        connect(reply, &QNetworkReply::finished, this, &MapDownloader::saveDownloadedMap);
+        connect(reply, &QNetworkReply::errorOccurred, this, &MapDownloader::handleError);
+        return;
+    }
+    collectMissingPreviews();
+    startImgPass();
+}
+
+void MapDownloader::collectMissingPreviews()
+{
+    m_nextMap = 0;
+    while (m_nextMap < m_mapHashes.size() && m_hashToFile.contains(m_mapHashes.at(m_nextMap))) {
+        const QString digest = m_mapHashes.at(m_nextMap);
+        qDebug().noquote() << QStringLiteral("Map is ") + digest;
+        const QString preview = previewPath(m_hashToFile.value(digest));
+        if (!QFileInfo::exists(preview)) {
+            qDebug().noquote() << QStringLiteral("1 Adding image ") + preview + QStringLiteral(" to imgTodoList");
+            // Listed once: each pass fetches the whole list again anyway.
+            if (!m_imgTodoList.contains(digest))
+                m_imgTodoList.append(digest);
+        }
+        ++m_nextMap;
+    }
+}
+
+void MapDownloader::saveDownloadedMap()
+{
+    QNetworkReply *reply = takeReply();
+    if (!reply)
+        return;
+    const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    const QString digest = m_mapHashes.value(m_nextMap);
+    const QString folder = downloadFolder();
+    MapExtractor archive(reply->readAll());
+    QDir().mkpath(folder);
+    if (archive.entryNames().isEmpty()) {
+        qDebug().noquote() << QStringLiteral("Map archive has no readable entry: ") + digest;
+    } else {
+        const QString first = MapExtractor::safeRelativePath(archive.firstEntry());
+        qDebug().noquote() << "Saving file:" << folder + (first.isNull() ? archive.firstEntry() : first);
+        if (status == 200 && reply->error() == QNetworkReply::NoError) {
+            if (archive.extractAll(folder))
+                m_hashToFile.insert(digest, folder + first);
+            else
+                qDebug().noquote() << QStringLiteral("Map archive did not yield its map file: ") + digest;
+        }
+    }
+    reply->deleteLater();
+    ++m_nextMap;
+    queueMapStep();
+}
+
+void MapDownloader::handleError(QNetworkReply::NetworkError)
+{
+    QNetworkReply *reply = takeReply();
+    if (!reply)
+        return;
+    qDebug().noquote() << QStringLiteral("Unable to download the map: ") + m_mapHashes.value(m_nextMap)
+                       << reply->request().url().toString();
+    reply->deleteLater();
+    ++m_nextMap;
+    if (m_nextMap < m_mapHashes.size()) {
+        queueMapStep();
+    } else {
+        // The preview collection of downloadNextMap is skipped on this path.
+        startImgPass();
+    }
+}
+
+void MapDownloader::startImgPass()
+{
+    m_nextImg = 0;
+    queueImgStep();
+}
+
+void MapDownloader::nextImg()
+{
+    ++m_nextImg;
+    if (m_nextImg < m_imgTodoList.size())
+        queueImgStep();
+    else
+        setState(Done);
+}
+
+void MapDownloader::startImgDownload()
+{
+    m_nextImg = 0;
+    downloadNextImg();
+}
+
+void MapDownloader::downloadNextImg()
+{
+    qDebug() << "Starting download";
+    if (m_nextImg >= m_imgTodoList.size()) {
+        setState(Done);
+        return;
+    }
+    const QString url = Endpoints::instance().mapPreviewUrl(currentAbbreviation(), m_imgTodoList.at(m_nextImg));
+    qDebug().noquote() << QStringLiteral("Downloading img: ") + url;
+    QNetworkReply *reply = get(url);
+    connect(reply, &QNetworkReply::finished, this, &MapDownloader::saveDownloadedImg);
+    connect(reply, &QNetworkReply::errorOccurred, this, &MapDownloader::handleImgError);
+}
+
+void MapDownloader::saveDownloadedImg()
+{
+    QNetworkReply *reply = takeReply();
+    if (!reply)
+        return;
+    const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    const QString mapFile = m_hashToFile.value(m_imgTodoList.value(m_nextImg));
+    if (status == 200 && reply->error() == QNetworkReply::NoError && !mapFile.isEmpty()) {
+        const QString path = previewPath(mapFile);
+        qDebug().noquote() << QStringLiteral("Saving image: ") + path;
+        // QSaveFile would write through a link at that name.
+        QSaveFile file(path);
+        if (QFileInfo(path).isSymLink() || !file.open(QIODevice::WriteOnly) || file.write(reply->readAll()) < 0
+            || !file.commit())
+            qDebug().noquote() << QStringLiteral("Cannot write image: ") + path;
+    }
+    reply->deleteLater();
+    nextImg();
+}
+
+void MapDownloader::handleImgError(QNetworkReply::NetworkError)
+{
+    QNetworkReply *reply = takeReply();
+    if (!reply)
+        return;
+    qDebug().noquote() << QStringLiteral("Unable to download the image: ") + m_imgTodoList.value(m_nextImg);
+    reply->deleteLater();
+    nextImg();
+}

@@ -1,0 +1,188 @@
+#include "net/lorvanenetwork.h"
+
+#include "util/endpoints.h"
+#include "net/router.h"
+
+#include <QDebug>
+#include <QNetworkAccessManager>
+#include <QNetworkInterface>
+#include <QNetworkReply>
+#include <QThread>
+#include <QTimer>
+#include <QUdpSocket>
+
+LorvaneNetwork::LorvaneNetwork(quint16 firstPort, const QHostAddress &bindAddress)
+    : QObject(nullptr)
+    , m_masterListUrl(Endpoints::instance().masterListUrl())
+    , m_port(firstPort)
+    , m_bindAddress(bindAddress)
+    , m_thread(new QThread)
+{
+    Global::instance()->setNetworkThread(m_thread);
+    moveToThread(m_thread);
+    connect(m_thread, &QThread::started, this, &LorvaneNetwork::doSetup);
+    m_thread->start();
+}
+
+LorvaneNetwork::~LorvaneNetwork()
+{
+    if (m_thread->isRunning()) {
+        QMetaObject::invokeMethod(this, [this]() { teardown(); }, Qt::BlockingQueuedConnection);
+        m_thread->quit();
+        m_thread->wait();
+    }
+    if (Global::instance()->networkThread() == m_thread)
+        Global::instance()->setNetworkThread(nullptr);
+    delete m_thread;
+}
+
+void LorvaneNetwork::teardown()
+{
+    // Everything made on the worker thread is deleted there.
+    delete m_fetchTimer;
+    m_fetchTimer = nullptr;
+    delete m_router; // owns the peer sockets by now
+    m_router = nullptr;
+    m_socket = nullptr;
+    m_socketV6 = nullptr;
+    delete m_manager;
+    m_manager = nullptr;
+}
+
+void LorvaneNetwork::setFetchInterval(int ms)
+{
+    QMetaObject::invokeMethod(this, [this, ms]() {
+        m_fetchInterval = ms;
+        if (m_fetchTimer)
+            m_fetchTimer->start(ms);
+    });
+}
+
+void LorvaneNetwork::doSetup()
+{
+    QThread::currentThread()->setPriority(QThread::TimeCriticalPriority);
+    m_router = new Router(this);
+    Global::instance()->setRouter(m_router);
+    m_manager = new QNetworkAccessManager(this);
+    m_socket = new QUdpSocket(this);
+    setupLocalAddress();
+
+    m_fetchTimer = new QTimer;
+    connect(m_fetchTimer, &QTimer::timeout, this, &LorvaneNetwork::fetchTunnels);
+    m_fetchTimer->start(m_fetchInterval);
+    fetchTunnels();
+
+    // The last port tried is kept even when every attempt failed.
+    for (int attempt = 0; attempt < kBindAttempts; ++attempt) {
+        // Without address sharing: two programs on one machine (a client and a
+        // bot, or two tests) would otherwise share the port and take each
+        // other's datagrams.
+        if (m_socket->bind(m_bindAddress, m_port, QAbstractSocket::DontShareAddress))
+            break;
+        if (attempt + 1 < kBindAttempts)
+            ++m_port;
+    }
+    Global::instance()->setLocalPort(m_port);
+
+    if (!Global::instance()->localIPv6().isNull()) {
+        m_socketV6 = new QUdpSocket(this);
+        m_socketV6->bind(QHostAddress::AnyIPv6, m_port);
+        Global::instance()->setLocalIPv6Port(m_port);
+    }
+    m_router->setSocket(m_socket);
+    if (m_socketV6)
+        m_router->setIPv6Socket(m_socketV6);
+    emit threadStarted();
+}
+
+void LorvaneNetwork::setupLocalAddress()
+{
+    const QPair<QHostAddress, int> linkLocal = QHostAddress::parseSubnet(QStringLiteral("169.254.0.0/16"));
+    const QPair<QHostAddress, int> global6 = QHostAddress::parseSubnet(QStringLiteral("2000::/3"));
+    for (const QHostAddress &address : QNetworkInterface::allAddresses()) {
+        qDebug().noquote() << "Local IP: " + address.toString();
+        if (address.isLoopback())
+            continue;
+        if (address.protocol() == QAbstractSocket::IPv4Protocol && !address.isInSubnet(linkLocal))
+            Global::instance()->setLocalIP(address);
+        else if (address.protocol() == QAbstractSocket::IPv6Protocol && address.isInSubnet(global6))
+            Global::instance()->setLocalIPv6(address);
+    }
+}
+
+void LorvaneNetwork::fetchTunnels()
+{
+    QNetworkRequest request{QUrl(m_masterListUrl)};
+    m_manager->get(request);
+    connect(m_manager, &QNetworkAccessManager::finished, this, &LorvaneNetwork::slotFetchTunnelsFinished,
+            Qt::UniqueConnection);
+    qDebug().noquote() << "fetching MasterList from: " + m_masterListUrl;
+}
+
+void LorvaneNetwork::slotFetchTunnelsFinished(QNetworkReply *reply)
+{
+    disconnect(m_manager, &QNetworkAccessManager::finished, this, &LorvaneNetwork::slotFetchTunnelsFinished);
+    // A failed request reads as an empty list.
+    const QByteArray body = reply->readAll();
+    reply->close();
+    reply->deleteLater();
+    qDebug().noquote() << "slotFetchTunnelsFinished()" << body;
+    Global::instance()->setTunnelServers(parseMasterList(body));
+    emit tunnelServersChanged();
+}
+
+Global::TunnelTable LorvaneNetwork::parseMasterList(const QByteArray &body)
+{
+    const int zero = body.indexOf('\0');
+    const QString text = QString::fromUtf8(zero >= 0 ? body.left(zero) : body);
+    Global::TunnelTable table;
+    for (QString line : text.split(QLatin1Char('\n'))) {
+        // Lines may end in "\r\n" or in "\n" alone.
+        if (line.endsWith(QLatin1Char('\r')))
+            line.chop(1);
+        if (line.startsWith(QLatin1String("address;")))
+            continue;
+        const QStringList fields = line.split(QLatin1Char(';'));
+        if (fields.size() != 12)
+            continue;
+        TunnelServerInfo info;
+        const QStringList hostPort = fields[0].split(QLatin1Char(':'));
+        info.address = hostPort[0];
+        bool ok = false;
+        info.port = hostPort.value(1).toInt(&ok);
+        if (ok) {
+            info.country = fields[1];
+            info.country_code = fields[2];
+            info.name = fields[3];
+            info.password = fields[4];
+            info.numClients = fields[5].toInt(&ok);
+            if (ok)
+                info.maxClients = fields[6].toInt(&ok);
+            if (ok) {
+                info.isOfficial = fields[7].toInt(&ok) > 0;
+            }
+            if (ok)
+                info.version = fields[10].toInt(&ok);
+        }
+        info.valid = ok;
+        if (!info.valid || info.version != 3 || !info.isOfficial)
+            continue;
+        if (info.port < 1 || info.port > 65535) {
+            qDebug().noquote() << "Refusing tunnel server with a bad port: " + line;
+            continue;
+        }
+        qDebug().noquote() << "Adding: " + info.toString();
+        table.insert(info.address, info);
+    }
+    return table;
+}
+
+void LorvaneNetwork::setTunnelEnabled(const QString &address, bool enabled)
+{
+    Global::TunnelTable table = Global::instance()->tunnelServers();
+    const auto it = table.find(address);
+    if (it == table.end())
+        return;
+    it->enabled = enabled;
+    Global::instance()->setTunnelServers(table);
+}

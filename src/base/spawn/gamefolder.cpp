@@ -1,0 +1,125 @@
+#include "spawn/gamefolder.h"
+
+#include "spawn/spawnablegame.h"
+
+#include <QDebug>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QSettings>
+#include <QStandardPaths>
+
+namespace GameFolder {
+
+void forceRemove(const QString &path)
+{
+    QFile::setPermissions(path, QFile::permissions(path) | QFileDevice::ReadOther | QFileDevice::WriteOther
+                                    | QFileDevice::WriteOwner);
+    QFile::remove(path);
+}
+
+bool prepare(const SpawnableGame &game, const QString &mapFile, QStringList *copied)
+{
+    const QString dir = game.workingDir;
+    forceRemove(dir + QStringLiteral("stats.dmp"));
+    forceRemove(dir + QStringLiteral("spawnmap.ini"));
+    const bool mapPlaced = !mapFile.isEmpty() && QFile::copy(mapFile, dir + QStringLiteral("spawnmap.ini"));
+    for (const auto &pair : qAsConst(game.preCopyFiles)) {
+        const bool ours = copied->contains(pair.second);
+        if (!ours && QFileInfo::exists(dir + pair.second)) {
+            qDebug().noquote() << "Keeping the player's own file: " + dir + pair.second;
+            continue;
+        }
+        qDebug().noquote() << "Doing precopy: " + pair.first + " To " + dir + pair.second;
+        if (QFile::copy(pair.first, dir + pair.second) && !ours)
+            copied->append(pair.second);
+    }
+    if (!game.exceptionFile.isEmpty() && QFile::exists(dir + game.exceptionFile)) {
+        forceRemove(dir + game.exceptionFile);
+        qDebug().noquote() << "Removing file in preparation of spawning:" << dir + game.exceptionFile;
+    }
+    return mapPlaced;
+}
+
+bool isWindowsProgram(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) && file.read(2) == "MZ";
+}
+
+LaunchCommand launchCommand(const SpawnableGame &game)
+{
+    LaunchCommand command;
+    const QString launcher = game.workingDir + game.exe;
+    // One command line, the launcher quoted, read the way the shell would.
+    QStringList parts = QProcess::splitCommand(QString(QStringLiteral("\"") + launcher + QStringLiteral("\" ") + game.arguments));
+    command.program = parts.isEmpty() ? QString() : parts.takeFirst();
+    command.arguments = parts;
+#ifdef Q_OS_WIN
+    // The game's variables are its whole environment, as the launchers expect.
+    for (const QString &variable : game.executeEnvironment)
+        command.environment.insert(variable.section(QLatin1Char('='), 0, 0), variable.section(QLatin1Char('='), 1));
+#else
+    // Wine needs the user's display, home and search path; the game's own
+    // variables come on top.
+    command.environment = QProcessEnvironment::systemEnvironment();
+    for (const QString &variable : game.executeEnvironment)
+        command.environment.insert(variable.section(QLatin1Char('='), 0, 0), variable.section(QLatin1Char('='), 1));
+    if (!isWindowsProgram(launcher))
+        return command;
+    const QSettings settings;
+    const QString wine = settings.value(QStringLiteral("wineProgram"), QStringLiteral("wine")).toString();
+    const QString found = QFileInfo(wine).isAbsolute() ? (QFileInfo(wine).isExecutable() ? wine : QString())
+                                                       : QStandardPaths::findExecutable(wine);
+    if (found.isEmpty()) {
+        command.problem = QStringLiteral("%1 is a Windows program, and Wine (\"%2\") was not found to start it. "
+                                         "Install Wine (on Debian or Ubuntu: sudo apt install wine), then queue again.")
+                              .arg(game.exe, wine);
+        return command;
+    }
+    command.arguments.prepend(command.program);
+    command.program = found;
+    const QString prefix = settings.value(QStringLiteral("winePrefix")).toString();
+    if (!prefix.isEmpty())
+        command.environment.insert(QStringLiteral("WINEPREFIX"), prefix);
+#endif
+    return command;
+}
+
+bool launch(QProcess *process, const SpawnableGame &game, QString *problem)
+{
+    const LaunchCommand command = launchCommand(game);
+    qDebug().noquote() << "Spawning game: " + game.workingDir + game.exe + " " + game.arguments;
+    if (!command.problem.isEmpty()) {
+        qDebug().noquote() << "Cannot start the game: " + command.problem;
+        if (problem)
+            *problem = command.problem;
+        return false;
+    }
+    if (command.program != game.workingDir + game.exe)
+        qDebug().noquote() << "Through " + command.program;
+    process->setWorkingDirectory(game.workingDir);
+    if (!command.environment.isEmpty())
+        process->setProcessEnvironment(command.environment);
+    process->start(command.program, command.arguments, QIODevice::ReadWrite);
+    return true;
+}
+
+QString resultFile(const SpawnableGame &game)
+{
+    const QString path = game.workingDir + QStringLiteral("stats.dmp");
+    return QFile::exists(path) ? path : QString();
+}
+
+void cleanUp(const SpawnableGame &game, QStringList *copied)
+{
+    for (const QString &name : qAsConst(game.postRemoveFiles)) {
+        if (!copied->contains(name))
+            continue;
+        qDebug().noquote() << "Removing File: " + name;
+        forceRemove(game.workingDir + name);
+    }
+    copied->clear();
+}
+
+} // namespace GameFolder

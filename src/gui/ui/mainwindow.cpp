@@ -1,0 +1,169 @@
+#include "ui/mainwindow.h"
+#include "ui_mainwindow.h"
+
+#include "util/endpoints.h"
+#include "net/global.h"
+#include "net/lorvanenetwork.h"
+#include "ui/busywidget.h"
+#include "ui/confirmreadydialog.h"
+#include "ui/framelessdialog.h"
+#include "ui/password.h"
+#include "ui/routeview.h"
+#include "ui/titlebar.h"
+#include "ui/waitingdialog.h"
+#include "ui/warningdialog.h"
+#include "watch/processwatcher.h"
+#include "zantryversion.h"
+
+#include <QFile>
+#include <QFileDialog>
+#include <QMediaPlayer>
+#include <QMenu>
+#include <QMovie>
+#include <QScreen>
+#include <QSettings>
+#include <QSizeGrip>
+#include <QTimer>
+
+bool MainWindow::s_closeConfirmed = false;
+
+MainWindow::MainWindow(QWidget *parent)
+    : QMainWindow(parent)
+    , ui(new Ui::MainWindow)
+{
+    // Owned objects, in the order the rest of the window relies on.
+    m_titleBar = new TitleBar(this);
+    const Endpoints &endpoints = Endpoints::instance();
+    m_siteUrl = endpoints.siteUrl();
+    m_apiUrl = endpoints.apiUrl();
+    m_ladderUrl = endpoints.siteLink(QStringLiteral("/ladder")).toString();
+    m_trayIcon = new QSystemTrayIcon(this);
+    m_trayMenu = new QMenu(this);
+    m_trayIcon->setContextMenu(m_trayMenu);
+    m_busyWidget = new BusyWidget(this);
+    m_password = new Password(this);
+    m_waitingDialog = new WaitingDialog(this);
+    m_warningDialog = new WarningDialog(QString(), this);
+    Global::instance()->setWarningDialog(m_warningDialog);
+    m_folderDialog = new QFileDialog(this, tr("Open Directory"));
+    m_folderDialog->setFileMode(QFileDialog::Directory);
+    m_folderDialog->setOption(QFileDialog::ShowDirsOnly);
+    m_soundPlayer = new QMediaPlayer(this);
+    // The ready check chimes through the same player.
+    Global::instance()->setSoundPlayer(m_soundPlayer);
+    m_confirmReadyDialog = new ConfirmReadyDialog(this);
+    m_spawnRetryClock.invalidate();
+    m_statusTimer = new QTimer(this);
+    m_statusTimer->setInterval(kStatusIntervalMs);
+    m_queuedCloseTimer = new QTimer(this);
+    m_queuedCloseTimer->setSingleShot(true);
+    connect(m_queuedCloseTimer, &QTimer::timeout, this, &QWidget::close);
+    m_defaultMapImage = QPixmap(QStringLiteral(":/images/logo-icon-dark.png"));
+
+    setWindowFlags(windowFlags() | Qt::FramelessWindowHint);
+    ui->setupUi(this);
+    if (FramelessDialog::translucencyWorks())
+        setAttribute(Qt::WA_TranslucentBackground);
+    else
+        centralWidget()->layout()->setContentsMargins(0, 0, 0, 0); // no glow to leave room for
+    ui->versionLabel->setText(QStringLiteral("v" ZANTRY_VERSION));
+    ui->sizeGripLayout->addWidget(new QSizeGrip(this), 0, Qt::AlignBottom | Qt::AlignRight);
+    setWindowIcon(QIcon(QStringLiteral(":/images/logo-icon.png")));
+    ui->titleBarLayout->addWidget(m_titleBar);
+    addAction(ui->actionSettings);
+
+    connect(m_titleBar, &TitleBar::closeButtonClicked, this, &QWidget::close);
+    connect(m_titleBar, &TitleBar::minimizeClicked, this, qOverload<>(&MainWindow::minimizeToTray));
+    connect(m_busyWidget, &BusyWidget::minimizeClicked, this, qOverload<>(&MainWindow::minimizeToTray));
+    connect(m_warningDialog, &QDialog::accepted, this, &MainWindow::warningAccepted);
+    connect(m_warningDialog, &QDialog::rejected, this, &MainWindow::closeDueToWarn);
+    m_titleBar->show();
+    m_busyWidget->hide();
+    m_confirmReadyDialog->hide();
+
+    const QString customLoader = Global::instance()->dataDir().filePath(QStringLiteral("loader.gif"));
+    m_loader = new QMovie(QFile::exists(customLoader) ? customLoader : QStringLiteral(":/images/loader.gif"), {},
+                          this);
+    m_busyWidget->setMovie(m_loader);
+    m_loader->start();
+    ui->lorvaneLabel->setPixmap(
+        QPixmap(QStringLiteral(":/images/logo-icon.png")).scaled(64, 64, Qt::KeepAspectRatio, Qt::SmoothTransformation));
+    connect(ui->lorvaneLabel, &ClickableLabel::clicked, this, &MainWindow::linkToLadder);
+
+    // Only the map and settings tabs are for users.
+    ui->mapWidget->setCurrentWidget(ui->mapTab);
+    ui->mapWidget->removeTab(2);
+    ui->mapWidget->removeTab(2);
+    m_routeView = new RouteView;
+    ui->mapWidget->insertTab(1, m_routeView, tr("Connection"));
+    ui->statusBar->hide();
+    ui->urlEdit->hide();
+    ui->urlSetButton->hide();
+    ui->ladderUrlLabel->hide();
+
+    placeWindow();
+    // The session flow shows the window once the user is logged in.
+    hide();
+
+    FramelessDialog::addShadow(ui->centralBodyFrame, 30);
+
+    // The flow never runs inside the code that changed the flags.
+    connect(this, &MainWindow::newStatesSet, this, &MainWindow::slotStatesChanged, Qt::QueuedConnection);
+    m_spawnRetryClock.invalidate();
+    QTimer::singleShot(0, this, &MainWindow::doRestOfSetup);
+}
+
+MainWindow::~MainWindow()
+{
+    // The registry outlives the window; leave it nothing that dangles.
+    Global *global = Global::instance();
+    if (global->soundPlayer() == m_soundPlayer)
+        global->setSoundPlayer(nullptr);
+    if (global->warningDialog() == m_warningDialog)
+        global->setWarningDialog(nullptr);
+    // A game still running is ended here, without telling the session flow.
+    if (QProcess *game = global->gameProcess(); game && game->parent() == this) {
+        global->setGameProcess(nullptr);
+        game->disconnect(this);
+        delete game;
+    }
+    global->processWatcher()->stop();
+    if (global->statusBroadcaster() == m_statusBroadcaster)
+        global->setStatusBroadcaster(nullptr);
+    // Stops the worker thread; the router goes with it. Its connections to
+    // this window go first: the object outlives its thread, and its own
+    // clean-up would leave this window's list of senders dangling.
+    if (m_network) {
+        QObject::disconnect(m_network, nullptr, this, nullptr);
+        delete m_network;
+    }
+    delete ui;
+}
+
+void MainWindow::placeWindow()
+{
+    show();
+    QSettings settings;
+    if (settings.contains(QStringLiteral("mainWindowGeometry"))) {
+        restoreGeometry(settings.value(QStringLiteral("mainWindowGeometry")).toByteArray());
+        restoreState(settings.value(QStringLiteral("mainWindowState")).toByteArray(), 0);
+        m_password->restoreGeometry(settings.value(QStringLiteral("passwordEntryGeometry")).toByteArray());
+        return;
+    }
+    QScreen *screen = this->screen();
+    if (!screen)
+        return;
+    const QRect available = screen->availableGeometry();
+    // The login form is what a new player sees first: in the middle too.
+    QRect form = m_password->frameGeometry();
+    form.moveCenter(available.center());
+    m_password->move(form.topLeft());
+    QRect frame = frameGeometry();
+    if (frame.height() > available.height() || frame.width() > available.width()) {
+        setMaximumSize(available.size());
+    } else {
+        frame.moveCenter(available.center());
+        move(frame.topLeft());
+    }
+    resize(size());
+}

@@ -1,0 +1,302 @@
+// Ladder, account, side and per-map choices. The boxes fill in a chain;
+// each step silences the next box while refilling it, so one refill makes
+// exactly one explicit call down the chain.
+#include "ui/mainwindow.h"
+#include "ui_mainwindow.h"
+
+#include "api/lorvaneapi.h"
+#include "maps/mapdownloader.h"
+#include "net/global.h"
+#include "spawn/spawnablegame.h"
+
+#include <QComboBox>
+#include <QDebug>
+#include <QFileInfo>
+#include <QSettings>
+
+using namespace Zantry;
+
+namespace {
+
+QString lastPlayerKey(const QString &game)
+{
+    return game + QStringLiteral("/lastPlayer");
+}
+
+QString sideKey(int playerId)
+{
+    return QStringLiteral("Player") + QString::number(playerId) + QStringLiteral("/Side");
+}
+
+Map *findMap(const Player *player, int mapId)
+{
+    if (!player || !player->ladder)
+        return nullptr;
+    return player->ladder->maps.value(mapId);
+}
+
+} // namespace
+
+void MainWindow::discoverGame()
+{
+    const SpawnableGame::Table games = SpawnableGame::discoverGames();
+    Global::instance()->setGames(games);
+    if (games.isEmpty()) {
+        setStates(GAME_NOT_FOUND);
+        return;
+    }
+    Global::instance()->setCurrentGame(games.first());
+}
+
+void MainWindow::populateLadderBox()
+{
+    const QSettings settings;
+    const int lastPlayer = settings.value(lastPlayerKey(SpawnableGame::localGame()), -1).toInt();
+    const Global::GameTable games = Global::instance()->games();
+    disconnect(ui->ladderBox, qOverload<int>(&QComboBox::currentIndexChanged), this, &MainWindow::populatePlayerBox);
+    ui->ladderBox->clear();
+    QSet<int> added;
+    int selected = 0;
+    const QMap<int, Player *> players = m_api->players();
+    for (const Player *player : players) {
+        if (!player->ladder || added.contains(player->ladder->id) || !games.contains(player->ladder->game))
+            continue;
+        added.insert(player->ladder->id);
+        ui->ladderBox->addItem(player->ladder->name, player->ladder->id);
+        if (player->id == lastPlayer)
+            selected = ui->ladderBox->count() - 1;
+    }
+    ui->ladderBox->setCurrentIndex(selected);
+    populatePlayerBox();
+    connect(ui->ladderBox, qOverload<int>(&QComboBox::currentIndexChanged), this, &MainWindow::populatePlayerBox);
+}
+
+void MainWindow::populatePlayerBox()
+{
+    disconnect(ui->userNamesBox, qOverload<int>(&QComboBox::currentIndexChanged), this,
+               &MainWindow::updateCurrentPlayer);
+    ui->userNamesBox->clear();
+    const int lastPlayer = QSettings().value(lastPlayerKey(SpawnableGame::localGame()), -1).toInt();
+    const QVariant ladderId = ui->ladderBox->currentData();
+    int selected = 0;
+    const QMap<int, Player *> players = m_api->players();
+    for (const Player *player : players) {
+        if (!player->ladder || !ladderId.isValid() || player->ladder->id != ladderId.toInt())
+            continue;
+        ui->userNamesBox->addItem(player->username, player->id);
+        if (player->id == lastPlayer)
+            selected = ui->userNamesBox->count() - 1;
+    }
+    ui->userNamesBox->setCurrentIndex(selected);
+    if (ui->userNamesBox->count() == 0)
+        setStates(NO_LADDER_ACCN);
+    connect(ui->userNamesBox, qOverload<int>(&QComboBox::currentIndexChanged), this,
+            &MainWindow::updateCurrentPlayer);
+    updateCurrentPlayer(-1);
+}
+
+void MainWindow::updateCurrentPlayer(int)
+{
+    const QVariant id = ui->userNamesBox->currentData();
+    if (id.isValid())
+        m_api->setCurrentPlayer(id.toInt());
+    Player *player = m_api->currentPlayer();
+    if (!player || !player->ladder || player->ladder->sides.isEmpty()) {
+        populateMaps();
+        return;
+    }
+    disconnect(ui->sideBox, qOverload<int>(&QComboBox::currentIndexChanged), this, &MainWindow::populateMaps);
+    const QString game = player->ladder->game;
+    Global::instance()->setCurrentGame(Global::instance()->games().value(game));
+    QSettings settings;
+    player->setSide(settings.value(sideKey(player->id), -1).toInt());
+    ui->sideBox->clear();
+    for (const Side *side : qAsConst(player->ladder->sides))
+        ui->sideBox->addItem(side->name, side->id);
+    if (const Side *side = player->currentSide())
+        ui->sideBox->setCurrentText(side->name);
+    connect(ui->sideBox, qOverload<int>(&QComboBox::currentIndexChanged), this, &MainWindow::populateMaps);
+    settings.setValue(lastPlayerKey(game), player->id);
+    populateMaps();
+}
+
+void MainWindow::populateMaps()
+{
+    // clearContents(): clear() would take the "Side" and "Map" headers too.
+    ui->mapsList->clearContents();
+    ui->mapsList->setRowCount(0);
+    qDebug() << "running populateMaps()";
+    Player *player = m_api->currentPlayer();
+    if (player && player->ladder && !player->ladder->maps.isEmpty()) {
+        if (ui->sideBox->count() > 0)
+            player->setSide(ui->sideBox->currentData().toInt());
+        const Side *side = player->currentSide();
+        QStringList wanted;
+        for (const Map *map : qAsConst(player->ladder->maps)) {
+            if (side && map->allowedSides.contains(side->localId)) {
+                auto *item = new QTableWidgetItem(map->description);
+                item->setData(Qt::UserRole, map->id);
+                item->setFlags(Qt::ItemIsSelectable | Qt::ItemIsEnabled);
+                const int row = ui->mapsList->rowCount();
+                ui->mapsList->insertRow(row);
+                ui->mapsList->setItem(row, 1, item);
+                ui->mapsList->setRowHeight(row, 20);
+                ui->mapsList->resizeColumnsToContents();
+            } else {
+                player->setMapSide(map->bitIndex, Player::NoChoice);
+            }
+            wanted << map->hash;
+            qDebug().noquote() << "Adding map:" << map->hash;
+        }
+        if (!wanted.isEmpty()) {
+            m_mapDownloader->setMaps(wanted);
+        } else {
+            unsetStates(MAP_DLSCAN_STARTED);
+            setStates(MAP_DLSCAN_FINISHED);
+        }
+    }
+    doSideChanged();
+}
+
+void MainWindow::doSideChanged()
+{
+    Player *player = m_api->currentPlayer();
+    if (!player)
+        return;
+    if (ui->sideBox->count() > 0) {
+        player->setSide(ui->sideBox->currentData().toInt());
+        for (int row = 0; row < ui->mapsList->rowCount(); ++row) {
+            const QTableWidgetItem *item = ui->mapsList->item(row, 1);
+            const Map *map = item ? findMap(player, item->data(Qt::UserRole).toInt()) : nullptr;
+            if (!map)
+                continue;
+            auto *box = new QComboBox;
+            box->setProperty("row", row);
+            box->setProperty("map_id", map->id);
+            box->setProperty("bit_idx", map->bitIndex);
+            // With a placeholder first, removing it reports the row's initial
+            // choice through doMapFactionChanged like any later change.
+            box->addItem(QStringLiteral("dummy"));
+            box->addItem(QStringLiteral("Rejected"), int(Player::RejectedMap));
+            const int pref = player->mapSide(map->bitIndex);
+            int remembered = -1;
+            for (int localId : map->allowedSides) {
+                const Side *side = player->ladder->sideByLocalId(localId);
+                if (!side)
+                    continue;
+                box->addItem(side->name, side->id);
+                if (pref == localId)
+                    remembered = box->count() - 2;
+            }
+            ui->mapsList->setCellWidget(row, 0, box);
+            connect(box, qOverload<int>(&QComboBox::currentIndexChanged), this, &MainWindow::doMapFactionChanged);
+            box->removeItem(0);
+            if (remembered >= 0)
+                box->setCurrentIndex(remembered);
+            else if (pref == Player::RejectedMap)
+                box->setCurrentIndex(0);
+            else
+                box->setCurrentText(ui->sideBox->currentText());
+        }
+    }
+    if (ui->sideBox->count() > 0) {
+        ui->sideBox->adjustSize();
+        ui->mapsList->resizeColumnsToContents();
+    }
+    if (const Side *side = player->currentSide())
+        QSettings().setValue(sideKey(player->id), side->id);
+}
+
+void MainWindow::doMapFactionChanged(int index)
+{
+    auto *box = qobject_cast<QComboBox *>(sender());
+    Player *player = m_api->currentPlayer();
+    if (!box || !player)
+        return;
+    const int choice = box->itemData(index).toInt();
+    const int row = box->property("row").toInt();
+    const Map *map = findMap(player, box->property("map_id").toInt());
+    QTableWidgetItem *item = ui->mapsList->item(row, 1);
+    if (!map || !item)
+        return;
+    if (choice == Player::RejectedMap) {
+        int rejected = 0;
+        for (int r = 0; r < ui->mapsList->rowCount(); ++r) {
+            const auto *other = qobject_cast<QComboBox *>(ui->mapsList->cellWidget(r, 0));
+            if (other && other->currentData().toInt() == Player::RejectedMap)
+                ++rejected;
+        }
+        if (rejected > player->ladder->vetoes) {
+            box->setCurrentText(ui->sideBox->currentText());
+            return;
+        }
+        player->setMapSide(map->bitIndex, Player::RejectedMap);
+        item->setFlags(item->flags() & ~Qt::ItemIsEnabled);
+        return;
+    }
+    player->setMapSide(map->bitIndex, choice);
+    item->setFlags(item->flags() | Qt::ItemIsEnabled);
+}
+
+void MainWindow::setMapView(QTableWidgetItem *current, QTableWidgetItem *)
+{
+    if (!current) {
+        ui->mapViewLabel->setPixmap(m_defaultMapImage);
+        return;
+    }
+    const Map *map = m_api ? findMap(m_api->currentPlayer(), current->data(Qt::UserRole).toInt()) : nullptr;
+    QString preview;
+    if (map) {
+        ui->mapDescriptionLabel->setText(map->description);
+        const QFileInfo file(m_mapDownloader->mapFilePath(map->hash));
+        preview = file.path() + QLatin1Char('/') + file.completeBaseName() + QStringLiteral(".png");
+        qDebug().noquote() << "Switching to file: " + preview;
+    }
+    if (map && !m_mapDownloader->mapFilePath(map->hash).isEmpty() && QFileInfo::exists(preview)) {
+        const int width = ui->mapViewLabel->width();
+        const int height = ui->mapTab->height() - ui->mapDescriptionLabel->height() - 30;
+        const QPixmap image(preview);
+        if (m_mapFitToView || image.height() > height)
+            ui->mapViewLabel->setPixmap(image.scaled(width, height, Qt::KeepAspectRatio, Qt::FastTransformation));
+        else
+            ui->mapViewLabel->setPixmap(image);
+        return;
+    }
+    ui->mapDescriptionLabel->clear();
+    ui->mapViewLabel->setPixmap(m_defaultMapImage);
+}
+
+void MainWindow::on_mapsList_doubleClicked(const QModelIndex &index)
+{
+    m_mapFitToView = !m_mapFitToView;
+    setMapView(ui->mapsList->item(index.row(), 1), nullptr);
+}
+
+void MainWindow::mapDLStateChanged()
+{
+    switch (m_mapDownloader->state()) {
+    case MapDownloader::Matching:
+    case MapDownloader::Downloading:
+        unsetStates(MAP_DLSCAN_FINISHED);
+        setStates(MAP_DLSCAN_STARTED);
+        break;
+    case MapDownloader::Done:
+        unsetStates(MAP_DLSCAN_STARTED);
+        setStates(MAP_DLSCAN_FINISHED);
+        break;
+    default:
+        break;
+    }
+}
+
+void MainWindow::updateZantryStatsLabel()
+{
+    const Global::Stats stats = Global::instance()->zantryStats();
+    const QString matches = stats.contains(QStringLiteral("recentMatches"))
+                                ? QStringLiteral("Matches: %1").arg(stats.value(QStringLiteral("recentMatches")).toString())
+                                : QString();
+    const QString queued = stats.contains(QStringLiteral("queuedPlayers"))
+                               ? QStringLiteral("Queued: %1").arg(stats.value(QStringLiteral("queuedPlayers")).toString())
+                               : QString();
+    ui->zantryStatsLabel->setText(matches + QStringLiteral("   ") + queued);
+}

@@ -1,0 +1,392 @@
+#include "ui/mainwindow.h"
+#include "ui_mainwindow.h"
+
+#include "api/lorvaneapi.h"
+#include "util/endpoints.h"
+#include "ui/appearance.h"
+#include "net/global.h"
+#include "spawn/spawnablegame.h"
+#include "ui/busywidget.h"
+#include "ui/confirmreadydialog.h"
+#include "ui/password.h"
+#include "ui/waitingdialog.h"
+#include "ui/warningdialog.h"
+#include "watch/processwatcher.h"
+
+#include <QAbstractItemDelegate>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QDebug>
+#include <QDesktopServices>
+#include <QDir>
+#include <QFileDialog>
+#include <QMediaPlayer>
+#include <QMenu>
+#include <QSaveFile>
+#include <QSettings>
+#include <QSysInfo>
+#include <QTimer>
+
+using namespace Zantry;
+
+void MainWindow::setupSettingsTab()
+{
+    QSettings settings;
+    Global *global = Global::instance();
+
+    m_folderDialog->setModal(true);
+    ui->winePrefixEdit->setText(settings.value(QStringLiteral("winePrefix")).toString());
+    connect(ui->winePrefixButton, &QPushButton::clicked, m_folderDialog, &QWidget::show);
+    // The folder the player picks, not every folder passed on the way.
+    connect(m_folderDialog, &QFileDialog::fileSelected, ui->winePrefixEdit, &QLineEdit::setText);
+    connect(ui->winePrefixEdit, &QLineEdit::textChanged, this, &MainWindow::saveWinePrefix);
+#ifdef Q_OS_WIN
+    // The game runs natively; there is no prefix to choose.
+    ui->winePrefixLabel->hide();
+    ui->winePrefixEdit->hide();
+    ui->winePrefixButton->hide();
+#endif
+    ui->gameFolderEdit->setText(QDir::toNativeSeparators(QDir::currentPath()));
+    connect(ui->gameFolderButton, &QPushButton::clicked, this, &MainWindow::chooseGameFolder);
+
+    ui->p2pCheckBox->setChecked(global->allowP2P());
+    connect(ui->p2pCheckBox, &QCheckBox::toggled, global, &Global::setAllowP2P);
+
+    m_password->setEmailAddress(settings.value(LorvaneAPI::accountNameKey()).toString());
+    ui->urlEdit->setText(m_apiUrl);
+    ui->styleEdit->setPlainText(Appearance::loadStyleSheet());
+    ui->mapViewLabel->setPixmap(m_defaultMapImage);
+
+    connect(global, qOverload<QString>(&Global::publicIPChanged), ui->ipAddressEdit, &QLineEdit::setText);
+    connect(global, qOverload<QString>(&Global::publicPortChanged), ui->ipPortEdit, &QLineEdit::setText);
+    connect(ui->ipAddressEdit, &QLineEdit::textEdited, global, qOverload<const QString &>(&Global::setPublicIP));
+    connect(ui->ipPortEdit, &QLineEdit::textEdited, global, qOverload<const QString &>(&Global::setPublicPort));
+
+    setupTray();
+
+    ProcessWatcher *watcher = global->processWatcher();
+    ui->processWatchList->clear();
+    const QSet<QString> watchedSet = watcher->watchedProcs();
+    QStringList watched(watchedSet.cbegin(), watchedSet.cend());
+    watched.sort();
+    for (const QString &name : qAsConst(watched)) {
+        auto *item = new QListWidgetItem(name, ui->processWatchList);
+        item->setFlags(item->flags() | Qt::ItemIsEditable);
+    }
+    connect(ui->processWatchList->itemDelegate(), &QAbstractItemDelegate::commitData, this,
+            &MainWindow::updateWatchedProcs);
+    ui->pWatchCheck->setChecked(settings.value(QStringLiteral("ProcessWatcherEnabled"), true).toBool());
+    // Polls even with the box unticked: the same poll looks for cheat tools.
+    watcher->start();
+
+    const int volume = settings.value(QStringLiteral("ZantryVolume"), 75).toInt();
+    m_soundPlayer->setVolume(volume);
+    ui->volumeSlider->setValue(volume);
+}
+
+void MainWindow::setupTray()
+{
+    m_trayMenu->clear();
+    m_trayMenu->addAction(QStringLiteral("Test"));
+    // The coloured mark suits the light task bar of Windows 10; elsewhere the
+    // tile version stays readable on any panel.
+    const bool windows10 = QSysInfo::prettyProductName().contains(QLatin1String("Windows 10"));
+    m_trayIcon->setIcon(
+        QIcon(windows10 ? QStringLiteral(":/images/logo-icon.png") : QStringLiteral(":/images/dark_tray_icon.png")));
+    m_trayIcon->hide();
+    connect(m_trayIcon, &QSystemTrayIcon::activated, this, &MainWindow::systemTrayActivated);
+}
+
+void MainWindow::bringToFront()
+{
+    show();
+    showNormal();
+    raise();
+    activateWindow();
+    // Without a window manager that keeps dialogs above their window, the
+    // raised window would cover the ready check and the match be missed.
+    if (m_confirmReadyDialog->isVisible()) {
+        m_confirmReadyDialog->raise();
+        m_confirmReadyDialog->activateWindow();
+    }
+}
+
+void MainWindow::closeEvent(QCloseEvent *event)
+{
+    QSettings settings;
+    settings.setValue(QStringLiteral("mainWindowGeometry"), saveGeometry());
+    settings.setValue(QStringLiteral("mainWindowState"), saveState());
+    settings.setValue(QStringLiteral("passwordEntryGeometry"), m_password->saveGeometry());
+
+    if (s_closeConfirmed || (m_state & LOGIN)) {
+        qDebug() << "Closing 7";
+        event->accept();
+        return;
+    }
+
+    m_warningDialog->setText(tr("Are you sure you want to close?"));
+    m_warningDialog->setButtons(QDialogButtonBox::Yes | QDialogButtonBox::No | QDialogButtonBox::Discard);
+    int answer = QDialog::Rejected;
+    {
+        // The session's warning slots are for the session's warnings; "No"
+        // here must not read as "close the program".
+        const QSignalBlocker blocker(m_warningDialog);
+        answer = m_warningDialog->exec();
+    }
+    if (answer != QDialog::Accepted) {
+        s_closeConfirmed = false;
+        event->ignore();
+        return;
+    }
+    if (m_state & (MATCHUP_REQUESTED | MATCHUP_WAITFOR)) {
+        event->ignore();
+        closeWhileQueued();
+    } else {
+        event->accept();
+    }
+    if (m_warningDialog->logOut())
+        settings.setValue(LorvaneAPI::accessTokenKey(), QString());
+    qDebug() << "Closing 8";
+}
+
+void MainWindow::closeWhileQueued()
+{
+    hide();
+    s_closeConfirmed = true;
+    qDebug() << "Closing 3";
+    // The service's confirmation closes at once; the timer bounds the wait
+    // for a service that never answers.
+    m_queuedCloseTimer->start(m_queuedCloseMs);
+    // Queued: the confirmation may come while this close is still running,
+    // and a close inside a close is dropped.
+    disconnect(m_api, &LorvaneAPI::cancelledFindMatch, this, &MainWindow::unsetMatchupRequested);
+    connect(m_api, &LorvaneAPI::cancelledFindMatch, this, &QWidget::close, Qt::QueuedConnection);
+    qDebug() << "Canceling zantry";
+    cancelFindMatch();
+    if (!m_api->accountName().isEmpty())
+        QSettings().setValue(LorvaneAPI::accountNameKey(), m_api->accountName());
+}
+
+void MainWindow::instanceStarted()
+{
+    // Started again while leaving the queue to close: the player wants the
+    // window, so it stays, and the cancel on its way takes it back to ready.
+    if (m_queuedCloseTimer->isActive()) {
+        qDebug() << "Started again while closing; staying open";
+        m_queuedCloseTimer->stop();
+        s_closeConfirmed = false;
+        disconnect(m_api, &LorvaneAPI::cancelledFindMatch, this, &QWidget::close);
+        connect(m_api, &LorvaneAPI::cancelledFindMatch, this, &MainWindow::unsetMatchupRequested,
+                Qt::UniqueConnection);
+    }
+    bringToFront();
+}
+
+void MainWindow::quitRequested()
+{
+    // Ended from outside (SIGTERM, Ctrl-C): a queued player still leaves the
+    // queue, or the service would match a client that is gone and leave the
+    // opponent waiting for it.
+    if (!m_api || !(m_state & (MATCHUP_REQUESTED | MATCHUP_WAITFOR))) {
+        QCoreApplication::quit();
+        return;
+    }
+    qDebug() << "Leaving the queue before quitting";
+    s_closeConfirmed = true;
+    connect(m_api, &LorvaneAPI::cancelledFindMatch, qApp, &QCoreApplication::quit);
+    QTimer::singleShot(m_queuedCloseMs, qApp, &QCoreApplication::quit);
+    cancelFindMatch();
+}
+
+void MainWindow::systemTrayActivated(QSystemTrayIcon::ActivationReason reason)
+{
+    if (reason != QSystemTrayIcon::DoubleClick)
+        return;
+    show();
+    showNormal();
+    m_trayIcon->setVisible(true);
+}
+
+void MainWindow::minimizeToTray()
+{
+    minimizeToTray(true);
+}
+
+void MainWindow::minimizeToTray(bool showMessage)
+{
+    if (!(m_state & (MATCHUP_WAITFOR | PWATCH_TRIGGERED))) {
+        showMinimized();
+        return;
+    }
+    m_trayIcon->setVisible(true);
+    m_busyWidget->hide();
+    hide();
+    if (showMessage)
+        m_trayIcon->showMessage(tr("Notice:"), tr("Zantry is not closed."), QSystemTrayIcon::Information, 5000);
+}
+
+bool MainWindow::chooseGameFolder()
+{
+    // The program starts again in the new folder: not in the middle of a match.
+    if (m_state & (MATCHUP_REQUESTED | MATCHUP_WAITFOR | MATCHUP_FOUND | NETWORK_READY | GAME_SPAWNED)) {
+        showNotice(tr("Leave the queue or finish the match first, then change the game folder."));
+        return false;
+    }
+    // Outside a game folder the program works in its data folder, which is
+    // no place to start looking from.
+    const QString start = SpawnableGame::holdsGame(QDir::currentPath()) ? QDir::currentPath() : QDir::homePath();
+    const QString dir = QFileDialog::getExistingDirectory(this, tr("Choose the folder your game is installed in"), start);
+    if (dir.isEmpty())
+        return false;
+    if (!SpawnableGame::holdsGame(dir)) {
+        showNotice(tr("No Lorvane game was found in %1.\nThe game's folder holds morvel.exe, quillon.exe or fennick.exe.")
+                       .arg(QDir::toNativeSeparators(dir)));
+        return false;
+    }
+    QSettings().setValue(gameFolderKey(), dir);
+    qDebug().noquote() << "Game folder chosen: " + dir;
+    emit gameFolderChosen(dir);
+    return true;
+}
+
+void MainWindow::saveWinePrefix(const QString &value)
+{
+    QSettings().setValue(QStringLiteral("winePrefix"), value);
+}
+
+void MainWindow::on_addWatchButton_clicked()
+{
+    auto *item = new QListWidgetItem(QStringLiteral("New Process"), ui->processWatchList);
+    item->setFlags(item->flags() | Qt::ItemIsEditable);
+    ui->processWatchList->setCurrentItem(item);
+    ui->processWatchList->editItem(item);
+}
+
+QSet<QString> MainWindow::listedProcs() const
+{
+    QSet<QString> names;
+    for (int row = 0; row < ui->processWatchList->count(); ++row)
+        names.insert(ui->processWatchList->item(row)->text());
+    return names;
+}
+
+void MainWindow::on_remWatchButton_clicked()
+{
+    QListWidgetItem *item = ui->processWatchList->currentItem();
+    if (!item)
+        return;
+    delete item;
+    // The list as shown is the watch list: a name listed twice stays watched
+    // until its last entry goes.
+    Global::instance()->processWatcher()->setWatchedProcs(listedProcs());
+}
+
+void MainWindow::updateWatchedProcs()
+{
+    QAbstractItemDelegate *delegate = ui->processWatchList->itemDelegate();
+    disconnect(delegate, &QAbstractItemDelegate::commitData, this, &MainWindow::updateWatchedProcs);
+    qDebug() << "Changing Process watcher items";
+    Global::instance()->processWatcher()->setWatchedProcs(listedProcs());
+    connect(delegate, &QAbstractItemDelegate::commitData, this, &MainWindow::updateWatchedProcs);
+}
+
+void MainWindow::on_pWatchCheck_toggled(bool checked)
+{
+    ProcessWatcher *watcher = Global::instance()->processWatcher();
+    if (checked) {
+        connect(watcher, &ProcessWatcher::triggered, this, &MainWindow::pWatchTriggered, Qt::UniqueConnection);
+        connect(watcher, &ProcessWatcher::cleared, this, &MainWindow::pWatchCleared, Qt::UniqueConnection);
+    } else {
+        disconnect(watcher, &ProcessWatcher::triggered, this, &MainWindow::pWatchTriggered);
+        disconnect(watcher, &ProcessWatcher::cleared, this, &MainWindow::pWatchCleared);
+    }
+    QSettings().setValue(QStringLiteral("ProcessWatcherEnabled"), checked);
+}
+
+void MainWindow::on_volumeSlider_valueChanged(int value)
+{
+    m_soundPlayer->setVolume(value);
+    QSettings().setValue(QStringLiteral("ZantryVolume"), value);
+}
+
+void MainWindow::on_volumeSlider_sliderReleased()
+{
+    m_soundPlayer->setMedia(QUrl(QStringLiteral("qrc:/sounds/shake_it.wav")));
+    m_soundPlayer->play();
+}
+
+void MainWindow::on_showIpAddrButton_clicked()
+{
+    if (ui->ipAddressEdit->echoMode() == QLineEdit::Password) {
+        ui->ipAddressEdit->setEchoMode(QLineEdit::Normal);
+        ui->showIpAddrButton->setText(tr("Hide"));
+    } else {
+        ui->ipAddressEdit->setEchoMode(QLineEdit::Password);
+        ui->showIpAddrButton->setText(tr("Show"));
+    }
+}
+
+void MainWindow::setIpPortText(ushort port)
+{
+    ui->ipPortEdit->setText(QString::number(port));
+}
+
+void MainWindow::populateTunnelServers()
+{
+    QTableWidget *table = ui->tunnelServerTable;
+    table->clearContents();
+    table->setRowCount(0);
+    table->setSortingEnabled(false);
+    const Global::TunnelTable servers = Global::instance()->tunnelServers();
+    for (const TunnelServerInfo &server : servers) {
+        const int row = table->rowCount();
+        table->insertRow(row);
+        const QVariant cells[] = {server.name,       server.address,    server.port,
+                                  server.country,    server.country_code, server.numClients,
+                                  server.maxClients, server.isOfficial ? tr("Yes") : tr("No"), server.version};
+        int column = 0;
+        for (const QVariant &value : cells) {
+            auto *item = new QTableWidgetItem;
+            // Numbers as numbers, so the columns sort by value.
+            item->setData(Qt::DisplayRole, value);
+            table->setItem(row, column++, item);
+        }
+    }
+    table->setSortingEnabled(true);
+}
+
+void MainWindow::applyStyle(const QString &style)
+{
+    setStyleSheet(style);
+    m_password->setStyleSheet(style);
+    m_busyWidget->setStyleSheet(style);
+}
+
+void MainWindow::on_reloadStyleButton_clicked()
+{
+    applyStyle(ui->styleEdit->toPlainText());
+}
+
+void MainWindow::on_saveStyleButton_clicked()
+{
+    const QString style = ui->styleEdit->toPlainText();
+    QSaveFile file(Global::instance()->dataDir().filePath(QStringLiteral("mainstyle.qss")));
+    if (!file.open(QIODevice::WriteOnly) || file.write(style.toUtf8()) < 0 || !file.commit())
+        qDebug() << "error: " << file.errorString();
+    applyStyle(style);
+}
+
+void MainWindow::on_actionSettings_triggered()
+{
+    ui->mapWidget->setCurrentWidget(ui->settingsTab);
+}
+
+void MainWindow::on_helpButton_clicked()
+{
+    QDesktopServices::openUrl(Endpoints::instance().siteLink(QStringLiteral("/ladder#help")));
+}
+
+void MainWindow::linkToLadder()
+{
+    QDesktopServices::openUrl(QUrl(m_siteUrl));
+}

@@ -1,0 +1,115 @@
+#include "ui/password.h"
+#include "ui_password.h"
+
+#include "util/endpoints.h"
+#include "ui/framelessdialog.h"
+#include "ui/titlebar.h"
+#include "zantryversion.h"
+
+#include <QDesktopServices>
+
+Password::Password(QWidget *parent)
+    : QDialog(parent)
+    , ui(new Ui::Password)
+{
+    ui->setupUi(this);
+    m_titleBar = FramelessDialog::decorate(this, ui->passwordWinFrame, ui->titleBarLayout, 30);
+    m_titleBar->setMinimizeVisible(false);
+    connect(m_titleBar, &TitleBar::closeButtonClicked, this, &QWidget::close);
+    connect(m_titleBar, &TitleBar::minimizeClicked, this, &QWidget::showMinimized);
+    connect(ui->logoLabel, &ClickableLabel::clicked, this, &Password::linkToLadder);
+    connect(ui->emailAddress, &QLineEdit::textChanged, this, &Password::setEmailAddress);
+    connect(ui->password, &QLineEdit::textChanged, this, &Password::updatePassword);
+
+    const QString trouble = Endpoints::instance().siteLink(QStringLiteral("/password/email")).toString();
+    ui->troubleLabel->setText(QStringLiteral("<a href=\"%1\" style=\"color: #454545; text-decoration: underline;\">"
+                                             "Trouble Logging In?</a>")
+                                  .arg(trouble.toHtmlEscaped()));
+    ui->versionLabel->setText(QStringLiteral("v" ZANTRY_VERSION));
+    ui->warningLabel->hide();
+    adjustSize();
+    QDialog::show();
+}
+
+Password::~Password()
+{
+    delete ui;
+}
+
+QString Password::emailAddress() const
+{
+    return ui->emailAddress->text();
+}
+
+QString Password::password() const
+{
+    return ui->password->text();
+}
+
+void Password::show()
+{
+    if (!ui->emailAddress->text().isEmpty())
+        ui->password->setFocus();
+    QDialog::show();
+}
+
+void Password::setWarning(bool enabled)
+{
+    ui->warningLabel->setVisible(enabled);
+}
+
+void Password::setWarningText(const QString &text)
+{
+    ui->warningLabel->setText(text);
+}
+
+void Password::setEmailAddress(const QString &value)
+{
+    if (ui->emailAddress->text() == value)
+        return;
+    disconnect(ui->emailAddress, &QLineEdit::textChanged, this, &Password::setEmailAddress);
+    ui->emailAddress->setText(value);
+    connect(ui->emailAddress, &QLineEdit::textChanged, this, &Password::setEmailAddress);
+    emit emailAddressChanged(ui->emailAddress->text());
+}
+
+void Password::setPassword(const QString &value)
+{
+    if (ui->password->text() == value)
+        return;
+    disconnect(ui->password, &QLineEdit::textChanged, this, &Password::updatePassword);
+    ui->password->setText(value);
+    connect(ui->password, &QLineEdit::textChanged, this, &Password::updatePassword);
+    emit passwordChanged(value);
+}
+
+void Password::on_loginButton_clicked()
+{
+    hide();
+    // Typing alone reaches nobody; the attempt carries what the form shows
+    // now, so a first login and a corrected address are never a try late.
+    emit emailAddressChanged(emailAddress());
+    emit passwordChanged(password());
+    emit loginButtonClicked();
+}
+
+void Password::on_registerButton_clicked()
+{
+    QDesktopServices::openUrl(Endpoints::instance().siteLink(QStringLiteral("/auth/register")));
+}
+
+void Password::linkToLadder()
+{
+    QDesktopServices::openUrl(QUrl(Endpoints::instance().siteUrl()));
+}
+
+void Password::updatePassword(const QString &value)
+{
+    emit passwordChanged(value);
+}
+
+void Password::closeEvent(QCloseEvent *event)
+{
+    emit closed();
+    QDialog::closeEvent(event);
+}

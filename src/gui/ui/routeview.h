@@ -1,0 +1,35 @@
+#pragma once
+
+#include "net/global.h"
+#include "net/routereport.h"
+
+#include <QWidget>
+
+class QLabel;
+class QTableWidget;
+
+// How the player is connected to each opponent during a match: the route's
+// state, the path in use (a direct address or a tunnel server), round-trip
+// time and loss, from the router's reports (copies, about once a second).
+class RouteView : public QWidget
+{
+    Q_OBJECT
+public:
+    explicit RouteView(QWidget *parent = nullptr);
+
+    // The router's latest report; shown with the match's names and the
+    // tunnel servers' names.
+    void showReport(const RouteReport &report, const SpawnInfo &spawn, const Global::TunnelTable &tunnels);
+
+    // "Bob" for the opponent's id, from the match; the id itself otherwise.
+    static QString opponentName(quint32 id, const SpawnInfo &spawn);
+    // "direct IPv4 192.0.2.5:51143", "tunnel Sandbox 1 (127.0.0.1:50000)".
+    static QString describePath(const IPEndpoint &path, int type, const Global::TunnelTable &tunnels);
+    static QString stateText(int routerState, const RouteStatus &route);
+    // "rtt 12 ms, loss 0 %", or what is not measured yet.
+    static QString quality(const RouteStatus &route);
+
+private:
+    QLabel *m_caption;
+    QTableWidget *m_table;
+};
