@@ -3,7 +3,7 @@
 // interleaved in one run. Prints rates, added latency, CPU per datagram and
 // their ratios; then the same while the GUI thread hashes a file; then the
 // memory after a million datagrams from random sender ids.
-#include "app/filedigest.h"
+#include "util/filedigest.h"
 #include "net/router.h"
 #include "udpshapes.h"
 

@@ -1,10 +1,10 @@
+// The service's answers read into records: the per-side map tables kept in
+// the settings, and the match built from a "spawn" answer.
 #include "api/ladder.h"
 #include "api/player.h"
+#include "api/spawnreply.h"
 #include "testenv.h"
 
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QSettings>
 #include <QtTest>
 
 namespace {
@@ -16,14 +16,18 @@ QJsonObject side(int id, int localId, const QString &name)
 
 QJsonObject ladderJson(const QJsonArray &allowed)
 {
-    return QJsonObject{{"id", 1}, {"abbreviation", "yr"}, {"game", "yr"}, {"allowed_sides", allowed},
-                       {"sides", QJsonArray{side(10, 0, "Allies"), side(11, 1, "Soviet"), side(12, 2, "Yuri"),
-                                            side(13, -1, "Random")}}};
+    return QJsonObject{{"id", 1}, {"abbreviation", "yr"}, {"allowed_sides", allowed},
+                       {"sides", QJsonArray{side(10, 0, "Allies"), side(11, 1, "Soviet"), side(12, 2, "Yuri"), side(13, -1, "Random")}}};
 }
 
-QJsonObject playerJson(int id = 42)
+QJsonObject other(const QString &name, const QString &ip, int port)
 {
-    return QJsonObject{{"id", id}, {"username", "neo"}, {"ladder_id", 1}};
+    return QJsonObject{{"Name", name}, {"IP", ip}, {"Port", port}, {"Side", 1}};
+}
+
+QJsonObject reply(const QJsonObject &spawn)
+{
+    return QJsonObject{{"type", "spawn"}, {"gameID", 123456}, {"spawn", spawn}};
 }
 
 } // namespace
@@ -31,80 +35,48 @@ QJsonObject playerJson(int id = 42)
 class TestRecords : public QObject
 {
     Q_OBJECT
+
+    std::unique_ptr<TestEnv> m_env;
+    std::unique_ptr<Ladder> m_ladder;
+    std::unique_ptr<Player> m_player;
+
+    static Player *playerOn(Ladder *ladder, int id = 42)
+    {
+        auto *player = new Player(QJsonObject{{"id", id}, {"username", "neo"}, {"ladder_id", 1}}, nullptr);
+        player->ladder = ladder;
+        return player;
+    }
+
 private slots:
     void init()
     {
         m_env.reset(new TestEnv);
-        m_ladder = new Ladder(ladderJson(QJsonArray{0, 1}), nullptr);
-        m_player = new Player(playerJson(), nullptr);
-        m_player->ladder = m_ladder;
+        m_ladder.reset(new Ladder(ladderJson(QJsonArray{0, 1}), nullptr));
+        m_player.reset(playerOn(m_ladder.get()));
     }
     void cleanup()
     {
-        delete m_player;
-        delete m_ladder;
+        m_player.reset();
+        m_ladder.reset();
         m_env.reset();
     }
 
-    void sideFiltering()
-    {
-        // Allowed [0, 1]: local ids 0, 1 and -1 stay, 2 goes.
-        QCOMPARE(m_ladder->sides.keys(), (QList<int>{10, 11, 13}));
-        Ladder open(ladderJson(QJsonArray()), nullptr);
-        QCOMPARE(open.sides.size(), 4);
-
-        QJsonObject dup = ladderJson(QJsonArray());
-        dup.insert("sides", QJsonArray{side(5, 0, "First"), side(5, 1, "Second"), "not an object"});
-        Ladder twice(dup, nullptr);
-        QCOMPARE(twice.sides.size(), 2); // the non-object becomes id 0, local id 0
-        QCOMPARE(twice.sides.value(5)->name, QStringLiteral("Second"));
-    }
-
-    void sideTablesPersistPerSideAndPlayer()
+    // Choices stored as local ids per side and player; wild indices from
+    // the service change nothing rather than allocate without end.
+    void sideTablesPerSideAndPlayer()
     {
         m_player->setSide(10);
-        QCOMPARE(m_player->currentSide()->name, QStringLiteral("Allies"));
-        QCOMPARE(m_player->mapSides().size(), 128);
-
-        m_player->setMapSide(4, 11); // a side id, stored as its local id
-        m_player->setMapSide(5, -2);
-        m_player->setMapSide(6, -3); // ignored
-        QCOMPARE(m_player->mapSides().at(4).toInt(), 1);
-        QCOMPARE(m_player->mapSides().at(5).toInt(), -2);
-        QCOMPARE(m_player->mapSides().at(6).toInt(), -3);
-
-        const QByteArray stored = QSettings().value("Allies42").toByteArray();
-        QCOMPARE(QJsonDocument::fromJson(stored).array(), m_player->mapSides());
-
-        // Another player with the same side name keeps a table of its own.
-        Player other(playerJson(43), nullptr);
-        other.ladder = m_ladder;
-        other.setSide(10);
-        QCOMPARE(other.mapSides().at(4).toInt(), -3);
-
-        // A fresh object of the same player reads the table back.
-        Player again(playerJson(), nullptr);
-        again.ladder = m_ladder;
-        again.setSide(10);
-        QCOMPARE(again.mapSides().at(4).toInt(), 1);
-        again.setSide(999);
-        QVERIFY(!again.currentSide());
-    }
-
-    void setMapSideExtendsTheTable()
-    {
-        m_player->setSide(10);
+        m_player->setMapSide(4, 11);
         m_player->setMapSide(200, -1);
         const QJsonArray table = m_player->mapSides();
-        QCOMPARE(table.size(), 201);
-        QCOMPARE(table.at(200).toInt(), -1);
-        QCOMPARE(table.at(150).toInt(), -3);
-
-        // Bad indices change nothing rather than loop or allocate without end.
+        QVERIFY(table.size() == 201 && table.at(4).toInt() == 1 && table.at(150).toInt() == -3);
         m_player->setMapSide(-1, -1);
         m_player->setMapSide(Player::MaxMapIndex + 1, -1);
         m_player->setMapSide(3, 999); // no such side id
         QCOMPARE(m_player->mapSides(), table);
+        std::unique_ptr<Player> other(playerOn(m_ladder.get(), 43));
+        other->setSide(10);
+        QCOMPARE(other->mapSides().at(4).toInt(), -3);
     }
 
     void mapSideFallsBackToTheCurrentSide()
@@ -114,9 +86,8 @@ private slots:
         m_player->setMapSide(1, 10); // Allies, local id 0
         QCOMPARE(m_player->mapSide(0), -2);
         QCOMPARE(m_player->mapSide(1), 0);
-        QCOMPARE(m_player->mapSide(2), -3);  // no choice passes through
+        QCOMPARE(m_player->mapSide(2), -3);   // no choice passes through
         QCOMPARE(m_player->mapSide(500), -3); // past the end is no choice, not side 0
-
         // A stored local id the ladder no longer offers (2 was filtered out).
         QSettings().setValue("Soviet42", QByteArray("[2, -1]"));
         m_player->setSide(11);
@@ -124,32 +95,58 @@ private slots:
         QCOMPARE(m_player->mapSide(1), -1);
     }
 
-    void brokenStoredTableReadsEmpty()
+    // Each game's port derives from its player's name, not the one sent;
+    // ports outside 16 bits leave the candidate out, the player in.
+    void spawnAnswerIdsAndPorts()
     {
-        QSettings().setValue("Allies42", QByteArray("{not json"));
-        m_player->setSide(10);
-        QCOMPARE(m_player->mapSides(), QJsonArray());
-        QCOMPARE(m_player->mapSide(3), -3);
-        m_player->setMapSide(2, -2);
-        QCOMPARE(m_player->mapSides(), (QJsonArray{-3, -3, -2}));
+        const QJsonObject spawn{{"Settings", QJsonObject{{"Seed", 99}, {"GameID", 5}}}, {"Other1", other("abc", "10.0.0.2", 70000)},
+                                {"Other3", other("", "10.0.0.3", -1)}, {"Other8", other("ignored", "10.0.0.8", 1)}};
+        const SpawnInfo info = spawnInfoFromReply(reply(spawn), QStringLiteral("abc"), true);
+        // The game id at the top level, not the one in Settings.
+        QVERIFY(info.seed == 99 && info.gameID == 123456 && info.myID == 807794786u);
+        QCOMPARE(info.others.keys(), (QStringList{"Other1", "Other3"}));
+        QCOMPARE(info.paths.uniqueKeys(), (QList<quint32>{0u, 807794786u}));
+        QVERIFY(info.others.value("Other1").value("Port").toInt() == 63586 && info.others.value("Other3").value("Port").toInt() == 0);
+        QVERIFY(info.paths.value(807794786u)->type == NetworkPath::SpawnCandidate && info.paths.value(807794786u)->endpoint.isNull());
+
+        // Members of the wrong kinds read as their defaults.
+        const SpawnInfo odd = spawnInfoFromReply(
+            reply({{"Other1", QJsonObject{{"Name", 5}, {"IP", QJsonArray()}, {"Port", "80"}}}, {"Other2", 17}}), "me", true);
+        QVERIFY(odd.paths.uniqueKeys() == QList<quint32>{0u} && odd.paths.first()->endpoint.port == 0);
+        const SpawnInfo garbage = spawnInfoFromReply(QJsonObject{{"spawn", "text"}, {"gameID", "x"}}, QString(), true);
+        QVERIFY(garbage.others.isEmpty() && garbage.paths.isEmpty() && garbage.gameID == 0);
     }
 
-    void selectionDiesWithItsLadder()
+    // With peer to peer up to three paths per player, one of them the spawn
+    // candidate; without, one null path each.
+    void spawnAnswerPathsWithAndWithoutPeerToPeer()
     {
-        m_player->setSide(10);
-        delete m_ladder;
-        m_ladder = nullptr;
-        QVERIFY(!m_player->ladder);
-        QVERIFY(!m_player->currentSide());
-        QCOMPARE(m_player->mapSides(), QJsonArray());
-        m_player->setMapSide(1, -1); // no side: nothing to store
-        QCOMPARE(m_player->mapSide(1), -3);
-    }
+        const auto player = [](const char *name, const char *ip, const char *v6, const char *lan, int lanPort) {
+            QJsonObject o = other(QLatin1String(name), QLatin1String(ip), 5000);
+            o.insert("IPv6", v6);
+            o.insert("PortV6", 5001);
+            o.insert("LanIP", lan);
+            o.insert("LanPort", lanPort);
+            return o;
+        };
+        const QJsonObject answer = reply({{"Other2", player("zed", "203.0.113.9", "2001:db8::9", "192.168.1.9", 5002)},
+                                          {"Other5", player("amy", "", "2001:db8::7", "192.168.1.7", 65536)}});
+        const SpawnInfo info = spawnInfoFromReply(answer, "me", true);
+        QSet<QString> endpoints;
+        int spawnKinds = 0;
+        for (const NetworkPathPtr &p : info.paths.values(nameHash("zed"))) {
+            endpoints.insert(p->toString());
+            spawnKinds += p->type == NetworkPath::SpawnCandidate;
+        }
+        QCOMPARE(endpoints, (QSet<QString>{"203.0.113.9:5000", "2001:db8::9:5001", "192.168.1.9:5002"}));
+        QCOMPARE(spawnKinds, 1);
+        QCOMPARE(info.paths.values(nameHash("amy")).size(), 2); // empty "IP" a null path, no LAN past 16 bits
 
-private:
-    QScopedPointer<TestEnv> m_env;
-    Ladder *m_ladder = nullptr;
-    Player *m_player = nullptr;
+        const SpawnInfo closed = spawnInfoFromReply(answer, "me", false);
+        QCOMPARE(closed.paths.size(), 2);
+        QVERIFY(closed.paths.first()->endpoint.addr.isNull() && closed.paths.last()->endpoint.addr.isNull());
+        QCOMPARE(closed.paths.value(nameHash("zed"))->endpoint.port, quint16(5000));
+    }
 };
 
 QTEST_GUILESS_MAIN(TestRecords)

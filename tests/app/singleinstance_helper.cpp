@@ -11,6 +11,9 @@ int main(int argc, char *argv[])
     QTextStream out(stdout);
     out << "PRIMARY " << app.blockServerName() << Qt::endl;
     QObject::connect(&app, &SingleApplication::instanceStarted, [&out]() { out << "STARTED" << Qt::endl; });
+    // Ends on its own, as a real primary does when the user quits.
+    if (qEnvironmentVariableIsSet("HELPER_QUIT_ON_START"))
+        QObject::connect(&app, &SingleApplication::instanceStarted, &app, &QCoreApplication::quit, Qt::QueuedConnection);
     QObject::connect(&app, &SingleApplication::receivedMessage, [&out](quint32 id, const QByteArray &msg) {
         out << "MESSAGE " << id << ' ' << msg << Qt::endl;
     });

@@ -3,12 +3,13 @@
 // on screen, against the sandbox service, a tunnel server and a bot
 // opponent, with the window started the way the program starts it.
 #include "botprocess.h"
+#include "clientprocess.h"
 #include "dialogs.h"
 #include "sandbox.h"
 #include "tunnel.h"
 
 #include "app/startup.h"
-#include "app/zantrylog.h"
+#include "util/zantrylog.h"
 #include "maps/mapdownloader.h"
 #include "net/global.h"
 #include "spawn/spawnablegame.h"
@@ -24,6 +25,7 @@
 #include <QPushButton>
 #include <QSettings>
 #include <QSystemTrayIcon>
+#include <QTableWidget>
 #include <QtTest>
 
 #include <csignal>
@@ -87,11 +89,9 @@ void TestUserRoad::init()
 {
     m_env.reset(new TestEnv);
     m_tunnel.reset(new TunnelProcess);
-    QVERIFY2(m_tunnel->start(), qPrintable(m_tunnel->errorText()));
     m_sandbox.reset(new Sandbox);
-    QVERIFY2(m_sandbox->start({QStringLiteral("--tunnel"), QStringLiteral("%1:%2").arg(m_tunnel->address()).arg(m_tunnel->relayPort())}),
-             qPrintable(m_sandbox->errorText()));
-    m_env->setEndpoints(m_sandbox->endpoints());
+    const QString error = m_sandbox->startWithTunnel(*m_tunnel, *m_env);
+    QVERIFY2(error.isEmpty(), qPrintable(error));
     QVERIFY(!Sandbox::makeGameFolder(gameDir(), {QStringLiteral("--game-maps"), QStringLiteral("all")}).isEmpty());
     QVERIFY(QDir::setCurrent(gameDir()));
     QVERIFY(!QFile::exists(m_env->settingsFile()));
@@ -107,9 +107,10 @@ void TestUserRoad::cleanup()
     m_window.reset();
     ZantryLog::instance()->close();
     if (QTest::currentTestFailed()) {
+        // The session's steps, without the JSON bodies the log also holds.
         QFile log(gameDir() + QStringLiteral("/Zantry/zantry-log.txt"));
-        if (log.open(QIODevice::ReadOnly))
-            std::fprintf(stderr, "--- the client's log, last lines:\n%s\n", log.readAll().right(20000).constData());
+        const QString steps = log.open(QIODevice::ReadOnly) ? ClientProcess::steps(QString::fromUtf8(log.readAll()), 12000) : QString();
+        std::fprintf(stderr, "--- the client's log, last steps:\n%s\n", qPrintable(steps));
         if (m_bot)
             std::fprintf(stderr, "--- the bot:\n%s\n", qPrintable(m_bot->transcript().right(3000)));
     }
@@ -148,7 +149,7 @@ void TestUserRoad::logIn(const QString &email, const QString &password)
 void TestUserRoad::waitReady()
 {
     auto *button = child<QPushButton>("mainButton");
-    QTRY_VERIFY_WITH_TIMEOUT(m_window->state() == READY_TO_QUEUE && m_window->mapDownloader()->state() == 4
+    QTRY_VERIFY_WITH_TIMEOUT(m_window->state() == READY_TO_QUEUE && m_window->mapDownloader()->state() == MapDownloader::Done
                                  && m_window->isVisible() && button->isVisible() && button->isEnabled(),
                              30000);
     QCOMPARE(button->text(), QStringLiteral("Zantry!"));
@@ -178,6 +179,14 @@ void TestUserRoad::playMatch()
 {
     QTRY_VERIFY_WITH_TIMEOUT(readyCheck()->isVisible(), 60000);
     QVERIFY(Dialogs::click(readyCheck()->findChild<QPushButton *>(QStringLiteral("confirmReadyButton"))));
+    // The route on screen: the Connection tab, the opponent, the path the
+    // match plays on (the tunnel, on one machine) and its round-trip time.
+    auto *routes = child<QTableWidget>("routeTable");
+    QTRY_VERIFY_WITH_TIMEOUT(routes->isVisible() && routes->rowCount() == 1 && routes->item(0, 1)->text() == QLatin1String("ready"),
+                             60000);
+    QCOMPARE(routes->item(0, 0)->text(), QStringLiteral("Bob"));
+    QVERIFY2(routes->item(0, 2)->text().startsWith(QLatin1String("tunnel Sandbox")), qPrintable(routes->item(0, 2)->text()));
+    QVERIFY(routes->item(0, 3)->text().endsWith(QLatin1String(" ms")));
     QTRY_VERIFY_WITH_TIMEOUT(m_window->state() & GAME_SPAWNED, 60000);
     QTRY_VERIFY_WITH_TIMEOUT(resultUploaded(), kMatchMs);
     STEP(waitReady());
@@ -200,10 +209,8 @@ void TestUserRoad::startBot()
 {
     // On one machine the bot's game must not carry a launcher's name: it
     // would rightly pause the player's queue.
-    QVERIFY(!Sandbox::makeGameFolder(botDir(), {QStringLiteral("--game-maps"), QStringLiteral("all"), QStringLiteral("--link-launchers")}).isEmpty());
     m_bot.reset(new BotProcess);
-    m_bot->setEnvironment(m_env->clientEnvironment());
-    QVERIFY(m_bot->start({QStringLiteral("--token"), QStringLiteral("token-bob"), QStringLiteral("--game-dir"), botDir()}));
+    QVERIFY(m_bot->startOpponent(m_env->clientEnvironment(), botDir()));
 }
 
 void TestUserRoad::writeLoadDelay(const QString &dir, int seconds)

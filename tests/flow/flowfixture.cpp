@@ -2,31 +2,24 @@
 
 #include "dialogs.h"
 
-#include "app/filedigest.h"
-#include "app/startup.h"
+#include "util/filedigest.h"
+#include "ui/appearance.h"
 #include "maps/mapdownloader.h"
 #include "net/global.h"
 #include "spawn/spawnablegame.h"
-#include "ui/warningdialog.h"
 
-#include <QAbstractButton>
 #include <QApplication>
-#include <QDialogButtonBox>
 #include <QDir>
-#include <QElapsedTimer>
-#include <QFile>
 #include <QJsonArray>
-#include <QJsonDocument>
 #include <QProcess>
 #include <QPushButton>
 #include <QSettings>
-#include <QTimer>
 #include <QtTest>
 
 FlowFixture::FlowFixture()
     : m_env(new TestEnv)
 {
-    Startup::initResources();
+    Appearance::initResources();
     QApplication::setQuitOnLastWindowClosed(false);
     SpawnableGame::resetTable();
     Global *global = Global::instance();
@@ -53,37 +46,12 @@ FlowFixture::~FlowFixture()
     Global::instance()->setCurrentGame(nullptr);
 }
 
-bool FlowFixture::writeData(const QString &dir)
-{
-    QProcess tool;
-    tool.start(TestEnv::toolPath(QStringLiteral("sandbox")), {QStringLiteral("--write-data"), dir});
-    if (!tool.waitForFinished(30000) || tool.exitCode() != 0)
-        return false;
-    QFile file(dir + QStringLiteral("/sandbox.json"));
-    if (!file.open(QIODevice::ReadOnly))
-        return false;
-    QJsonObject data = QJsonDocument::fromJson(file.readAll()).object();
-    file.close();
-    QJsonArray accounts = data.value(QStringLiteral("accounts")).toArray();
-    QJsonObject alice = accounts.at(0).toObject();
-    QJsonArray players = alice.value(QStringLiteral("players")).toArray();
-    players.append(QJsonObject{{QStringLiteral("id"), 104},
-                               {QStringLiteral("ladder"), QStringLiteral("yr")},
-                               {QStringLiteral("username"), QStringLiteral("AliceToo")},
-                               {QStringLiteral("badges"), QJsonArray()},
-                               {QStringLiteral("clan_name"), QString()},
-                               {QStringLiteral("clan_short"), QString()}});
-    alice.insert(QStringLiteral("players"), players);
-    accounts[0] = alice;
-    data.insert(QStringLiteral("accounts"), accounts);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
-        return false;
-    return file.write(QJsonDocument(data).toJson()) > 0;
-}
-
 bool FlowFixture::prepare(const QStringList &sandboxArgs, bool withService)
 {
-    if (!writeData(m_dataDir)) {
+    // The data set written out, so tests can read the maps' digests.
+    QProcess tool;
+    tool.start(TestEnv::toolPath(QStringLiteral("sandbox")), {QStringLiteral("--write-data"), m_dataDir});
+    if (!tool.waitForFinished(30000) || tool.exitCode() != 0) {
         qWarning("sandbox data not written");
         return false;
     }
@@ -127,7 +95,7 @@ bool FlowFixture::waitReady()
 {
     return QTest::qWaitFor(
                [this] {
-                   return state() == kReady && m_window->mapDownloader()->state() == 4
+                   return state() == kReady && m_window->mapDownloader()->state() == MapDownloader::Done
                           && child<QPushButton>("mainButton")->isEnabled();
                },
                20000);
@@ -151,11 +119,6 @@ QString FlowFixture::gameDir() const
 QString FlowFixture::mapHash(const QString &fileName) const
 {
     return FileDigest::sha1Hex(m_dataDir + QStringLiteral("/maps/yr/") + fileName);
-}
-
-WarningDialog *FlowFixture::warningDialog() const
-{
-    return m_window->findChild<WarningDialog *>();
 }
 
 void FlowFixture::answerWarning(const QString &text, const QString &button, int *answered)

@@ -1,7 +1,5 @@
 #pragma once
 
-#include <QHash>
-
 #include "sandbox.h"
 #include "testenv.h"
 
@@ -16,13 +14,10 @@
 
 #include <memory>
 
-class QAbstractButton;
-class WarningDialog;
 
 // The real main window started from a sandbox game folder against the
-// sandbox service. The sandbox serves the built-in data set ("Twin Spires"
-// allows only America, Korea and France) with a second "yr" account for
-// alice ("AliceToo", 104).
+// sandbox service and its built-in data set ("Twin Spires" allows only
+// America, Korea and France).
 class FlowFixture
 {
 public:
@@ -48,7 +43,6 @@ public:
 
     MainWindow *window() const { return m_window.get(); }
     Sandbox &sandbox() { return m_sandbox; }
-    TestEnv &env() { return *m_env; }
     QString gameDir() const; // ends with "/"
     QString mapHash(const QString &fileName) const;
     quint32 state() const { return m_window->state(); }
@@ -57,7 +51,6 @@ public:
     {
         return m_window->findChild<T *>(QString::fromLatin1(name));
     }
-    WarningDialog *warningDialog() const;
     // Answers the next warning showing text with the button labelled
     // button, from a timer: the window runs its warnings modally, so the
     // answer must come from inside that loop. Counts answers in *answered.
@@ -68,7 +61,6 @@ public:
     QStringList updateStatuses(const QString &username) const;
 
 private:
-    bool writeData(const QString &dir);
 
     std::unique_ptr<TestEnv> m_env;
     Sandbox m_sandbox;
@@ -77,7 +69,7 @@ private:
 };
 
 // QTEST_MAIN without the cap on messages: a whole session logs thousands
-// of lines, and past the cap QtTest drops the ones LogCapture looks for.
+// of lines, and past the cap a failure's context is lost.
 #define FLOW_TEST_MAIN(TestObject)                                                                                     \
     int main(int argc, char *argv[])                                                                                   \
     {                                                                                                                  \

@@ -1,129 +1,463 @@
-// The session flow in the real window against the sandbox service: from a
-// stored token or the login form to ready, the service out of reach, the
-// queue and its cancel, and the rows of the flow that only show.
+// The session flow in the real window against the sandbox service: ready,
+// queue, cancel and a broken answer; the service out of reach; the ladder,
+// side and map choices; and the match where the whole-match runs of the
+// client and the user-road suite cannot reach, against bob, a second player
+// made of the sandbox's find-match exchange and a real router, with the
+// tunnel stand-in between them and the fake game as alice's launcher.
+#include "dialogs.h"
 #include "flowfixture.h"
-#include "logcapture.h"
+#include "routernode.h"
+#include "tunnel.h"
 
 #include "api/lorvaneapi.h"
 #include "maps/mapdownloader.h"
 #include "net/global.h"
-#include "ui/busywidget.h"
+#include "net/router.h"
+#include "ui/confirmreadydialog.h"
 #include "ui/password.h"
-#include "ui/warningdialog.h"
 #include "ui/waitingdialog.h"
+#include "util/filedigest.h"
+#include "watch/internetdetector.h"
 
-#include <QJsonArray>
-#include <QLabel>
-#include <QLineEdit>
-#include <QPushButton>
-#include <QSettings>
-#include <QTableWidget>
+#include <QtWidgets>
 #include <QtTest>
 
 using namespace Zantry;
 
+namespace {
+
+Router::Timing matchTiming(int floodMs)
+{
+    Router::Timing t = RouterNode::fastTiming();
+    t.floodTimeout = floodMs;
+    t.pingTime = 800;
+    t.readyTime = 300;
+    t.sendInterval = 60;
+    t.pathTimeout = 5000;
+    t.timeoutInterval = 200;
+    return t;
+}
+
+void writeFile(const QString &path, const QByteArray &content)
+{
+    QDir().mkpath(QFileInfo(path).path());
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly) && file.write(content) == content.size());
+}
+
+QByteArray readFile(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+QComboBox *rowBox(QTableWidget *table, int row)
+{
+    return qobject_cast<QComboBox *>(table->cellWidget(row, 0));
+}
+
+QStringList rowTexts(QTableWidget *table)
+{
+    QStringList texts;
+    for (int row = 0; row < table->rowCount(); ++row)
+        texts << table->item(row, 1)->text();
+    return texts;
+}
+
+} // namespace
+
+// The second player: queues through the sandbox like a client and plays
+// through a real router; its game is a socket on the test's thread.
+class Bob
+{
+public:
+    Bob(FlowFixture &f, const Router::Timing &timing) : m_f(f)
+    {
+        RouterNode::Options options;
+        options.ownThread = true;
+        options.timing = timing;
+        m_node.reset(new RouterNode(options));
+    }
+    QString findMatch()
+    {
+        const QJsonObject body{{"type", "match me up"}, {"side", -1}, {"map_sides", QJsonArray()}, {"version", "1.62"}};
+        return m_f.sandbox().post(QStringLiteral("/api/v1/zantry/yr/Bob"), QJsonDocument(body).toJson(), "application/json", "token-bob")
+            .json().object().value(QStringLiteral("type")).toString();
+    }
+    // Polls until the sandbox hands out bob's half of the match.
+    bool waitForSpawn()
+    {
+        return QTest::qWaitFor([this] { return findMatch() == QLatin1String("spawn"); }, 15000);
+    }
+    void play(const IPEndpoint &tunnel) { m_node->startMatch(id(), {aliceId()}, {{tunnel, NetworkPath::Tunnel}}); }
+    // One game datagram to alice through bob's router; what came back from
+    // alice's game is counted.
+    void exchange()
+    {
+        m_game.send(gameDatagram(quint16(id()), quint16(aliceId()), QByteArray(32, 'b')),
+                    IPEndpoint(QHostAddress(QHostAddress::LocalHost), m_node->gamePort()));
+        while (m_game.socket().hasPendingDatagrams())
+            received += m_game.receive(1).size() > 4;
+    }
+    static quint32 id() { return nameHash(QStringLiteral("Bob")); }
+    static quint32 aliceId() { return nameHash(QStringLiteral("Alice")); }
+    int received = 0;
+
+private:
+    FlowFixture &m_f;
+    std::unique_ptr<RouterNode> m_node;
+    TestSocket m_game;
+};
+
 class TestSessionFlow : public QObject
 {
     Q_OBJECT
+
+public slots:
+    // Stands in for the browser.
+    void openUrl(const QUrl &url) { m_opened << url; }
+
+private:
+    QList<QUrl> m_opened;
+
+    static int mapSideOfRow(FlowFixture &f, int row)
+    {
+        const QComboBox *box = rowBox(f.child<QTableWidget>("mapsList"), row);
+        return f.window()->api()->currentPlayer()->mapSide(box->property("bit_idx").toInt());
+    }
+
+    std::unique_ptr<TunnelProcess> m_tunnel;
+
+    IPEndpoint relay() const { return IPEndpoint(QHostAddress(m_tunnel->address()), m_tunnel->relayPort()); }
+    static void shortenWindowRouter(const Router::Timing &timing)
+    {
+        Router *router = Global::instance()->router();
+        // Phases read their lengths when they start; the router is idle now.
+        QMetaObject::invokeMethod(router, [router, timing] { router->setTiming(timing); }, Qt::BlockingQueuedConnection);
+    }
+    static bool openAndQueue(FlowFixture &f, Bob &bob)
+    {
+        QSettings().setValue(QStringLiteral("accessToken"), QStringLiteral("token-alice"));
+        f.openWindow();
+        return f.waitReady() && readyCheck(f, bob);
+    }
+    // From a window at ready: bob waits first, so alice's click forms the
+    // match and the ready check comes up.
+    static bool readyCheck(FlowFixture &f, Bob &bob)
+    {
+        if (bob.findMatch() != QLatin1String("please wait"))
+            return false;
+        QTest::mouseClick(f.child<QPushButton>("mainButton"), Qt::LeftButton);
+        auto *dialog = f.window()->findChild<ConfirmReadyDialog *>();
+        return QTest::qWaitFor([&] { return dialog->isVisible(); }, 10000) && bob.waitForSpawn();
+    }
+    static void acceptReadyCheck(FlowFixture &f, const Router::Timing &timing)
+    {
+        shortenWindowRouter(timing);
+        auto *dialog = f.window()->findChild<ConfirmReadyDialog *>();
+        QTest::mouseClick(dialog->findChild<QPushButton *>(QStringLiteral("confirmReadyButton")), Qt::LeftButton);
+    }
+    static int count(const QStringList &list, const char *text) { return list.count(QLatin1String(text)); }
+    static int touches(FlowFixture &f)
+    {
+        int n = 0;
+        for (const QJsonValue &update : f.journal(QStringLiteral("updates")))
+            n += update.toObject().value(QStringLiteral("status")) == QLatin1String("touch");
+        return n;
+    }
+
 private slots:
-    void storedTokenToReadyQueueAndBack();
-    void loginFormWrongThenRightPassword();
-    void unreachableServiceShowsWarning();
-    void unmatchedFlagSetShowsContacting();
+    void initTestCase()
+    {
+        m_tunnel.reset(new TunnelProcess);
+        QVERIFY2(m_tunnel->start(), qPrintable(m_tunnel->errorText()));
+    }
+    void cleanupTestCase() { m_tunnel.reset(); }
+
+    // One window from the stored token: ready, queue and cancel, a broken
+    // answer back to ready with the user told, and queueing again.
+    void storedTokenToReadyQueueAndBack()
+    {
+        FlowFixture f;
+        QVERIFY(f.startReady());
+        auto *button = f.child<QPushButton>("mainButton");
+        auto *status = f.child<QLabel>("statusLabel");
+        QVERIFY(f.window()->isVisible() && !f.window()->findChild<Password *>()->isVisible());
+        // Random is allowed on three of the four maps.
+        QCOMPARE(f.child<QTableWidget>("mapsList")->rowCount(), 3);
+
+        QVERIFY(f.clickMainButton(FlowFixture::kReady | MATCHUP_WAITFOR));
+        QTRY_COMPARE(button->text(), QStringLiteral("Cancel"));
+        QCOMPARE(status->text(), QStringLiteral("Searching for a matchup..."));
+        QVERIFY(!f.child<QComboBox>("userNamesBox")->isEnabled());
+        // "No Thanks" on the waiting dialog holds for the rest of the run.
+        auto *waiting = f.window()->findChild<WaitingDialog *>();
+        QVERIFY(Dialogs::click(waiting->findChild<QPushButton *>(QStringLiteral("continueButton"))));
+        QVERIFY(f.clickMainButton(FlowFixture::kReady));
+        QTRY_COMPARE(button->text(), QStringLiteral("Zantry!"));
+        QCOMPARE(f.journal(QStringLiteral("quits")).size(), 1);
+
+        // The next poll meets a maintenance page instead of an answer.
+        QVERIFY(f.clickMainButton(FlowFixture::kReady | MATCHUP_WAITFOR));
+        QVERIFY(!waiting->isVisible());
+        QVERIFY(f.sandbox().control(QStringLiteral("fail"), QStringLiteral("path=/api/v1/zantry/yr/Alice&status=503")));
+        QTRY_COMPARE_WITH_TIMEOUT(f.state(), FlowFixture::kReady, 10000);
+        QTRY_COMPARE(status->text(), QStringLiteral("Matchmaking was interrupted. Please queue again."));
+        QVERIFY(button->isEnabled());
+        QVERIFY(f.sandbox().control(QStringLiteral("fail"), QStringLiteral("path=/api/v1/zantry/yr/Alice&status=0")));
+        QVERIFY(f.clickMainButton(FlowFixture::kReady | MATCHUP_WAITFOR));
+        QVERIFY(f.clickMainButton(FlowFixture::kReady));
+        QTRY_COMPARE(status->text(), QStringLiteral("Zantry"));
+        // The help button and the logo open the ladder site.
+        QDesktopServices::setUrlHandler(QStringLiteral("http"), this, "openUrl");
+        f.child<QPushButton>("helpButton")->click();
+        QTest::mouseClick(f.child<QLabel>("lorvaneLabel"), Qt::LeftButton);
+        QDesktopServices::unsetUrlHandler(QStringLiteral("http"));
+        QCOMPARE(m_opened, (QList<QUrl>{QUrl(f.sandbox().baseUrl() + QStringLiteral("/ladder#help")), QUrl(f.sandbox().baseUrl())}));
+        m_opened.clear();
+    }
+
+    void unreachableServiceShowsWarning()
+    {
+        FlowFixture f;
+        QVERIFY(f.start(QStringLiteral("token-alice"), {}, false));
+        auto *form = f.window()->findChild<Password *>();
+        auto *warning = form->findChild<QLabel *>(QStringLiteral("warningLabel"));
+        QTRY_VERIFY_WITH_TIMEOUT(form->isVisible() && warning->isVisible(), 10000);
+        QCOMPARE(warning->text(), QStringLiteral("LORVANE could not be contacted. Please check your network connection and try again."));
+        QCOMPARE(f.state(), quint32(LOGIN_FAIL));
+        // The form's sign-up and logo links follow the configured site.
+        QDesktopServices::setUrlHandler(QStringLiteral("http"), this, "openUrl");
+        QVERIFY(Dialogs::click(form->findChild<QPushButton *>(QStringLiteral("registerButton"))));
+        QTest::mouseClick(form->findChild<QLabel *>(QStringLiteral("logoLabel")), Qt::LeftButton);
+        QDesktopServices::unsetUrlHandler(QStringLiteral("http"));
+        QCOMPARE(m_opened, (QList<QUrl>{QUrl(QStringLiteral("http://127.0.0.1:9/auth/register")), QUrl(QStringLiteral("http://127.0.0.1:9"))}));
+        m_opened.clear();
+    }
+
+    // Dave plays only Yuri's Revenge; the folder holds Tiberian Sun only.
+    // Cancel on the sign-up question closes the program, without the page.
+    void noInstalledGameMeansNoLadderAccount()
+    {
+        QDesktopServices::setUrlHandler(QStringLiteral("http"), this, "openUrl");
+        FlowFixture f;
+        f.gameFolderArgs = QStringList{QStringLiteral("--game"), QStringLiteral("ts")};
+        QVERIFY(f.start(QStringLiteral("token-dave")));
+        int noAccount = 0, closing = 0;
+        f.answerWarning(QStringLiteral("You don't have a ladder account for this game.\nWould you like to sign up?"),
+                        QStringLiteral("Cancel"), &noAccount);
+        f.answerWarning(QStringLiteral("Are you sure you want to close?"), QStringLiteral("Yes"), &closing);
+        QTRY_COMPARE_WITH_TIMEOUT(noAccount, 1, 20000);
+        QVERIFY(f.state() & NO_LADDER_ACCN);
+        QCOMPARE(f.child<QComboBox>("ladderBox")->count(), 0);
+        QCOMPARE(f.child<QComboBox>("userNamesBox")->count(), 0);
+        QTRY_COMPARE(closing, 1);
+        QTRY_VERIFY(!f.window()->isVisible());
+        QDesktopServices::unsetUrlHandler(QStringLiteral("http"));
+        QVERIFY(m_opened.isEmpty());
+    }
+
+    void vetoesAndSides()
+    {
+        FlowFixture f;
+        QVERIFY(f.startReady());
+        auto *maps = f.child<QTableWidget>("mapsList");
+        auto *sides = f.child<QComboBox>("sideBox");
+        QCOMPARE(sides->currentText(), QStringLiteral("Random"));
+        QCOMPARE(rowTexts(maps), (QStringList{"Arena of Glass", "Coldwater Ford", "Rusted Basin"}));
+        // Two vetoes on this ladder: the third rejection snaps back.
+        for (int row = 0; row < 3; ++row)
+            rowBox(maps, row)->setCurrentText(QStringLiteral("Rejected"));
+        QCOMPARE(rowBox(maps, 1)->currentText(), QStringLiteral("Rejected"));
+        QCOMPARE(rowBox(maps, 2)->currentText(), QStringLiteral("Random"));
+        QCOMPARE(mapSideOfRow(f, 0), -2);
+        QVERIFY(mapSideOfRow(f, 2) != -2);
+        QVERIFY(!(maps->item(0, 1)->flags() & Qt::ItemIsEnabled));
+        rowBox(maps, 0)->setCurrentText(QStringLiteral("Korea"));
+        QVERIFY(maps->item(0, 1)->flags() & Qt::ItemIsEnabled);
+        QCOMPARE(mapSideOfRow(f, 0), 1); // Korea's number in the game
+
+        // America is allowed on every map; Germany not on Twin Spires, which
+        // is still handed to the downloader.
+        sides->setCurrentText(QStringLiteral("America"));
+        QCOMPARE(maps->rowCount(), 4);
+        QCOMPARE(maps->horizontalHeaderItem(0)->text(), QStringLiteral("Side")); // refilled, titles kept
+        QCOMPARE(QSettings().value(QStringLiteral("Player101/Side")).toInt(), 2);
+        sides->setCurrentText(QStringLiteral("Germany"));
+        QCOMPARE(rowTexts(maps), (QStringList{"Arena of Glass", "Coldwater Ford", "Rusted Basin"}));
+        QTRY_COMPARE_WITH_TIMEOUT(f.state(), FlowFixture::kReady, 10000);
+        QVERIFY(!f.window()->mapDownloader()->mapFilePath(f.mapHash(QStringLiteral("twin.spires.map"))).isEmpty());
+        // Each per-map box starts on the main side unless a choice was stored.
+        QCOMPARE(rowBox(maps, 2)->currentText(), QStringLiteral("Germany"));
+        // A map's downloaded preview shows when its row is chosen (fitted by
+        // a double click); the sandbox has none for Twin Spires.
+        sides->setCurrentText(QStringLiteral("America"));
+        auto *view = f.child<QLabel>("mapViewLabel");
+        const QImage logo = QPixmap(QStringLiteral(":/images/logo-icon-dark.png")).toImage();
+        const QString arena = f.window()->mapDownloader()->mapFilePath(f.mapHash(QStringLiteral("arena_of_glass.map")));
+        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(QFileInfo(arena).path() + QStringLiteral("/arena_of_glass.png")), 15000);
+        maps->setCurrentCell(0, 1);
+        emit maps->doubleClicked(maps->model()->index(0, 1));
+        QVERIFY(view->pixmap(Qt::ReturnByValue).toImage() != logo);
+        maps->setCurrentCell(rowTexts(maps).indexOf(QStringLiteral("Twin Spires")), 1);
+        QCOMPARE(view->pixmap(Qt::ReturnByValue).toImage(), logo);
+    }
+
+    // The service's refusal to queue a suspended account reaches the player.
+    void fatalAnswerIsShown()
+    {
+        FlowFixture f;
+        QVERIFY(f.start(QStringLiteral("token-banned")) && f.waitReady());
+        int told = 0;
+        f.answerWarning(QStringLiteral("Your account is suspended from the ladder."), QStringLiteral("Close"), &told);
+        f.answerWarning(QStringLiteral("Are you sure you want to close?"), QStringLiteral("No"));
+        QTest::mouseClick(f.child<QPushButton>("mainButton"), Qt::LeftButton);
+        QTRY_COMPARE_WITH_TIMEOUT(told, 1, 10000);
+        QCOMPARE(f.state(), FlowFixture::kReady);
+    }
+
+
+    // While the game runs the status is touched on the timer; the match's
+    // files come and go with it: the sandbox renderer's library and extra
+    // files copied in and removed after, the player's own copy of one of
+    // them untouched, the map copied, an earlier game's result not sent.
+    void gameRunTouchesAndTidiesTheFolder()
+    {
+        FlowFixture f;
+        QVERIFY(f.prepare(m_tunnel->sandboxArgs() + QStringList{QStringLiteral("--game-id"), QStringLiteral("41")}));
+        writeFile(f.gameDir() + QStringLiteral("fakegame.ini"), "[FakeGame]\nSeconds=2\nIntervalMs=50\n");
+        writeFile(f.gameDir() + QStringLiteral("stats.dmp"), "stale result\n");
+        writeFile(f.gameDir() + QStringLiteral("sandbox_extra2.dat"), "mine");
+        const Router::Timing timing = matchTiming(8000);
+        Bob bob(f, timing);
+        QVERIFY(openAndQueue(f, bob));
+        f.window()->setStatusInterval(100);
+        acceptReadyCheck(f, timing);
+        bob.play(relay());
+        QVERIFY(QTest::qWaitFor([&] { bob.exchange(); return (f.state() & GAME_SPAWNED) != 0; }, 20000));
+        QCOMPARE(readFile(f.gameDir() + QStringLiteral("ddraw.dll")), QByteArray("sandbox renderer library\n"));
+        QCOMPARE(readFile(f.gameDir() + QStringLiteral("sandbox_extra1.dat")), QByteArray("extra one\n"));
+        QTRY_VERIFY(touches(f) >= 2);
+        QVERIFY(QTest::qWaitFor([&] { bob.exchange(); return f.state() == FlowFixture::kReady; }, 20000));
+        QVERIFY(bob.received > 0);
+        QVERIFY(!QFile::exists(f.gameDir() + QStringLiteral("ddraw.dll")));
+        QVERIFY(!QFile::exists(f.gameDir() + QStringLiteral("sandbox_extra1.dat")));
+        QCOMPARE(readFile(f.gameDir() + QStringLiteral("sandbox_extra2.dat")), QByteArray("mine"));
+        QCOMPARE(FileDigest::sha1Hex(f.gameDir() + QStringLiteral("spawnmap.ini")), Global::instance()->spawnInfo().mapHash);
+        QTest::qWait(300); // one may still have been on its way
+        const int touched = touches(f);
+        QTest::qWait(400);
+        QCOMPARE(touches(f), touched);
+
+        // The upload carries this game's stats and the detector's counts.
+        QTRY_VERIFY_WITH_TIMEOUT(!f.journal(QStringLiteral("results")).isEmpty(), 10000);
+        const QJsonObject result = f.journal(QStringLiteral("results")).at(0).toObject();
+        QCOMPARE(result.value(QStringLiteral("gameId")).toInt(), 41);
+        const InternetDetector *pings = f.window()->internetDetector();
+        // One answer may still have been on its way when the counts were read.
+        QVERIFY(pings->sent() > 0 && result.value(QStringLiteral("pingSent")).toInt() == pings->sent()
+                && pings->received() - result.value(QStringLiteral("pingReceived")).toInt() <= 1);
+        const QByteArray stats = QByteArray::fromBase64(
+            result.value(QStringLiteral("parts")).toArray().at(0).toObject().value(QStringLiteral("base64")).toString().toLatin1());
+        QVERIFY2(stats.contains("[Game]") && !stats.contains("stale"), stats.constData());
+    }
+
+    // Rounds in one window: the ready check left to run out; accepted, then
+    // cancelled while the route is searched; accepted with bob never
+    // routing, the warning answered Ok (queued again) and then closed.
+    void readyCheckRoundsThatEndWithoutAGame()
+    {
+        FlowFixture f;
+        QVERIFY(f.prepare(m_tunnel->sandboxArgs()));
+        const Router::Timing shortFlood = matchTiming(800), longFlood = matchTiming(30000);
+        Bob bob(f, shortFlood);
+        QVERIFY(openAndQueue(f, bob));
+        auto *dialog = f.window()->findChild<ConfirmReadyDialog *>();
+        dialog->findChild<QTimer *>(QStringLiteral("timeoutTimer"))->start(10); // the countdown's end, brought forward
+        QTRY_VERIFY(!dialog->isVisible());
+        QTRY_VERIFY_WITH_TIMEOUT(f.updateStatuses(QStringLiteral("Alice")).contains(QStringLiteral("NotReady")), 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(f.journal(QStringLiteral("quits")).size(), 1, 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(f.state(), FlowFixture::kReady, 10000);
+
+        // The main button reads "Cancel" while the route is searched.
+        QVERIFY(readyCheck(f, bob));
+        acceptReadyCheck(f, longFlood);
+        auto *button = f.child<QPushButton>("mainButton");
+        QTRY_VERIFY_WITH_TIMEOUT((f.state() & NETWORK_FIND_STARTED) && button->isEnabled() && button->text() == QLatin1String("Cancel"), 10000);
+        QCOMPARE(Global::instance()->router()->state(), Router::FLOOD);
+        QTest::mouseClick(button, Qt::LeftButton);
+        QTRY_COMPARE_WITH_TIMEOUT(f.state(), FlowFixture::kReady, 10000);
+        QCOMPARE(Global::instance()->router()->state(), Router::NOTHING);
+        QTRY_COMPARE(f.journal(QStringLiteral("quits")).size(), 2);
+        QTRY_COMPARE(button->text(), QStringLiteral("Zantry!"));
+
+        // Ok queues again on its own.
+        QVERIFY(readyCheck(f, bob));
+        int told = 0;
+        f.answerWarning(QStringLiteral("The other player wasn't ready!"), QStringLiteral("OK"), &told);
+        acceptReadyCheck(f, shortFlood);
+        QTRY_COMPARE_WITH_TIMEOUT(told, 1, 15000);
+        QTRY_VERIFY(f.updateStatuses(QStringLiteral("Alice")).contains(QStringLiteral("NotReached")));
+        QTRY_COMPARE_WITH_TIMEOUT(f.state(), FlowFixture::kReady | MATCHUP_WAITFOR, 10000);
+        QVERIFY(f.clickMainButton(FlowFixture::kReady));
+
+        // Closed instead: "NotReady", not queued again; the close question
+        // that follows is answered No.
+        QVERIFY(readyCheck(f, bob));
+        f.answerWarning(QStringLiteral("The other player wasn't ready!"), QString(), &told);
+        f.answerWarning(QStringLiteral("Are you sure you want to close?"), QStringLiteral("No"));
+        acceptReadyCheck(f, shortFlood);
+        QTRY_COMPARE_WITH_TIMEOUT(told, 2, 15000);
+        QTRY_COMPARE_WITH_TIMEOUT(count(f.updateStatuses(QStringLiteral("Alice")), "NotReady"), 2, 10000);
+        QTest::qWait(500);
+        QCOMPARE(f.state(), FlowFixture::kReady);
+        QCOMPARE(Global::instance()->router()->state(), Router::NOTHING);
+        QVERIFY(f.journal(QStringLiteral("queue")).isEmpty());
+        QVERIFY(f.window()->isVisible());
+    }
+
+    // A launcher that cannot start is tried again for the retry window, then
+    // the match ends as finished without a game, back at ready.
+    void launcherThatCannotStartIsRetriedThenGivenUp()
+    {
+        FlowFixture f;
+        f.gameFolderArgs << QStringLiteral("--broken-launcher");
+        QVERIFY(f.prepare(m_tunnel->sandboxArgs()));
+        const Router::Timing timing = matchTiming(8000);
+        Bob bob(f, timing);
+        QVERIFY(openAndQueue(f, bob));
+        f.window()->setSpawnRetryWindow(1000);
+        acceptReadyCheck(f, timing);
+        bob.play(relay());
+        QVERIFY(QTest::qWaitFor([&] { bob.exchange(); return f.updateStatuses(QStringLiteral("Alice")).contains(QStringLiteral("GameFinished")); }, 30000));
+        QTRY_COMPARE_WITH_TIMEOUT(f.state(), FlowFixture::kReady, 10000);
+        QVERIFY(!Global::instance()->gameProcess());
+        QVERIFY(!f.updateStatuses(QStringLiteral("Alice")).contains(QStringLiteral("GameSpawned")));
+    }
+
+    // A Windows launcher on a machine without Wine: the player is told what
+    // to install, and the match ends as one whose game never started.
+    void windowsLauncherWithoutWine()
+    {
+        FlowFixture f;
+        f.gameFolderArgs << QStringLiteral("--fakegame") << TestEnv::toolPath(QStringLiteral("fakegame.exe"));
+        if (!QFile::exists(TestEnv::toolPath(QStringLiteral("fakegame.exe"))))
+            QSKIP("no Windows build of the stand-in game (MinGW-w64 missing)");
+        QVERIFY(f.prepare(m_tunnel->sandboxArgs()));
+        QSettings().setValue(QStringLiteral("wineProgram"), QStringLiteral("wine-that-is-not-installed"));
+        const Router::Timing timing = matchTiming(8000);
+        Bob bob(f, timing);
+        QVERIFY(openAndQueue(f, bob));
+        int told = 0;
+        f.answerWarning(QStringLiteral("morvel.exe is a Windows program, and Wine"), QStringLiteral("OK"), &told);
+        acceptReadyCheck(f, timing);
+        bob.play(relay());
+        QVERIFY(QTest::qWaitFor([&] { bob.exchange(); return told == 1; }, 30000));
+        QTRY_VERIFY(f.updateStatuses(QStringLiteral("Alice")).contains(QStringLiteral("GameFinished")));
+        QTRY_COMPARE_WITH_TIMEOUT(f.state(), FlowFixture::kReady, 10000);
+        QVERIFY(!Global::instance()->gameProcess());
+    }
 };
-
-// One window from the stored token through the queue: ready, queue and
-// cancel, a broken answer back to ready, and queueing again.
-void TestSessionFlow::storedTokenToReadyQueueAndBack()
-{
-    FlowFixture f;
-    QVERIFY(f.startReady());
-    auto *button = f.child<QPushButton>("mainButton");
-    auto *status = f.child<QLabel>("statusLabel");
-    QCOMPARE(button->text(), QStringLiteral("Zantry!"));
-    QCOMPARE(status->text(), QStringLiteral("Zantry"));
-    QVERIFY(f.window()->isVisible());
-    QVERIFY(!f.window()->findChild<Password *>()->isVisible());
-    // Random is allowed on three of the four maps; all four were scanned.
-    QCOMPARE(f.child<QTableWidget>("mapsList")->rowCount(), 3);
-    for (const char *file : {"arena_of_glass.map", "twin.spires.map"})
-        QVERIFY2(!f.window()->mapDownloader()->mapFilePath(f.mapHash(QString::fromLatin1(file))).isEmpty(), file);
-    QCOMPARE(f.child<QComboBox>("userNamesBox")->currentText(), QStringLiteral("Alice"));
-
-    QVERIFY(f.clickMainButton(FlowFixture::kReady | MATCHUP_WAITFOR));
-    QTRY_COMPARE(button->text(), QStringLiteral("Cancel"));
-    QVERIFY(button->isEnabled());
-    QCOMPARE(status->text(), QStringLiteral("Searching for a matchup..."));
-    QVERIFY(!f.child<QComboBox>("userNamesBox")->isEnabled());
-    QVERIFY(f.window()->findChild<WaitingDialog *>()->isVisible());
-    QVERIFY(f.clickMainButton(FlowFixture::kReady));
-    QTRY_COMPARE(button->text(), QStringLiteral("Zantry!"));
-    const QJsonArray quits = f.journal(QStringLiteral("quits"));
-    QCOMPARE(quits.size(), 1);
-    QCOMPARE(quits.at(0).toObject().value(QStringLiteral("username")).toString(), QStringLiteral("Alice"));
-
-    // The next poll meets a maintenance page instead of an answer.
-    QVERIFY(f.clickMainButton(FlowFixture::kReady | MATCHUP_WAITFOR));
-    QVERIFY(f.sandbox().control(QStringLiteral("fail"), QStringLiteral("path=/api/v1/zantry/yr/Alice&status=503")));
-    QTRY_COMPARE_WITH_TIMEOUT(f.state(), FlowFixture::kReady, 10000);
-    QTRY_COMPARE(status->text(), QStringLiteral("Matchmaking was interrupted. Please queue again."));
-    QVERIFY(button->isEnabled());
-    QCOMPARE(button->text(), QStringLiteral("Zantry!"));
-
-    QVERIFY(f.sandbox().control(QStringLiteral("fail"), QStringLiteral("path=/api/v1/zantry/yr/Alice&status=0")));
-    QVERIFY(f.clickMainButton(FlowFixture::kReady | MATCHUP_WAITFOR));
-    QVERIFY(f.clickMainButton(FlowFixture::kReady));
-    QTRY_COMPARE(status->text(), QStringLiteral("Zantry"));
-}
-
-void TestSessionFlow::loginFormWrongThenRightPassword()
-{
-    FlowFixture f;
-    QVERIFY(f.start(QString()));
-    auto *form = f.window()->findChild<Password *>();
-    QTRY_VERIFY_WITH_TIMEOUT((f.state() & LOGIN) && form->isVisible(), 10000);
-    QVERIFY(!f.window()->isVisible());
-    auto *warning = form->findChild<QLabel *>(QStringLiteral("warningLabel"));
-    QVERIFY(warning->isHidden());
-
-    form->findChild<QLineEdit *>(QStringLiteral("emailAddress"))->setText(QStringLiteral("alice@sandbox.test"));
-    form->findChild<QLineEdit *>(QStringLiteral("password"))->setText(QStringLiteral("wrong"));
-    QTest::mouseClick(form->findChild<QPushButton *>(QStringLiteral("loginButton")), Qt::LeftButton);
-    QTRY_VERIFY_WITH_TIMEOUT(f.state() & LOGIN_FAIL, 10000);
-    QTRY_VERIFY(form->isVisible() && warning->isVisible());
-    QCOMPARE(warning->text(), QStringLiteral("The Email Address or Password is incorrect"));
-
-    form->findChild<QLineEdit *>(QStringLiteral("password"))->setText(QStringLiteral("alice-pass"));
-    QTest::mouseClick(form->findChild<QPushButton *>(QStringLiteral("loginButton")), Qt::LeftButton);
-    QVERIFY(f.waitReady());
-    QVERIFY(!form->isVisible());
-    QCOMPARE(QSettings().value(QStringLiteral("accessToken")).toString().isEmpty(), false);
-}
-
-void TestSessionFlow::unreachableServiceShowsWarning()
-{
-    FlowFixture f;
-    QVERIFY(f.start(QStringLiteral("token-alice"), {}, false));
-    auto *form = f.window()->findChild<Password *>();
-    auto *warning = form->findChild<QLabel *>(QStringLiteral("warningLabel"));
-    QTRY_VERIFY_WITH_TIMEOUT(form->isVisible() && warning->isVisible(), 10000);
-    QCOMPARE(warning->text(),
-             QStringLiteral("LORVANE could not be contacted. Please check your network connection and try again."));
-    QCOMPARE(f.state(), quint32(LOGIN_FAIL));
-}
-
-void TestSessionFlow::unmatchedFlagSetShowsContacting()
-{
-    FlowFixture f;
-    QVERIFY(f.startReady());
-    // Ready with a request and a match at once is no row of the flow.
-    f.window()->setStates(MATCHUP_REQUESTED | MATCHUP_FOUND);
-    auto *busy = f.window()->findChild<BusyWidget *>();
-    QTRY_VERIFY(busy->isVisible());
-    QCOMPARE(busy->text(), QStringLiteral("Contacting Lorvane"));
-    QVERIFY(!f.child<QPushButton>("mainButton")->isEnabled());
-    QVERIFY(f.child<QComboBox>("userNamesBox")->isEnabled());
-}
 
 FLOW_TEST_MAIN(TestSessionFlow)
 #include "tst_sessionflow.moc"

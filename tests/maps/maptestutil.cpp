@@ -62,12 +62,12 @@ QString sha1(const QByteArray &content)
     return QString::fromLatin1(QCryptographicHash::hash(content, QCryptographicHash::Sha1).toHex());
 }
 
-void writeFile(const QString &path, const QByteArray &content)
+void writeFile(const QString &path, const QByteArray &content, const QDateTime &modified)
 {
     QDir().mkpath(QFileInfo(path).absolutePath());
     QFile file(path);
-    if (file.open(QIODevice::WriteOnly))
-        file.write(content);
+    if (file.open(QIODevice::WriteOnly) && file.write(content) >= 0 && file.flush() && modified.isValid())
+        file.setFileTime(modified, QFileDevice::FileModificationTime);
 }
 
 QStringList filesBelow(const QString &root, const QStringList &skip)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QDateTime>
 #include <QList>
 #include <QString>
 #include <QStringList>
@@ -10,7 +11,8 @@ class SpawnableGame;
 namespace MapTest {
 
 // One entry of a hand-made archive: the Unix mode goes into the external
-// attributes, so links (0120777) can be written, which QZipWriter cannot.
+// attributes, so links (0120777) can be written, which the client's own
+// writer never does.
 struct ZipEntry
 {
     QByteArray name;
@@ -20,7 +22,8 @@ struct ZipEntry
 QByteArray buildZip(const QList<ZipEntry> &entries);
 
 QString sha1(const QByteArray &content);
-void writeFile(const QString &path, const QByteArray &content);
+// With a valid modified, the file's modification time is set to it.
+void writeFile(const QString &path, const QByteArray &content, const QDateTime &modified = QDateTime());
 // Every path below root, relative to it, except those below the skipped
 // folders; for checking that nothing landed outside them.
 QStringList filesBelow(const QString &root, const QStringList &skip = QStringList());

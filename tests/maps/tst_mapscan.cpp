@@ -1,4 +1,5 @@
 #include "logcapture.h"
+#include "maps/mapdigestcache.h"
 #include "maps/mapdownloader.h"
 #include "maptestutil.h"
 #include "testenv.h"
@@ -24,14 +25,31 @@ int filesHashed(const LogCapture &log)
     return log.count(QStringLiteral(" Hashed to "));
 }
 
-// A game folder holding kMaps, made the current game; ends with "/".
-QString gameWithMaps(TestEnv &env)
+// Long enough ago for the digest cache to trust the files; to the millisecond.
+const QDateTime kLongAgo = QDateTime::fromMSecsSinceEpoch(Q_INT64_C(1600000000123));
+
+// A game folder holding kMaps (or the same sizes in upper case), made the
+// current game; ends with "/".
+QString gameWithMaps(TestEnv &env, const QString &folder = QStringLiteral("work/game/"), bool upper = false)
 {
-    const QString game = env.filePath(QStringLiteral("work/game/"));
+    const QString game = env.filePath(folder);
     for (const auto &map : kMaps)
-        MapTest::writeFile(game + map.first, map.second);
+        MapTest::writeFile(game + map.first, upper ? map.second.toUpper() : map.second, kLongAgo);
     MapTest::useGame(game);
     return game;
+}
+
+// Every file is looked at, in one turn: none has this digest.
+void scanEverything(MapDownloader &downloader)
+{
+    downloader.setScanSlice(1 << 30);
+    downloader.setMaps({sha1("not here")});
+}
+
+QByteArray readFile(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 } // namespace
@@ -150,6 +168,70 @@ private slots:
         QCOMPARE(filesHashed(log), 6);
         QCOMPARE(log.count(QStringLiteral("Maps/Standards/a.map Hashed to")), 1);
         QCOMPARE(downloader.mapFilePath(sha1(QByteArray(3 << 20, 'z'))), game + QStringLiteral("Maps/Aftermath/z.map"));
+    }
+
+    // A file unchanged since it was hashed is not read again, even by the
+    // next run; one changed since (same size, a millisecond later) or
+    // written just now is.
+    void digestCacheSparesUnchangedFiles()
+    {
+        TestEnv env;
+        const QString game = gameWithMaps(env);
+        const QString bravo = game + kMaps.at(1).first;
+        LogCapture log;
+        for (int run = 0; run < 2; ++run) {
+            MapDownloader downloader;
+            scanEverything(downloader);
+            for (const auto &map : kMaps)
+                QCOMPARE(downloader.mapFilePath(sha1(map.second)), game + map.first);
+        }
+        QCOMPARE(filesHashed(log), 5);
+        MapTest::writeFile(bravo, "BRAVO", kLongAgo.addMSecs(1));
+        MapDownloader changed;
+        scanEverything(changed);
+        QCOMPARE(filesHashed(log), 6);
+        QCOMPARE(changed.mapFilePath(sha1("BRAVO")), bravo);
+        QVERIFY(changed.mapFilePath(sha1("bravo")).isNull());
+        MapTest::writeFile(bravo, "bravo");
+        for (int run = 0; run < 2; ++run) {
+            MapDownloader downloader;
+            scanEverything(downloader);
+        }
+        QCOMPARE(filesHashed(log), 8);
+    }
+
+    // Each game folder has its own digest cache; one damaged or kept for
+    // another folder is ignored with one line and written anew.
+    void digestCachePerGameFolder()
+    {
+        TestEnv env;
+        const QString other = gameWithMaps(env, QStringLiteral("work/other/"), true);
+        MapDownloader otherRun;
+        scanEverything(otherRun);
+        const QString game = gameWithMaps(env);
+        LogCapture log;
+        MapDownloader gameRun;
+        scanEverything(gameRun);
+        QCOMPARE(filesHashed(log), 5); // same names, sizes and times as the other folder's
+        QCOMPARE(gameRun.mapFilePath(sha1("alpha")), game + kMaps.at(0).first);
+
+        const QString cacheFile = MapDigestCache::fileFor(QDir(game).absolutePath());
+        const QByteArray good = readFile(cacheFile);
+        const QByteArray foreign = readFile(MapDigestCache::fileFor(QDir(other).absolutePath()));
+        QVERIFY(!good.isEmpty() && !foreign.isEmpty());
+        const int countAt = 8 + QDir(game).absolutePath().toUtf8().size();
+        const QList<QByteArray> damaged{foreign, good.left(good.size() - 1), good + '\0', QByteArray("ZMDC\0\2", 6),
+            QByteArray(good).replace(6, 2, "\xff\xff"), QByteArray(good).replace(countAt, 4, QByteArray(4, '\x7f'))};
+        for (const QByteArray &bad : damaged) {
+            MapTest::writeFile(cacheFile, bad);
+            log.clear();
+            MapDownloader downloader;
+            scanEverything(downloader);
+            QCOMPARE(log.count(QStringLiteral("digest cache")), 1);
+            QCOMPARE(filesHashed(log), 5);
+            QCOMPARE(downloader.mapFilePath(sha1("echo")), game + kMaps.at(4).first);
+            QCOMPARE(readFile(cacheFile), good);
+        }
     }
 };
 

@@ -1,7 +1,7 @@
 #include "botprocess.h"
 
+#include "sandbox.h"
 #include "testenv.h"
-#include "toolprocess.h"
 
 #include <QTest>
 
@@ -12,15 +12,19 @@ BotProcess::BotProcess()
                      [this]() { m_errors += QString::fromUtf8(m_process.readAllStandardError()); });
 }
 
-BotProcess::~BotProcess()
-{
-    stopProcess(m_process);
-}
-
 bool BotProcess::start(const QStringList &args)
 {
     m_process.start(TestEnv::toolPath(QStringLiteral("bot")), args);
     return m_process.waitForStarted(10000);
+}
+
+bool BotProcess::startOpponent(const QProcessEnvironment &env, const QString &gameDir)
+{
+    if (Sandbox::makeGameFolder(gameDir, {QStringLiteral("--game-maps"), QStringLiteral("all"), QStringLiteral("--link-launchers")})
+            .isEmpty())
+        return false;
+    setEnvironment(env);
+    return start({QStringLiteral("--token"), QStringLiteral("token-bob"), QStringLiteral("--game-dir"), gameDir});
 }
 
 void BotProcess::collect()
@@ -44,14 +48,6 @@ bool BotProcess::waitForLine(const QString &prefix, int timeoutMs)
     // Lines printed just before the exit may still be unread.
     collect();
     return hasLine(prefix);
-}
-
-int BotProcess::waitForExit(int timeoutMs)
-{
-    if (!QTest::qWaitFor([&]() { return m_process.state() == QProcess::NotRunning; }, timeoutMs))
-        return -1;
-    collect();
-    return m_process.exitStatus() == QProcess::NormalExit ? m_process.exitCode() : -1;
 }
 
 QString BotProcess::transcript() const

@@ -12,11 +12,6 @@
 
 ClientProcess::ClientProcess(const QString &gameDir) : m_dir(gameDir) {}
 
-ClientProcess::~ClientProcess()
-{
-    stopProcess(m_process);
-}
-
 bool ClientProcess::start(const QProcessEnvironment &env, const QStringList &args)
 {
     QProcessEnvironment e = env;
@@ -24,14 +19,10 @@ bool ClientProcess::start(const QProcessEnvironment &env, const QStringList &arg
     m_process.setProcessEnvironment(e);
     m_process.setWorkingDirectory(m_dir);
     m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    m_process.start(TestEnv::zantryPath(), args);
+    // The demo's switches live in the demo program only.
+    const bool demo = !args.filter(QStringLiteral("--demo-")).isEmpty();
+    m_process.start(demo ? TestEnv::demoPath() : TestEnv::zantryPath(), args);
     return m_process.waitForStarted(10000);
-}
-
-void ClientProcess::sendSignal(int signal)
-{
-    if (m_process.state() != QProcess::NotRunning)
-        ::kill(pid_t(m_process.processId()), signal);
 }
 
 void ClientProcess::writeSettings(const QString &settingsFile)
@@ -53,6 +44,29 @@ QStringList ClientProcess::startWarnings() const
     return found;
 }
 
+QString ClientProcess::tail(int chars) const
+{
+    return steps(log(), chars);
+}
+
+QString ClientProcess::steps(const QString &log, int chars)
+{
+    QString steps;
+    const QStringList lines = log.split(QLatin1Char('\n'));
+    for (const QString &line : lines) {
+        // "stamp: Level: version: text"
+        int text = 0;
+        for (int field = 0; field < 3 && text >= 0; ++field) {
+            const int at = line.indexOf(QLatin1String(": "), text);
+            text = at < 0 ? -1 : at + 2;
+        }
+        if (text > 0 && text < line.size() && !QStringLiteral("{}[] ").contains(line.at(text))
+            && !line.contains(QLatin1String("queryPublicIP")))
+            steps += line + QLatin1Char('\n');
+    }
+    return steps.right(chars);
+}
+
 QString ClientProcess::log() const
 {
     QFile f(m_dir + QStringLiteral("/Zantry/zantry-log.txt"));
@@ -67,13 +81,6 @@ bool ClientProcess::waitForLog(const QString &text, int timeoutMs)
 bool ClientProcess::waitForLog(const QRegularExpression &re, int timeoutMs)
 {
     return QTest::qWaitFor([&]() { return re.match(log()).hasMatch(); }, timeoutMs);
-}
-
-int ClientProcess::waitForExit(int timeoutMs)
-{
-    if (!QTest::qWaitFor([&]() { return m_process.state() == QProcess::NotRunning; }, timeoutMs))
-        return -1;
-    return m_process.exitStatus() == QProcess::NormalExit ? m_process.exitCode() : -1;
 }
 
 const QRegularExpression &ClientProcess::readyLine()

@@ -1,12 +1,17 @@
 #include "dialogs.h"
 
+#include "ui/titlebar.h"
 #include "ui/warningdialog.h"
 
 #include <QAbstractButton>
 #include <QApplication>
 #include <QDialogButtonBox>
+#include <QFileDialog>
+#include <QLineEdit>
 #include <QTimer>
 #include <QtTest>
+
+#include <memory>
 
 namespace Dialogs {
 
@@ -25,17 +30,44 @@ void answerWarning(QObject *owner, const QString &text, const QString &button, i
     auto *timer = new QTimer(owner);
     QObject::connect(timer, &QTimer::timeout, timer, [timer, text, button, answered] {
         WarningDialog *dialog = visibleWarning();
-        if (!dialog || dialog->text() != text)
+        if (!dialog || !dialog->text().startsWith(text))
             return;
-        const auto buttons = dialog->findChild<QDialogButtonBox *>()->buttons();
+        auto buttons = dialog->findChild<QDialogButtonBox *>()->buttons();
+        if (button.isEmpty())
+            buttons = {dialog->titleBar()->findChild<QAbstractButton *>(QStringLiteral("closeButton"))};
         for (QAbstractButton *candidate : buttons) {
-            if (candidate->text().remove(QLatin1Char('&')) != button)
+            if (!button.isEmpty() && candidate->text().remove(QLatin1Char('&')) != button)
                 continue;
             timer->stop();
             timer->deleteLater();
             if (answered)
                 ++*answered;
             click(candidate);
+            return;
+        }
+    });
+    timer->start(20);
+}
+
+void answerFolderChoosers(QObject *owner, const QStringList &dirs, int *answered)
+{
+    auto *timer = new QTimer(owner);
+    auto next = std::make_shared<int>(0);
+    QObject::connect(timer, &QTimer::timeout, timer, [timer, dirs, answered, next] {
+        const auto windows = QApplication::topLevelWidgets();
+        for (QWidget *window : windows) {
+            auto *chooser = qobject_cast<QFileDialog *>(window);
+            auto *name = chooser ? chooser->findChild<QLineEdit *>(QStringLiteral("fileNameEdit")) : nullptr;
+            if (!name || !chooser->isVisible())
+                continue;
+            if (++*next == dirs.size()) {
+                timer->stop();
+                timer->deleteLater();
+            }
+            if (answered)
+                ++*answered;
+            name->setText(dirs.at(*next - 1));
+            QTest::keyClick(name, Qt::Key_Return); // the chooser closes before this returns
             return;
         }
     });

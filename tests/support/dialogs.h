@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 class QObject;
 class QWidget;
@@ -11,11 +12,17 @@ namespace Dialogs {
 // The warning on screen, or null.
 WarningDialog *visibleWarning();
 
-// Answers the next warning that shows text by clicking the button labelled
-// button, from a timer: the window runs its warnings modally, so the answer
+// Answers the next warning whose text begins with text by clicking the
+// button labelled button (empty: the title bar's close, a rejection), from a
+// timer: the window runs its warnings modally, so the answer
 // must come from inside that loop. The timer lives as long as owner; each
 // answer counts in *answered.
 void answerWarning(QObject *owner, const QString &text, const QString &button, int *answered = nullptr);
+
+// Answers the next folder choosers, one per entry of dirs in turn, by typing
+// the folder into the name field and pressing Enter, from a timer like
+// answerWarning.
+void answerFolderChoosers(QObject *owner, const QStringList &dirs, int *answered = nullptr);
 
 // A person's click: only on a widget that is on screen and enabled.
 bool click(QWidget *widget);

@@ -1,9 +1,10 @@
 #include "sandbox.h"
 
+#include "tunnel.h"
+
 #include <QBuffer>
 #include <QJsonArray>
 #include <QEventLoop>
-#include <QHttpMultiPart>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QTimer>
@@ -22,19 +23,24 @@ bool Sandbox::start(const QStringList &args)
                         + args);
 }
 
+QString Sandbox::startWithTunnel(TunnelProcess &tunnel, TestEnv &env, const QStringList &args)
+{
+    if (!tunnel.start())
+        return tunnel.errorText();
+    if (!start(tunnel.sandboxArgs() + args))
+        return errorText();
+    env.setEndpoints(endpoints());
+    return QString();
+}
+
 QString Sandbox::baseUrl() const
 {
     return m_tool.url(QStringLiteral("http"));
 }
 
-QString Sandbox::apiUrl() const
-{
-    return baseUrl() + QStringLiteral("/api/v1");
-}
-
 QString Sandbox::dnsAddress() const
 {
-    return m_tool.address(QStringLiteral("dns")) + QLatin1Char(':') + QString::number(dnsPort());
+    return m_tool.address(QStringLiteral("dns")) + QLatin1Char(':') + QString::number(m_tool.port(QStringLiteral("dns")));
 }
 
 QStringList Sandbox::statuses(const QJsonObject &seen, const QString &user)
@@ -54,7 +60,7 @@ TestEnv::Endpoints Sandbox::endpoints() const
 }
 
 Sandbox::Reply Sandbox::send(const QByteArray &verb, const QString &path, const QByteArray &body,
-                             const QByteArray &contentType, const QByteArray &token, QHttpMultiPart *multipart) const
+                             const QByteArray &contentType, const QByteArray &token) const
 {
     QNetworkAccessManager manager;
     QNetworkRequest request(QUrl(baseUrl() + path));
@@ -64,9 +70,7 @@ Sandbox::Reply Sandbox::send(const QByteArray &verb, const QString &path, const 
         request.setHeader(QNetworkRequest::ContentTypeHeader, contentType);
     QBuffer buffer;
     buffer.setData(body);
-    QNetworkReply *reply = multipart           ? manager.post(request, multipart)
-                         : verb == "GET" ? manager.get(request)
-                                         : manager.sendCustomRequest(request, verb, &buffer);
+    QNetworkReply *reply = verb == "GET" ? manager.get(request) : manager.sendCustomRequest(request, verb, &buffer);
     QEventLoop loop;
     QTimer::singleShot(10000, &loop, &QEventLoop::quit);
     QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
@@ -84,25 +88,15 @@ Sandbox::Reply Sandbox::send(const QByteArray &verb, const QString &path, const 
     return out;
 }
 
-Sandbox::Reply Sandbox::get(const QString &path, const QByteArray &token) const
-{
-    return send("GET", path, QByteArray(), QByteArray(), token);
-}
-
 Sandbox::Reply Sandbox::post(const QString &path, const QByteArray &body, const QByteArray &contentType,
                              const QByteArray &token) const
 {
     return send("POST", path, body, contentType, token);
 }
 
-Sandbox::Reply Sandbox::post(const QString &path, QHttpMultiPart *multipart, const QByteArray &token) const
-{
-    return send("POST", path, QByteArray(), QByteArray(), token, multipart);
-}
-
 QJsonObject Sandbox::inspect(int since) const
 {
-    return get(QStringLiteral("/inspect?since=%1").arg(since)).json().object();
+    return send("GET", QStringLiteral("/inspect?since=%1").arg(since), QByteArray(), QByteArray(), QByteArray()).json().object();
 }
 
 bool Sandbox::reset() const

@@ -8,14 +8,14 @@
 #include <QJsonObject>
 #include <QStringList>
 
-class QHttpMultiPart;
-
 // tools/sandbox on an ephemeral loopback port: the ladder web service,
 // master list, map database, log collector and DNS responder. A test starts
 // one, points TestEnv at it (setEndpoints(sandbox.endpoints())) and asserts
 // on inspect(): every request, queue, match, update, result and crash report
 // it received. Built-in accounts: alice@sandbox.test / alice-pass (token
 // "token-alice"), bob@, carol@, dave@ likewise; see the tool's --help.
+class TunnelProcess;
+
 class Sandbox
 {
 public:
@@ -24,13 +24,14 @@ public:
     // Extra tool arguments, e.g. {"--tunnel", "127.0.0.1:50000", "--seed", "7"}.
     // Starts with "--addresses loopback" (see the tool's --help).
     bool start(const QStringList &args = QStringList());
+    // What a client's match needs on loopback: the tunnel server started,
+    // this sandbox naming it in its master list, env pointed at the sandbox.
+    // Empty, or what failed.
+    QString startWithTunnel(TunnelProcess &tunnel, TestEnv &env, const QStringList &args = QStringList());
     void stop() { m_tool.stop(); }
     QString errorText() const { return m_tool.errorText(); }
-    ToolProcess &process() { return m_tool; }
 
     QString baseUrl() const;                 // http://127.0.0.1:<port>
-    QString apiUrl() const;                  // baseUrl + "/api/v1"
-    quint16 dnsPort() const { return m_tool.port(QStringLiteral("dns")); }
     QString dnsAddress() const;              // "127.0.0.1:<port>"
     TestEnv::Endpoints endpoints() const;    // every endpoint, DNS included
 
@@ -41,12 +42,10 @@ public:
         QByteArray contentType;
         QJsonDocument json() const { return QJsonDocument::fromJson(body); }
     };
-    // Blocking requests (bounded by 10 s) against baseUrl + path; a non-empty
-    // token is sent the client's way, "Authorization: Bearer:<token>".
-    Reply get(const QString &path, const QByteArray &token = QByteArray()) const;
+    // A blocking request (bounded by 10 s) against baseUrl + path; a
+    // non-empty token is sent the client's way, "Authorization: Bearer:<token>".
     Reply post(const QString &path, const QByteArray &body, const QByteArray &contentType,
                const QByteArray &token = QByteArray()) const;
-    Reply post(const QString &path, QHttpMultiPart *multipart, const QByteArray &token = QByteArray()) const;
 
     // Everything received; with since (an earlier reply's "seq"), only the
     // requests, updates, uploads and DNS queries recorded after it.
@@ -64,6 +63,6 @@ public:
 
 private:
     Reply send(const QByteArray &verb, const QString &path, const QByteArray &body, const QByteArray &contentType,
-               const QByteArray &token, QHttpMultiPart *multipart = nullptr) const;
+               const QByteArray &token) const;
     ToolProcess m_tool;
 };

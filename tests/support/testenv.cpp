@@ -1,11 +1,14 @@
 #include "testenv.h"
 
-#include "app/endpoints.h"
+#include "util/endpoints.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QSettings>
+
+#include <csignal>
+#include <sys/types.h>
 
 namespace {
 // Loopback placeholders, so a test that forgets an endpoint fails locally
@@ -17,14 +20,16 @@ TestEnv::TestEnv()
 {
     m_oldCwd = QDir::currentPath().toLocal8Bit();
     const QString base = m_dir.path();
-    for (const char *sub : {"home", "config", "runtime", "tmp", "work"})
+    for (const char *sub : {"home", "config", "cache", "runtime", "tmp", "work"})
         QDir(base).mkpath(QString::fromLatin1(sub));
     QFile::setPermissions(base + QStringLiteral("/runtime"), QFileDevice::ReadOwner | QFileDevice::WriteOwner
                                                                  | QFileDevice::ExeOwner);
     setVar("HOME", QFile::encodeName(base + QStringLiteral("/home")));
     setVar("XDG_CONFIG_HOME", QFile::encodeName(base + QStringLiteral("/config")));
+    setVar("XDG_CACHE_HOME", QFile::encodeName(base + QStringLiteral("/cache")));
     setVar("XDG_RUNTIME_DIR", QFile::encodeName(base + QStringLiteral("/runtime")));
     setVar("TMPDIR", QFile::encodeName(base + QStringLiteral("/tmp")));
+    setVar("XDG_DATA_HOME", QFile::encodeName(base + QStringLiteral("/home/.local/share")));
     Endpoints none;
     none.siteUrl = none.masterListUrl = none.mapDbUrl = none.logCollectorUrl = QString::fromLatin1(kUnsetHttp);
     setEndpoints(none);
@@ -40,6 +45,7 @@ TestEnv::TestEnv()
 
 TestEnv::~TestEnv()
 {
+    killLeftovers();
     QDir::setCurrent(QString::fromLocal8Bit(m_oldCwd));
     for (auto it = m_saved.cbegin(); it != m_saved.cend(); ++it) {
         if (it.value().isNull())
@@ -48,6 +54,29 @@ TestEnv::~TestEnv()
             qputenv(it.key().constData(), it.value());
     }
     ::Endpoints::reload();
+}
+
+// A client killed in a test leaves its game running, as it would on a
+// player's machine; here that game would go on to pause the next test's
+// queue (its launcher's name is on the watch list). Whatever still runs from
+// this folder goes with it.
+void TestEnv::killLeftovers() const
+{
+    const QString root = QDir(m_dir.path()).canonicalPath() + QLatin1Char('/');
+    const QStringList pids = QDir(QStringLiteral("/proc")).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+    for (const QString &name : pids) {
+        bool isPid = false;
+        const qint64 pid = name.toLongLong(&isPid);
+        if (!isPid || pid == QCoreApplication::applicationPid())
+            continue;
+        for (const char *link : {"/exe", "/cwd"}) {
+            const QString target = QFile::symLinkTarget(QStringLiteral("/proc/") + name + QLatin1String(link));
+            if (target.startsWith(root)) {
+                ::kill(pid_t(pid), SIGKILL);
+                break;
+            }
+        }
+    }
 }
 
 void TestEnv::setVar(const QByteArray &name, const QByteArray &value)
@@ -99,12 +128,6 @@ QString TestEnv::buildDir()
     return fromEnv.isEmpty() ? QStringLiteral(ZANTRY_BUILD_DIR_DEFAULT) : fromEnv;
 }
 
-QString TestEnv::sourceDir()
-{
-    const QString fromEnv = qEnvironmentVariable("ZANTRY_SOURCE_DIR");
-    return fromEnv.isEmpty() ? QStringLiteral(ZANTRY_SOURCE_DIR_DEFAULT) : fromEnv;
-}
-
 QString TestEnv::toolPath(const QString &name)
 {
     return buildDir() + QStringLiteral("/tools/") + name;
@@ -113,4 +136,9 @@ QString TestEnv::toolPath(const QString &name)
 QString TestEnv::zantryPath()
 {
     return buildDir() + QStringLiteral("/zantry");
+}
+
+QString TestEnv::demoPath()
+{
+    return buildDir() + QStringLiteral("/zantry-demo");
 }

@@ -8,9 +8,9 @@
 #include <QUrl>
 
 // Every test that builds application objects runs in its own folder with
-// its own HOME, XDG_CONFIG_HOME, XDG_RUNTIME_DIR and TMPDIR, so no test
-// touches the user's settings, another test's files or another test's
-// single-instance key.
+// its own HOME, XDG_CONFIG_HOME, XDG_CACHE_HOME, XDG_RUNTIME_DIR and TMPDIR,
+// so no test touches the user's settings or caches, another test's files or
+// another test's single-instance key.
 class TestEnv
 {
 public:
@@ -42,9 +42,9 @@ public:
     QProcessEnvironment clientEnvironment() const;
 
     static QString buildDir();
-    static QString sourceDir();
     static QString toolPath(const QString &name); // build/tools/<name>
     static QString zantryPath();                  // build/zantry
+    static QString demoPath();                    // build/zantry-demo
 
 private:
     QTemporaryDir m_dir;
@@ -52,4 +52,5 @@ private:
     QProcessEnvironment m_env;
     QHash<QByteArray, QByteArray> m_saved;
     void setVar(const QByteArray &name, const QByteArray &value);
+    void killLeftovers() const;
 };

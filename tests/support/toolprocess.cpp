@@ -5,16 +5,14 @@
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QFileInfo>
+#include <QTest>
+
+#include <csignal>
 
 ToolProcess::ToolProcess(const QString &toolName)
     : m_tool(toolName)
 {
     m_process.setProcessChannelMode(QProcess::SeparateChannels);
-}
-
-ToolProcess::~ToolProcess()
-{
-    stop();
 }
 
 void ToolProcess::collect()
@@ -57,20 +55,34 @@ bool ToolProcess::start(const QStringList &args, int timeoutMs)
     return true;
 }
 
-void stopProcess(QProcess &process)
+ChildProcess::~ChildProcess()
 {
-    if (process.state() == QProcess::NotRunning)
+    stop();
+}
+
+void ChildProcess::stop()
+{
+    if (m_process.state() == QProcess::NotRunning)
         return;
-    process.terminate();
-    if (!process.waitForFinished(5000)) {
-        process.kill();
-        process.waitForFinished(2000);
+    m_process.terminate();
+    if (!m_process.waitForFinished(5000)) {
+        m_process.kill();
+        m_process.waitForFinished(2000);
     }
 }
 
-void ToolProcess::stop()
+void ChildProcess::sendSignal(int signal)
 {
-    stopProcess(m_process);
+    if (m_process.state() != QProcess::NotRunning)
+        ::kill(pid_t(m_process.processId()), signal);
+}
+
+int ChildProcess::waitForExit(int timeoutMs)
+{
+    if (!QTest::qWaitFor([&]() { return m_process.state() == QProcess::NotRunning; }, timeoutMs))
+        return -1;
+    collect();
+    return m_process.exitStatus() == QProcess::NormalExit ? m_process.exitCode() : -1;
 }
 
 QString ToolProcess::url(const QString &label) const

@@ -5,40 +5,54 @@
 #include <QString>
 #include <QStringList>
 
+// A program of this project run as a child process: stopped (SIGTERM, then
+// kill after 5 s) when the helper goes. The waits keep the caller's event
+// loop turning, so several children and the test's own objects run side by
+// side.
+class ChildProcess
+{
+public:
+    virtual ~ChildProcess();
+
+    void stop();
+    bool isRunning() const { return m_process.state() != QProcess::NotRunning; }
+    qint64 processId() const { return m_process.processId(); }
+    void sendSignal(int signal);
+    // The exit code; -1 when it is still running after timeoutMs or died
+    // from a signal.
+    int waitForExit(int timeoutMs);
+    QProcess &process() { return m_process; }
+
+protected:
+    // Reads what the child printed; called again once it has ended.
+    virtual void collect() {}
+    QProcess m_process;
+};
+
 // A sandbox service or stand-in run as a child process. Every tool prints,
 // on standard output, one line "LISTEN <label> <address> <port>" for each
 // socket it bound and then a line "READY"; start() waits for that line.
 // Tools bind loopback and port 0 (ephemeral) unless told otherwise.
-class ToolProcess
+class ToolProcess : public ChildProcess
 {
 public:
     explicit ToolProcess(const QString &toolName);
-    ~ToolProcess(); // SIGTERM, then kill after 5 s
 
     void setEnvironment(const QProcessEnvironment &env) { m_process.setProcessEnvironment(env); }
-    void setWorkingDirectory(const QString &dir) { m_process.setWorkingDirectory(dir); }
 
     bool start(const QStringList &args = QStringList(), int timeoutMs = 15000);
-    void stop();
-    bool isRunning() const { return m_process.state() != QProcess::NotRunning; }
 
     quint16 port(const QString &label) const { return m_ports.value(label); }
     QString address(const QString &label) const { return m_addresses.value(label); }
     QString url(const QString &label = QStringLiteral("http")) const; // http://address:port
-    QString output() const { return m_output; }                      // everything printed so far
     QString errorText() const { return m_error; }
-    QProcess &process() { return m_process; }
 
 private:
-    void collect();
+    void collect() override;
     QString m_tool;
-    QProcess m_process;
     QHash<QString, quint16> m_ports;
     QHash<QString, QString> m_addresses;
     QString m_output;
     QString m_error;
     bool m_ready = false;
 };
-
-// SIGTERM, then SIGKILL when it is still there after 5 s.
-void stopProcess(QProcess &process);

@@ -1,8 +1,8 @@
 #include "bot.h"
 
 #include "api/lorvaneapi.h"
-#include "app/crashhandler.h"
-#include "app/endpoints.h"
+#include "crash/crashhandler.h"
+#include "util/endpoints.h"
 #include "botgame.h"
 #include "maps/mapdownloader.h"
 #include "net/global.h"
@@ -24,7 +24,6 @@ namespace {
 
 constexpr int kQuitWaitMs = 3000;
 constexpr int kUpdateGraceMs = 2000;
-constexpr int kMapsDone = 4; // MapDownloader::state(): every map found or downloaded
 
 void printLine(const QString &line)
 {
@@ -116,7 +115,7 @@ void Bot::wireService()
         m_api->setAccountName(m_options.account);
         m_api->setPassword(m_options.password);
     }
-    connect(m_api, &LorvaneAPI::authenticationRequired, this, &Bot::authenticationRequired);
+    connect(m_api, &LorvaneAPI::authenticationRequired, this, &Bot::loginNeeded);
     connect(m_api, &LorvaneAPI::authenticationFailed, this,
             [this]() { fail(QStringLiteral("the service refused the login of %1").arg(m_options.account)); });
     connect(m_api, &LorvaneAPI::apiFailed, this,
@@ -178,7 +177,7 @@ void Bot::wireRouting()
     });
 }
 
-void Bot::authenticationRequired()
+void Bot::loginNeeded()
 {
     if (m_options.password.isEmpty()) {
         fail(QStringLiteral("the service refused the token"));
@@ -224,7 +223,7 @@ void Bot::mapsListed()
 
 void Bot::mapsStateChanged()
 {
-    if (m_maps->state() != kMapsDone || m_mapsReady)
+    if (m_maps->state() != MapDownloader::Done || m_mapsReady)
         return;
     m_mapsReady = true;
     queueWhenReady();

@@ -38,7 +38,7 @@ private:
     void wireService();
     void wireNetwork();
     void wireRouting();
-    void authenticationRequired();
+    void loginNeeded();
     void choosePlayer();
     void mapsListed();
     void mapsStateChanged();

@@ -22,7 +22,8 @@ bool BotGame::launch(SpawnableGame *game, const QString &mapFile, QString *error
     connect(m_process, &QProcess::started, this, &BotGame::started);
     connect(m_process, qOverload<int, QProcess::ExitStatus>(&QProcess::finished), this,
             [this](int code, QProcess::ExitStatus status) { emit finished(status == QProcess::CrashExit || code != 0); });
-    GameFolder::launch(m_process, *game);
+    if (!GameFolder::launch(m_process, *game, error))
+        return false;
     if (!m_process->waitForStarted(10000)) {
         *error = QStringLiteral("the launcher %1 could not be started: %2").arg(game->workingDir + game->exe, m_process->errorString());
         return false;

@@ -1,7 +1,7 @@
 // bot: a windowless opponent for the demo, the end-to-end tests and the
 // benchmarks; see --help.
-#include "app/signalbridge.h"
-#include "app/zantrylog.h"
+#include "util/signalbridge.h"
+#include "util/zantrylog.h"
 #include "bot.h"
 #include "botoptions.h"
 #include "net/global.h"

@@ -1,217 +1,248 @@
 #include "fakegame.h"
 
-#include <QDateTime>
-#include <QDir>
-#include <QFile>
-#include <QFileInfo>
-#include <QNetworkDatagram>
-#include <QSettings>
-#include <QUdpSocket>
-#include <QtEndian>
+#include "ini.h"
 
-#include <csignal>
+#include <algorithm>
+#include <ctime>
 
 namespace {
 
-constexpr int PayloadSize = 48;
+constexpr std::size_t PayloadSize = 48;
 constexpr int ExitBadFiles = 4;
 constexpr int ExitNoStart = 1;
 constexpr int ExitCrash = 3;
+// How soon a stop request is noticed.
+constexpr int StopPollMs = 50;
+// A hanging game still ends some time, so a forgotten one does not linger.
+constexpr int HangSeconds = 3600;
 
-QByteArray header(quint16 from, quint16 to)
+std::string header(std::uint16_t from, std::uint16_t to)
 {
-    QByteArray h(4, '\0');
-    qToBigEndian<quint16>(from, h.data());
-    qToBigEndian<quint16>(to, h.data() + 2);
-    return h;
+    return {char(from >> 8), char(from & 0xFF), char(to >> 8), char(to & 0xFF)};
+}
+
+std::uint16_t bigEndian16(const char *data)
+{
+    return std::uint16_t((static_cast<unsigned char>(data[0]) << 8) | static_cast<unsigned char>(data[1]));
+}
+
+std::string number(long long value)
+{
+    return std::to_string(value);
 }
 
 } // namespace
 
-FakeGame::FakeGame(const QString &launcher, const QStringList &arguments, QObject *parent)
-    : QObject(parent)
-    , m_launcher(launcher)
+FakeGame::FakeGame(const std::string &launcher, const std::vector<std::string> &arguments)
+    : m_launcher(Platform::fileName(launcher))
     , m_arguments(arguments)
-    , m_dir(QDir::currentPath())
-    , m_log(new QFile(QDir(m_dir).filePath(QStringLiteral("fakegame.log"))))
+    , m_dir(Platform::currentDirectory())
+    , m_log(std::fopen("fakegame.log", "a"))
 {
-    m_log->open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Text);
-    m_loadTimer.setSingleShot(true);
-    connect(&m_loadTimer, &QTimer::timeout, this, &FakeGame::play);
-    connect(&m_sendTimer, &QTimer::timeout, this, &FakeGame::sendRound);
-    m_endTimer.setSingleShot(true);
-    connect(&m_endTimer, &QTimer::timeout, this, &FakeGame::finish);
 }
 
 FakeGame::~FakeGame()
 {
-    delete m_log;
+    if (m_log)
+        std::fclose(m_log);
 }
 
-void FakeGame::log(const QString &line)
+void FakeGame::log(const std::string &line)
 {
-    m_log->write(QDateTime::currentDateTime().toString(QStringLiteral("hh:mm:ss.zzz ")).toUtf8() + line.toUtf8() + '\n');
-    m_log->flush();
+    if (!m_log)
+        return;
+    const auto now = std::chrono::system_clock::now();
+    const std::time_t seconds = std::chrono::system_clock::to_time_t(now);
+    const long long ms = std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() % 1000;
+    char stamp[32] = "";
+    if (const std::tm *local = std::localtime(&seconds))
+        std::snprintf(stamp, sizeof stamp, "%02d:%02d:%02d.%03lld ", local->tm_hour, local->tm_min, local->tm_sec, ms);
+    std::fprintf(m_log, "%s%s\n", stamp, line.c_str());
+    std::fflush(m_log);
 }
 
-void FakeGame::start()
+int FakeGame::run()
 {
-    m_config = GameFiles::readConfig(m_dir);
-    log(QStringLiteral("started as %1 with \"%2\" in %3, mode %4, %5 s")
-            .arg(QFileInfo(m_launcher).fileName(), m_arguments.join(QLatin1Char(' ')), m_dir, m_config.mode)
-            .arg(m_config.seconds));
-    if (!m_config.problem.isEmpty())
-        log(QStringLiteral("config: ") + m_config.problem);
-    if (!m_arguments.contains(QStringLiteral("-SPAWN")))
-        log(QStringLiteral("warning: no -SPAWN argument"));
-    if (m_config.mode == QLatin1String("nostart")) {
-        log(QStringLiteral("refusing to start"));
-        emit finished(ExitNoStart);
-        return;
+    m_config = GameFiles::readConfig();
+    std::string joined;
+    for (const std::string &argument : m_arguments)
+        joined += (joined.empty() ? "" : " ") + argument;
+    log("started as " + m_launcher + " with \"" + joined + "\" in " + m_dir + ", mode " + m_config.mode + ", "
+        + number(m_config.seconds) + " s");
+    if (!m_config.problem.empty())
+        log("config: " + m_config.problem);
+    if (std::find(m_arguments.begin(), m_arguments.end(), "-SPAWN") == m_arguments.end())
+        log("warning: no -SPAWN argument");
+    if (m_config.mode == "nostart") {
+        log("refusing to start");
+        return ExitNoStart;
     }
-    if (m_config.mode.startsWith(QLatin1String("crash"))) {
-        crash(m_config.mode == QLatin1String("crash-signal"));
-        return;
-    }
-    QString error;
-    if (!GameFiles::readSpawn(QDir(m_dir).filePath(QStringLiteral("spawn.ini")), &m_spawn, &error)) {
+    if (m_config.mode.compare(0, 5, "crash") == 0)
+        return crash(m_config.mode == "crash-signal");
+    std::string error;
+    if (!GameFiles::readSpawn(m_dir, &m_spawn, &error)) {
         log(error);
-        emit finished(ExitBadFiles);
-        return;
+        return ExitBadFiles;
     }
-    if (!QFileInfo(QDir(m_dir).filePath(QStringLiteral("spawnmap.ini"))).isFile()) {
-        log(QStringLiteral("no spawnmap.ini"));
-        emit finished(ExitBadFiles);
-        return;
+    if (!GameFiles::isFile("spawnmap.ini")) {
+        log("no spawnmap.ini");
+        return ExitBadFiles;
     }
-    log(QStringLiteral("I am %1 (id %2); tunnel %3:%4; %5 opponents")
-            .arg(m_spawn.name)
-            .arg(m_spawn.myId)
-            .arg(m_spawn.tunnelIp)
-            .arg(m_spawn.tunnelPort)
-            .arg(m_spawn.opponents.size()));
-    for (const Opponent &o : qAsConst(m_spawn.opponents)) {
-        log(QStringLiteral("%1: %2 id %3").arg(o.section, o.name).arg(o.id));
-        m_sent.insert(o.id, 0);
-        m_received.insert(o.id, 0);
+    log("I am " + m_spawn.name + " (id " + number(m_spawn.myId) + "); tunnel " + m_spawn.tunnelIp + ":"
+        + number(m_spawn.tunnelPort) + "; " + number(static_cast<long long>(m_spawn.opponents.size())) + " opponents");
+    for (const Opponent &o : m_spawn.opponents) {
+        log(o.section + ": " + o.name + " id " + number(o.id));
+        m_sent[o.id] = 0;
+        m_received[o.id] = 0;
     }
-    if (m_config.mode == QLatin1String("hang")) {
-        log(QStringLiteral("hanging"));
-        return;
+    if (m_config.mode == "hang") {
+        log("hanging");
+        if (waitUntil(Clock::now() + std::chrono::seconds(HangSeconds))) {
+            log("still hanging after " + number(HangSeconds) + " s; ending");
+            return 0;
+        }
+        log("stopping on SIGTERM");
+        return 0;
     }
     if (m_config.loadSeconds > 0) {
         // No socket yet: nothing is sent, and the router keeps what arrives
         // for us until our first datagram, as with a real game's load.
-        log(QStringLiteral("loading for %1 s").arg(m_config.loadSeconds));
-        m_loadTimer.start(m_config.loadSeconds * 1000);
-        return;
-    }
-    play();
-}
-
-void FakeGame::play()
-{
-    m_socket = new QUdpSocket(this);
-    const QHostAddress tunnel(m_spawn.tunnelIp);
-    if (!m_socket->bind(tunnel.protocol() == QAbstractSocket::IPv6Protocol ? QHostAddress::LocalHostIPv6 : QHostAddress::LocalHost, 0)) {
-        log(QStringLiteral("cannot bind a UDP socket: ") + m_socket->errorString());
-        emit finished(ExitBadFiles);
-        return;
-    }
-    connect(m_socket, &QUdpSocket::readyRead, this, &FakeGame::readPending);
-    m_sendTimer.start(m_config.intervalMs);
-    m_endTimer.start(m_config.seconds * 1000);
-    sendRound();
-}
-
-void FakeGame::crash(bool bySignal)
-{
-    const QString name = GameFiles::exceptionFileFor(m_launcher);
-    if (name.isEmpty()) {
-        log(QStringLiteral("crashing; this game writes no exception file"));
-    } else {
-        QFile file(QDir(m_dir).filePath(name));
-        if (file.open(QIODevice::WriteOnly)) {
-            file.write("Sandbox game exception report\r\n"
-                       "Exception:\tc0000005\tACCESS_VIOLATION\r\n"
-                       "Eip:" + m_config.eip.toLatin1() + "\tEsp:0019FA3C\tEbp:0019FA60\tEflags:00010246\r\n"
-                       "Eax:00000000\tEbx:7EFDE000\tEcx:00000001\tEdx:00000000\r\n");
+        log("loading for " + number(m_config.loadSeconds) + " s");
+        if (!waitUntil(Clock::now() + std::chrono::seconds(m_config.loadSeconds))) {
+            log("stopping on SIGTERM");
+            return 0;
         }
-        log(QStringLiteral("crashing; wrote ") + name);
+    }
+    return play();
+}
+
+bool FakeGame::waitUntil(Clock::time_point until)
+{
+    // Bounded by until; each pass sleeps at most StopPollMs.
+    while (!Platform::stopRequested()) {
+        const Clock::time_point now = Clock::now();
+        if (now >= until)
+            return true;
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - now).count() + 1;
+        Platform::sleepMs(int(std::min<long long>(left, StopPollMs)));
+    }
+    return false;
+}
+
+int FakeGame::play()
+{
+    std::string error;
+    if (!m_socket.open(Platform::isIpv6(m_spawn.tunnelIp), &error)) {
+        log("cannot bind a UDP socket: " + error);
+        return ExitBadFiles;
+    }
+    // An address that is no number leaves every send failing, uncounted.
+    m_socket.setDestination(m_spawn.tunnelIp, m_spawn.tunnelPort);
+    const auto interval = std::chrono::milliseconds(m_config.intervalMs);
+    const Clock::time_point begin = Clock::now();
+    const Clock::time_point end = begin + std::chrono::seconds(m_config.seconds);
+    Clock::time_point nextSend = begin + interval;
+    sendRound();
+    // Bounded by end; each pass waits at most StopPollMs.
+    for (;;) {
+        if (Platform::stopRequested()) {
+            log("stopping on SIGTERM");
+            break;
+        }
+        const Clock::time_point now = Clock::now();
+        if (now >= end)
+            break;
+        if (now >= nextSend) {
+            sendRound();
+            nextSend += interval;
+            if (nextSend <= now) // after a stall, no burst to catch up
+                nextSend = now + interval;
+            continue;
+        }
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(std::min(nextSend, end) - now).count() + 1;
+        if (m_socket.waitReadable(int(std::min<long long>(left, StopPollMs))))
+            readPending();
+    }
+    return finish();
+}
+
+int FakeGame::crash(bool bySignal)
+{
+    const std::string name = GameFiles::exceptionFileFor(m_launcher);
+    if (name.empty()) {
+        log("crashing; this game writes no exception file");
+    } else {
+        if (std::FILE *file = std::fopen(name.c_str(), "wb")) {
+            const std::string report = "Sandbox game exception report\r\n"
+                                       "Exception:\tc0000005\tACCESS_VIOLATION\r\n"
+                                       "Eip:" + m_config.eip + "\tEsp:0019FA3C\tEbp:0019FA60\tEflags:00010246\r\n"
+                                       "Eax:00000000\tEbx:7EFDE000\tEcx:00000001\tEdx:00000000\r\n";
+            std::fwrite(report.data(), 1, report.size(), file);
+            std::fclose(file);
+        }
+        log("crashing; wrote " + name);
     }
     if (bySignal) {
-        log(QStringLiteral("killing myself"));
-        ::raise(SIGKILL);
+        log("killing myself");
+        Platform::dieAbruptly();
     }
-    emit finished(ExitCrash);
-}
-
-void FakeGame::stop()
-{
-    log(QStringLiteral("stopping on SIGTERM"));
-    m_loadTimer.stop();
-    if (m_sendTimer.isActive()) {
-        m_endTimer.stop();
-        finish();
-    } else {
-        emit finished(0);
-    }
+    return ExitCrash;
 }
 
 void FakeGame::sendRound()
 {
-    const QHostAddress tunnel(m_spawn.tunnelIp);
-    for (const Opponent &o : qAsConst(m_spawn.opponents)) {
-        QByteArray payload = "FAKEGAME seq=" + QByteArray::number(++m_sequence) + " from=" + m_spawn.name.toUtf8();
-        payload = payload.leftJustified(PayloadSize, '.', true);
-        if (m_socket->writeDatagram(header(m_spawn.myId, o.id) + payload, tunnel, m_spawn.tunnelPort) > 0)
+    for (const Opponent &o : m_spawn.opponents) {
+        std::string payload = "FAKEGAME seq=" + number(++m_sequence) + " from=" + m_spawn.name;
+        payload.resize(PayloadSize, '.');
+        if (m_socket.send(header(m_spawn.myId, o.id) + payload))
             ++m_sent[o.id];
     }
 }
 
 void FakeGame::readPending()
 {
-    for (int i = 0; i < 512 && m_socket->hasPendingDatagrams(); ++i) {
-        const QByteArray data = m_socket->receiveDatagram(65536).data();
-        if (data.size() < 4) {
+    static char buffer[65536];
+    for (int i = 0; i < 512; ++i) {
+        const int size = m_socket.receive(buffer, int(sizeof buffer));
+        if (size < 0)
+            break;
+        if (size < 4) {
             ++m_stray;
             continue;
         }
-        const quint16 from = qFromBigEndian<quint16>(data.constData());
-        const quint16 to = qFromBigEndian<quint16>(data.constData() + 2);
-        if (to == m_spawn.myId && m_received.contains(from))
-            ++m_received[from];
+        const std::uint16_t from = bigEndian16(buffer);
+        const std::uint16_t to = bigEndian16(buffer + 2);
+        const auto known = m_received.find(from);
+        if (to == m_spawn.myId && known != m_received.end())
+            ++known->second;
         else
             ++m_stray;
     }
 }
 
-void FakeGame::finish()
+int FakeGame::finish()
 {
-    m_sendTimer.stop();
-    QFile::remove(QDir(m_dir).filePath(QStringLiteral("stats.dmp")));
-    QSettings stats(QDir(m_dir).filePath(QStringLiteral("stats.dmp")), QSettings::IniFormat);
-    int sent = 0;
-    int received = 0;
-    stats.beginGroup(QStringLiteral("Game"));
-    stats.setValue(QStringLiteral("Name"), m_spawn.name);
-    stats.setValue(QStringLiteral("Id"), m_spawn.myId);
-    stats.setValue(QStringLiteral("Seconds"), m_config.seconds);
-    stats.endGroup();
-    for (const Opponent &o : qAsConst(m_spawn.opponents)) {
-        stats.beginGroup(QStringLiteral("Peer%1").arg(o.id));
-        stats.setValue(QStringLiteral("Name"), o.name);
-        stats.setValue(QStringLiteral("Sent"), m_sent.value(o.id));
-        stats.setValue(QStringLiteral("Received"), m_received.value(o.id));
-        stats.endGroup();
-        sent += m_sent.value(o.id);
-        received += m_received.value(o.id);
-        log(QStringLiteral("%1 (id %2): sent %3, received %4").arg(o.name).arg(o.id).arg(m_sent.value(o.id)).arg(m_received.value(o.id)));
+    std::remove("stats.dmp");
+    IniFile stats;
+    long long sent = 0;
+    long long received = 0;
+    stats.setValue("Game/Name", m_spawn.name);
+    stats.setValue("Game/Id", number(m_spawn.myId));
+    stats.setValue("Game/Seconds", number(m_config.seconds));
+    for (const Opponent &o : m_spawn.opponents) {
+        const std::string group = "Peer" + number(o.id) + "/";
+        stats.setValue(group + "Name", o.name);
+        stats.setValue(group + "Sent", number(m_sent[o.id]));
+        stats.setValue(group + "Received", number(m_received[o.id]));
+        sent += m_sent[o.id];
+        received += m_received[o.id];
+        log(o.name + " (id " + number(o.id) + "): sent " + number(m_sent[o.id]) + ", received "
+            + number(m_received[o.id]));
     }
-    stats.setValue(QStringLiteral("Game/Sent"), sent);
-    stats.setValue(QStringLiteral("Game/Received"), received);
-    stats.setValue(QStringLiteral("Game/Stray"), m_stray);
-    stats.sync();
-    log(QStringLiteral("wrote stats.dmp: sent %1, received %2, stray %3").arg(sent).arg(received).arg(m_stray));
-    emit finished(stats.status() == QSettings::NoError ? 0 : ExitBadFiles);
+    stats.setValue("Game/Sent", number(sent));
+    stats.setValue("Game/Received", number(received));
+    stats.setValue("Game/Stray", number(m_stray));
+    const bool written = stats.write("stats.dmp");
+    log("wrote stats.dmp: sent " + number(sent) + ", received " + number(received) + ", stray " + number(m_stray));
+    return written ? 0 : ExitBadFiles;
 }

@@ -1,52 +1,52 @@
 #pragma once
 
 #include "gameconfig.h"
+#include "platform.h"
 
-#include <QHash>
-#include <QObject>
-#include <QTimer>
-
-class QFile;
-class QUdpSocket;
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <map>
+#include <string>
+#include <vector>
 
 // One game run: sends a datagram to every opponent through the tunnel each
 // interval, counts what comes back, and at the end writes "stats.dmp".
-class FakeGame : public QObject
+class FakeGame
 {
-    Q_OBJECT
 public:
-    FakeGame(const QString &launcher, const QStringList &arguments, QObject *parent = nullptr);
-    ~FakeGame() override;
+    // launcher is argv[0]: its name picks the game.
+    FakeGame(const std::string &launcher, const std::vector<std::string> &arguments);
+    ~FakeGame();
+    FakeGame(const FakeGame &) = delete;
+    FakeGame &operator=(const FakeGame &) = delete;
 
-    // Starts the run; the exit code arrives through finished().
-    void start();
-    // SIGTERM: a running exchange ends early with its stats written.
-    void stop();
-
-signals:
-    void finished(int exitCode);
+    // The whole run; its exit code. A stop request (SIGTERM) ends a running
+    // exchange early with its stats written.
+    int run();
 
 private:
-    void log(const QString &line);
-    void crash(bool bySignal);
-    // After the load: the socket, the exchange and its end timer.
-    void play();
+    using Clock = std::chrono::steady_clock;
+
+    void log(const std::string &line);
+    int crash(bool bySignal);
+    // False when a stop request came first.
+    bool waitUntil(Clock::time_point until);
+    // After the load: the socket and the exchange.
+    int play();
     void sendRound();
     void readPending();
-    void finish();
+    int finish();
 
-    QString m_launcher;
-    QStringList m_arguments;
-    QString m_dir;
-    QFile *m_log;
+    std::string m_launcher;
+    std::vector<std::string> m_arguments;
+    std::string m_dir;
+    std::FILE *m_log;
     GameConfig m_config;
     SpawnFile m_spawn;
-    QUdpSocket *m_socket = nullptr;
-    QTimer m_loadTimer;
-    QTimer m_sendTimer;
-    QTimer m_endTimer;
-    quint32 m_sequence = 0;
-    QHash<quint16, int> m_sent;
-    QHash<quint16, int> m_received;
+    Platform::UdpSocket m_socket;
+    std::uint32_t m_sequence = 0;
+    std::map<std::uint16_t, int> m_sent;
+    std::map<std::uint16_t, int> m_received;
     int m_stray = 0;
 };

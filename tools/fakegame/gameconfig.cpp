@@ -1,104 +1,149 @@
 #include "gameconfig.h"
 
-#include <QDir>
-#include <QFileInfo>
-#include <QSettings>
+#include "ini.h"
+
+#include <cstdlib>
+#include <filesystem>
 
 namespace GameFiles {
 
-const QStringList Modes = {QStringLiteral("normal"), QStringLiteral("crash"), QStringLiteral("crash-signal"),
-                           QStringLiteral("nostart"), QStringLiteral("hang")};
-
 namespace {
 
-void apply(GameConfig *config, const QString &key, const QString &value)
+const char *const Modes[] = {"normal", "crash", "crash-signal", "nostart", "hang"};
+
+std::string lower(std::string text)
 {
-    if (value.isEmpty())
+    for (char &c : text)
+        c = (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c;
+    return text;
+}
+
+// A decimal number, surrounding spaces allowed, as the settings store's
+// conversions read one.
+bool parseNumber(const std::string &text, long long *value)
+{
+    const std::size_t first = text.find_first_not_of(" \t\n\r\v\f");
+    const std::size_t last = text.find_last_not_of(" \t\n\r\v\f");
+    if (first == std::string::npos)
+        return false;
+    std::size_t i = first;
+    const bool negative = text[i] == '-';
+    if (text[i] == '-' || text[i] == '+')
+        ++i;
+    if (i > last)
+        return false;
+    long long v = 0;
+    for (; i <= last; ++i) {
+        if (text[i] < '0' || text[i] > '9' || v > 100000000000LL)
+            return false;
+        v = v * 10 + (text[i] - '0');
+    }
+    *value = negative ? -v : v;
+    return true;
+}
+
+// The low 16 bits of an unsigned number; 0 when it is none.
+std::uint16_t port(const std::string &text)
+{
+    long long v = 0;
+    return parseNumber(text, &v) && v >= 0 && v <= 0xFFFFFFFFLL ? std::uint16_t(v) : 0;
+}
+
+void apply(GameConfig *config, const std::string &key, const std::string &value)
+{
+    if (value.empty())
         return;
     bool ok = true;
-    if (key == QLatin1String("mode")) {
-        if (Modes.contains(value.toLower()))
-            config->mode = value.toLower();
-        else
-            ok = false;
-    } else if (key == QLatin1String("seconds") || key == QLatin1String("load")) {
-        const int v = value.toInt(&ok);
-        ok = ok && v >= 0 && v <= 3600;
+    long long v = 0;
+    if (key == "mode") {
+        ok = false;
+        for (const char *mode : Modes)
+            ok = ok || lower(value) == mode;
         if (ok)
-            (key == QLatin1String("load") ? config->loadSeconds : config->seconds) = v;
-    } else if (key == QLatin1String("interval")) {
-        const int v = value.toInt(&ok);
-        ok = ok && v >= 5 && v <= 10000;
+            config->mode = lower(value);
+    } else if (key == "seconds" || key == "load") {
+        ok = parseNumber(value, &v) && v >= 0 && v <= 3600;
         if (ok)
-            config->intervalMs = v;
-    } else if (key == QLatin1String("eip")) {
+            (key == "load" ? config->loadSeconds : config->seconds) = int(v);
+    } else if (key == "interval") {
+        ok = parseNumber(value, &v) && v >= 5 && v <= 10000;
+        if (ok)
+            config->intervalMs = int(v);
+    } else if (key == "eip") {
         config->eip = value;
     }
     if (!ok)
-        config->problem += QStringLiteral("ignored %1=\"%2\"; ").arg(key, value);
+        config->problem += "ignored " + key + "=\"" + value + "\"; ";
+}
+
+std::string environment(const char *name)
+{
+    const char *value = std::getenv(name);
+    return value ? value : "";
 }
 
 } // namespace
 
-GameConfig readConfig(const QString &gameDir)
+GameConfig readConfig()
 {
     GameConfig config;
-    apply(&config, QStringLiteral("mode"), qEnvironmentVariable("FAKEGAME_MODE"));
-    apply(&config, QStringLiteral("seconds"), qEnvironmentVariable("FAKEGAME_SECONDS"));
-    apply(&config, QStringLiteral("load"), qEnvironmentVariable("FAKEGAME_LOAD_SECONDS"));
-    apply(&config, QStringLiteral("interval"), qEnvironmentVariable("FAKEGAME_INTERVAL_MS"));
-    apply(&config, QStringLiteral("eip"), qEnvironmentVariable("FAKEGAME_EIP"));
-    const QString file = QDir(gameDir).filePath(QStringLiteral("fakegame.ini"));
-    if (QFileInfo::exists(file)) {
-        QSettings ini(file, QSettings::IniFormat);
-        ini.beginGroup(QStringLiteral("FakeGame"));
-        apply(&config, QStringLiteral("mode"), ini.value(QStringLiteral("Mode")).toString());
-        apply(&config, QStringLiteral("seconds"), ini.value(QStringLiteral("Seconds")).toString());
-        apply(&config, QStringLiteral("load"), ini.value(QStringLiteral("LoadSeconds")).toString());
-        apply(&config, QStringLiteral("interval"), ini.value(QStringLiteral("IntervalMs")).toString());
-        apply(&config, QStringLiteral("eip"), ini.value(QStringLiteral("Eip")).toString());
+    apply(&config, "mode", environment("FAKEGAME_MODE"));
+    apply(&config, "seconds", environment("FAKEGAME_SECONDS"));
+    apply(&config, "load", environment("FAKEGAME_LOAD_SECONDS"));
+    apply(&config, "interval", environment("FAKEGAME_INTERVAL_MS"));
+    apply(&config, "eip", environment("FAKEGAME_EIP"));
+    IniFile ini;
+    if (ini.read("fakegame.ini") != IniFile::Status::Unreadable) {
+        apply(&config, "mode", ini.value("FakeGame/Mode"));
+        apply(&config, "seconds", ini.value("FakeGame/Seconds"));
+        apply(&config, "load", ini.value("FakeGame/LoadSeconds"));
+        apply(&config, "interval", ini.value("FakeGame/IntervalMs"));
+        apply(&config, "eip", ini.value("FakeGame/Eip"));
     }
     return config;
 }
 
-bool readSpawn(const QString &path, SpawnFile *spawn, QString *error)
+bool readSpawn(const std::string &gameDir, SpawnFile *spawn, std::string *error)
 {
-    if (!QFileInfo(path).isFile()) {
-        *error = QStringLiteral("no spawn file at ") + path;
+    if (!isFile("spawn.ini")) {
+        *error = "no spawn file at " + gameDir + "/spawn.ini";
         return false;
     }
-    QSettings ini(path, QSettings::IniFormat);
-    ini.setIniCodec("UTF-8");
-    if (ini.status() != QSettings::NoError) {
-        *error = QStringLiteral("spawn file is not readable INI");
+    IniFile ini;
+    if (ini.read("spawn.ini") != IniFile::Status::Ok) {
+        *error = "spawn file is not readable INI";
         return false;
     }
-    spawn->myId = quint16(ini.value(QStringLiteral("Settings/Port")).toUInt());
-    spawn->name = ini.value(QStringLiteral("Settings/Name")).toString();
-    spawn->tunnelIp = ini.value(QStringLiteral("Tunnel/IP")).toString();
-    spawn->tunnelPort = quint16(ini.value(QStringLiteral("Tunnel/Port")).toUInt());
+    spawn->myId = port(ini.value("Settings/Port"));
+    spawn->name = ini.value("Settings/Name");
+    spawn->tunnelIp = ini.value("Tunnel/IP");
+    spawn->tunnelPort = port(ini.value("Tunnel/Port"));
     for (int i = 1; i <= 7; ++i) {
-        const QString section = QStringLiteral("Other%1").arg(i);
-        if (!ini.childGroups().contains(section))
-            continue;
-        spawn->opponents.append({section, ini.value(section + QStringLiteral("/Name")).toString(),
-                                 quint16(ini.value(section + QStringLiteral("/Port")).toUInt())});
+        const std::string section = "Other" + std::to_string(i);
+        if (ini.hasGroup(section))
+            spawn->opponents.push_back({section, ini.value(section + "/Name"), port(ini.value(section + "/Port"))});
     }
-    if (spawn->tunnelIp.isEmpty() || spawn->tunnelPort == 0) {
-        *error = QStringLiteral("spawn file has no [Tunnel] IP and Port");
+    if (spawn->tunnelIp.empty() || spawn->tunnelPort == 0) {
+        *error = "spawn file has no [Tunnel] IP and Port";
         return false;
     }
     return true;
 }
 
-QString exceptionFileFor(const QString &launcher)
+bool isFile(const char *name)
 {
-    const QString name = QFileInfo(launcher).fileName().toLower();
-    if (name == QLatin1String("quillon.exe"))
-        return QStringLiteral("except.txt");
-    if (name == QLatin1String("fennick.exe"))
-        return QString();
-    return QStringLiteral("EXCEPT_LORVANE.TXT");
+    std::error_code error;
+    return std::filesystem::is_regular_file(name, error);
+}
+
+std::string exceptionFileFor(const std::string &launcher)
+{
+    const std::string name = lower(launcher);
+    if (name == "quillon.exe")
+        return "except.txt";
+    if (name == "fennick.exe")
+        return std::string();
+    return "EXCEPT_LORVANE.TXT";
 }
 
 } // namespace GameFiles

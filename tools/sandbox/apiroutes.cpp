@@ -10,7 +10,7 @@
 #include "options.h"
 #include "tokenstore.h"
 
-#include "app/filedigest.h"
+#include "util/filedigest.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>

@@ -1,6 +1,6 @@
 #include "dataset.h"
 
-#include "app/filedigest.h"
+#include "util/filedigest.h"
 
 #include <QBuffer>
 #include <QDir>

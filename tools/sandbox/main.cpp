@@ -10,7 +10,7 @@
 #include "siteroutes.h"
 #include "tokenstore.h"
 
-#include "app/signalbridge.h"
+#include "util/signalbridge.h"
 
 #include <QCoreApplication>
 

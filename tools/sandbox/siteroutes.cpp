@@ -8,8 +8,8 @@
 #include "multipart.h"
 #include "options.h"
 
-#include "app/filedigest.h"
-#include "app/ziparchive.h"
+#include "util/filedigest.h"
+#include "util/ziparchive.h"
 
 #include <QFile>
 #include <QJsonArray>

@@ -1,6 +1,6 @@
 #include "spawnbuilder.h"
 
-#include "spawn/spawninfo.h"
+#include "net/spawninfo.h"
 
 #include <QHostAddress>
 #include <QJsonArray>

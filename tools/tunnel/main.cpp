@@ -1,5 +1,5 @@
 // tunnel: a tunnel server stand-in for tests, benchmarks and the demo.
-#include "app/signalbridge.h"
+#include "util/signalbridge.h"
 #include "tunnelrelay.h"
 
 #include <QCommandLineParser>

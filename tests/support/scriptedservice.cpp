@@ -19,9 +19,14 @@ bool ScriptedService::listen()
     return m_server.listen(QHostAddress::LocalHost, 0);
 }
 
+QString ScriptedService::rootUrl() const
+{
+    return QStringLiteral("http://127.0.0.1:%1").arg(m_server.serverPort());
+}
+
 QString ScriptedService::baseUrl() const
 {
-    return QStringLiteral("http://127.0.0.1:%1/api/v1").arg(m_server.serverPort());
+    return rootUrl() + QStringLiteral("/api/v1");
 }
 
 void ScriptedService::script(const QByteArray &method, const QByteArray &path, const Answer &answer)

@@ -34,7 +34,8 @@ public:
 
     ~ScriptedService() override;
     bool listen();
-    QString baseUrl() const; // http://127.0.0.1:<port>/api/v1
+    QString rootUrl() const; // http://127.0.0.1:<port>
+    QString baseUrl() const; // rootUrl() + "/api/v1"
 
     // script() replaces the answers to a request; then() queues one more.
     // Answers are used in order and the last one keeps answering.

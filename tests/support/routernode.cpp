@@ -48,8 +48,6 @@ void RouterNode::create(const Options &options)
         m_thread->start();
     }
     run([this, options]() {
-        if (options.threadSetup && !options.threadSetup())
-            return;
         auto *socket = new QUdpSocket;
         if (!socket->bind(options.address, 0)) {
             delete socket;
@@ -59,6 +57,12 @@ void RouterNode::create(const Options &options)
         m_router = new Router;
         m_router->setTiming(options.timing);
         m_router->setSocket(socket);
+        if (!options.v6Address.isNull()) {
+            auto *v6 = new QUdpSocket;
+            v6->bind(options.v6Address, 0);
+            m_peerV6 = IPEndpoint(options.v6Address, v6->localPort());
+            m_router->setIPv6Socket(v6);
+        }
     });
 }
 
@@ -116,7 +120,7 @@ bool TestSocket::skipped(const QByteArray &d) const
                          && RouterPacket::read32(d.constData(), d.size(), 8) == RouterPacket::kMarker;
     const bool keepAlive = (d.size() == RouterPacket::kKeepAliveSize && RouterPacket::read32(d.constData(), d.size(), 4) == 0)
                            || (control && RouterPacket::read32(d.constData(), d.size(), 12) == Router::KEEP_ALIVE);
-    return (keepAlive && m_skipKeepAlives) || (control && !keepAlive && m_skipControl);
+    return keepAlive || (control && m_skipControl);
 }
 
 QByteArray TestSocket::receive(int timeoutMs, IPEndpoint *from)

@@ -9,8 +9,8 @@
 
 #include <functional>
 
-// A router with its peer socket on a loopback (or namespace) address, on
-// the test's thread or on a thread of its own, with short timers.
+// A router with its peer socket on a loopback address (and optionally a
+// second one for IPv6), on the test's thread or on a thread of its own.
 class RouterNode
 {
 public:
@@ -24,8 +24,7 @@ public:
         QHostAddress address = QHostAddress(QHostAddress::LocalHost);
         bool ownThread = false;
         Router::Timing timing; // the program's own intervals unless shortened
-        // Runs first on the router's thread (e.g. to enter a namespace).
-        std::function<bool()> threadSetup;
+        QHostAddress v6Address; // when set, a second peer socket there
     };
 
     RouterNode();
@@ -35,6 +34,7 @@ public:
     bool isValid() const { return m_router != nullptr; }
     Router *router() const { return m_router; }
     IPEndpoint peerEndpoint() const { return m_peer; }
+    IPEndpoint peerEndpointV6() const { return m_peerV6; }
     quint16 gamePort() const { return m_router->gamePort(); }
     // Runs f on the router's thread and waits for it.
     void run(const std::function<void()> &f);
@@ -49,6 +49,7 @@ private:
     QObject *m_context = nullptr;
     Router *m_router = nullptr;
     IPEndpoint m_peer;
+    IPEndpoint m_peerV6;
 };
 
 // A UDP socket on the test's thread: a fake game or a fake peer.
@@ -56,9 +57,8 @@ class TestSocket
 {
 public:
     explicit TestSocket(const QHostAddress &address = QHostAddress(QHostAddress::LocalHost));
-    // By default receive() passes over keep-alives and router control
-    // packets, which a router sends on its own timers.
-    void setSkipKeepAlives(bool skip) { m_skipKeepAlives = skip; }
+    // receive() passes over keep-alives and, unless told otherwise, router
+    // control packets, which a router sends on its own timers.
     void setSkipControl(bool skip) { m_skipControl = skip; }
     IPEndpoint endpoint() const;
     void send(const QByteArray &data, const IPEndpoint &to);
@@ -71,7 +71,6 @@ public:
 private:
     bool skipped(const QByteArray &d) const;
     QUdpSocket m_socket;
-    bool m_skipKeepAlives = true;
     bool m_skipControl = true;
 };
 

@@ -1,0 +1,341 @@
+// The service client against a scripted loopback service: what goes on the
+// wire, and every kind of answer a real service gives, the broken ones too.
+#include "api/lorvaneapi.h"
+#include "logcapture.h"
+#include "net/global.h"
+#include "scriptedservice.h"
+#include "spawn/spawnablegame.h"
+#include "testenv.h"
+
+#include <QtTest>
+
+namespace {
+
+using Answer = ScriptedService::Answer;
+const QByteArray kMatchPath = "/api/v1/zantry/yr/neo";
+const QByteArray kRefresh = "/api/v1/auth/refresh";
+
+QByteArray json(const QJsonObject &object) { return QJsonDocument(object).toJson(); }
+QByteArray json(const QJsonArray &array) { return QJsonDocument(array).toJson(); }
+QJsonObject bodyOf(const ScriptedService::Request &request) { return QJsonDocument::fromJson(request.body).object(); }
+QJsonObject wait(int checkback = 30) { return {{"type", "please wait"}, {"checkback", checkback}}; }
+Answer answer(const QJsonObject &object) { return Answer{200, "application/json", json(object), false}; }
+
+struct FakeRoutes : PeerRouteSource
+{
+    bool bestRoute(quint32 id, PeerRoute *route) const override
+    {
+        *route = routes.value(id);
+        return routes.contains(id);
+    }
+    QMap<quint32, PeerRoute> routes;
+};
+
+} // namespace
+
+class TestLorvaneApi : public QObject
+{
+    Q_OBJECT
+
+    std::unique_ptr<TestEnv> m_env;
+    std::unique_ptr<ScriptedService> m_service;
+    std::unique_ptr<LorvaneAPI> m_api;
+
+    int count(const QByteArray &path) const { return m_service->requestsTo(path).size(); }
+    QTimer *timer(const char *name) const { return m_api->findChild<QTimer *>(QLatin1String(name)); }
+    void restart(const QString &storedToken)
+    {
+        QSettings().setValue(QStringLiteral("accessToken"), storedToken);
+        m_api.reset(new LorvaneAPI);
+    }
+
+    // The ladder "yr" (id 1; sides 10 "Allies" local 0, 11 "Soviet" local 1)
+    // and the account 42 "neo" on it, selected, Soviet.
+    bool loginAs()
+    {
+        m_service->script("GET", kRefresh, json(QJsonObject{{"token", "tok"}, {"email", "neo@example.org"}}));
+        const QJsonArray sides{QJsonObject{{"id", 11}, {"local_id", 1}, {"name", "Soviet"}},
+                               QJsonObject{{"id", 10}, {"local_id", 0}, {"name", "Allies"}}};
+        m_service->script("GET", "/api/v1/ladder", json(QJsonArray{QJsonObject{{"id", 1}, {"abbreviation", "yr"}, {"sides", sides}}}));
+        m_service->script("GET", "/api/v1/user/account", json(QJsonArray{QJsonObject{{"id", 42}, {"username", "neo"}, {"ladder_id", 1}}}));
+        m_service->script("GET", "/api/v1/zantry/ladder/yr/maps", json(QJsonArray{QJsonObject{{"id", 5}, {"bit_idx", 0}}}));
+        m_service->script("GET", "/api/v1/zantry/ladder/yr/stats", json(QJsonObject{{"recentMatches", 12}}));
+        QSignalSpy players(m_api.get(), &LorvaneAPI::playersChanged);
+        QSignalSpy stats(Global::instance(), &Global::zantryStatsChanged);
+        m_api->setURL(m_service->baseUrl());
+        if (!players.wait(5000))
+            return false;
+        m_api->setCurrentPlayer(42);
+        m_api->currentPlayer()->setSide(11);
+        return stats.count() || stats.wait(5000);
+    }
+
+private slots:
+    void init()
+    {
+        m_env.reset(new TestEnv);
+        m_service.reset(new ScriptedService);
+        QVERIFY(m_service->listen());
+        Global::instance()->setAllowP2P(true);
+        Global::instance()->setSpawnInfo(SpawnInfo());
+        m_api.reset(new LorvaneAPI);
+    }
+    void cleanup()
+    {
+        Global::instance()->setPeerRoutes(nullptr);
+        Global::instance()->setCurrentGame(nullptr);
+        m_api.reset();
+        m_service.reset();
+        m_env.reset();
+    }
+
+    // Reserved characters reach the service as typed; the token is stored,
+    // never logged (the log travels with crash reports).
+    void passwordLoginFormEncodedNeverKept()
+    {
+        const QString email = QStringLiteral("zoe+tag@example.org"), password = QStringLiteral("a+b&c=d%e f");
+        m_service->script("POST", "/api/v1/auth/login", QByteArray(R"({"token": "sekret-77", "session": "s"})"));
+        m_api->setURL(m_service->baseUrl());
+        m_api->setAccountName(email);
+        m_api->setPassword(password);
+        QSignalSpy success(m_api.get(), &LorvaneAPI::authenticationSuccess);
+        LogCapture log;
+        m_api->login();
+        QVERIFY(success.wait(5000));
+        const ScriptedService::Request sent = m_service->requestsTo("/api/v1/auth/login").value(0);
+        QCOMPARE(sent.headers.value("content-type"), QByteArray("application/x-www-form-urlencoded"));
+        const QUrlQuery form(QString::fromLatin1(sent.body));
+        QCOMPARE(form.queryItemValue(QStringLiteral("email"), QUrl::FullyDecoded), email);
+        QCOMPARE(form.queryItemValue(QStringLiteral("password"), QUrl::FullyDecoded), password);
+        QCOMPARE(QSettings().value(QStringLiteral("accessToken")).toString(), QStringLiteral("sekret-77"));
+        QVERIFY(!log.contains(QStringLiteral("sekret-77")));
+    }
+
+    void refreshAnswers_data()
+    {
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QByteArray>("contentType");
+        QTest::addColumn<bool>("success");
+        QTest::addColumn<bool>("required");
+        QTest::newRow("200 json") << 200 << QByteArray("application/json") << true << false;
+        QTest::newRow("200 charset") << 200 << QByteArray("Application/JSON; charset=utf-8") << true << false;
+        QTest::newRow("401 json") << 401 << QByteArray("application/json") << false << true;
+        QTest::newRow("401 html") << 401 << QByteArray("text/html") << false << false;
+        QTest::newRow("500 json") << 500 << QByteArray("application/json") << false << false;
+    }
+    void refreshAnswers()
+    {
+        QFETCH(int, status);
+        QFETCH(QByteArray, contentType);
+        QFETCH(bool, success);
+        QFETCH(bool, required);
+        restart(QStringLiteral("stored"));
+        m_service->script("GET", kRefresh, Answer{status, contentType, R"({"token": "fresh", "email": "neo@example.org"})", false});
+        m_service->then("GET", kRefresh, Answer{500, "text/plain", "", false});
+        m_service->script("GET", "/api/v1/ladder", QByteArray("[]"));
+        QSignalSpy succeeded(m_api.get(), &LorvaneAPI::authenticationSuccess);
+        QSignalSpy asked(m_api.get(), &LorvaneAPI::authenticationRequired);
+        QSignalSpy apiFailed(m_api.get(), &LorvaneAPI::apiFailed);
+        // The same URL twice sends two refreshes; the second is answered 500.
+        m_api->setURL(m_service->baseUrl());
+        m_api->setURL(m_service->baseUrl());
+        QTRY_COMPARE(count(kRefresh), 2);
+        QTest::qWait(100);
+        QVERIFY(succeeded.count() == int(success) && asked.count() == int(required) && apiFailed.count() == 0);
+        QCOMPARE(m_service->requestsTo(kRefresh).value(0).headers.value("authorization"), QByteArray("Bearer:stored"));
+        QCOMPARE(QSettings().value(QStringLiteral("accessToken")).toString(), success ? "fresh" : "stored");
+        QCOMPARE(m_api->accountName(), success ? QStringLiteral("neo@example.org") : QString());
+        QCOMPARE(timer("statsTimer")->isActive(), !required);
+    }
+
+    // Every 12 hours for the rest of the run, each refresh with the token
+    // the one before handed out.
+    void tokenRefreshedEveryTwelveHours()
+    {
+        QVERIFY(loginAs());
+        QVERIFY(timer("refreshTimer")->isActive());
+        QCOMPARE(timer("refreshTimer")->interval(), 12 * 3600 * 1000);
+        const int before = count(kRefresh);
+        m_service->script("GET", kRefresh, json(QJsonObject{{"token", "second"}}));
+        timer("refreshTimer")->start(50);
+        QTRY_VERIFY(count(kRefresh) >= before + 2);
+        QCOMPARE(m_service->requestsTo(kRefresh).last().headers.value("authorization"), QByteArray("Bearer:second"));
+        QCOMPARE(QSettings().value(QStringLiteral("accessToken")).toString(), QStringLiteral("second"));
+    }
+
+    void findMatchRequestHoldsTheTable_data()
+    {
+        QTest::addColumn<bool>("p2p");
+        QTest::newRow("p2p") << true;
+        QTest::newRow("no p2p") << false;
+    }
+    void findMatchRequestHoldsTheTable()
+    {
+        QFETCH(bool, p2p);
+        Global *g = Global::instance();
+        g->setLocalIP(QHostAddress(QStringLiteral("127.0.0.1")));
+        g->setLocalPort(52000);
+        g->setLocalIPv6(QHostAddress(QStringLiteral("::1")));
+        g->setLocalIPv6Port(52001);
+        g->setPublicIP(QHostAddress(QStringLiteral("127.0.0.2")));
+        g->setPublicPort(52002);
+        g->setCheatToolRunning(false);
+        SpawnableGame game(QStringLiteral("yr"));
+        game.exeHash = QStringLiteral("0123456789abcdef0123456789abcdef01234567");
+        game.ddrawHash = QStringLiteral("89abcdef0123456789abcdef0123456789abcdef");
+        g->setCurrentGame(&game);
+        QVERIFY(loginAs());
+        g->setAllowP2P(p2p);
+        m_api->currentPlayer()->setMapSide(2, -2);
+        // A name outside ASCII reaches the path percent-encoded as UTF-8.
+        m_api->currentPlayer()->username = QStringLiteral("Zo\u00eb");
+        const QByteArray path = "/api/v1/zantry/yr/Zo%C3%AB";
+        m_service->script("POST", path, json(wait()));
+        QSignalSpy waiting(m_api.get(), &LorvaneAPI::waitForMatchup);
+        m_api->findMatch();
+        QVERIFY(waiting.wait(5000));
+        const ScriptedService::Request sent = m_service->requestsTo(path).value(0);
+        QCOMPARE(sent.headers.value("content-type"), QByteArray("application/json"));
+        const QString none;
+        const QJsonObject expected{{"type", "match me up"}, {"lan_ip", p2p ? "127.0.0.1" : none}, {"lan_port", 52000},
+                                   {"ipv6_address", p2p ? "::1" : none}, {"ipv6_port", 52001},
+                                   {"ip_address", p2p ? "127.0.0.2" : none}, {"ip_port", 52002}, {"side", 1},
+                                   {"map_bitfield", 0x7FFFFFFF}, {"version", "1.62"}, {"platform", "win32"},
+                                   {"map_sides", m_api->currentPlayer()->mapSides()}, {"ai_dat", false},
+                                   {"exe_hash", game.exeHash}, {"ddraw", game.ddrawHash}, {"session", ""}};
+        QCOMPARE(bodyOf(sent), expected);
+        QCOMPARE(bodyOf(sent).value("map_sides").toArray().at(2).toInt(), -2);
+    }
+
+    void pollFollowsCheckbackUntilQuit()
+    {
+        QVERIFY(loginAs());
+        QSignalSpy waiting(m_api.get(), &LorvaneAPI::waitForMatchup);
+        QSignalSpy cancelled(m_api.get(), &LorvaneAPI::cancelledFindMatch);
+        for (const int checkback : {10, 5, -1}) {
+            QJsonObject reply = wait(checkback);
+            if (checkback < 0)
+                reply.remove(QStringLiteral("checkback"));
+            m_service->script("POST", kMatchPath, Answer{200, "application/json; charset=utf-8", json(reply), false});
+            m_api->findMatch();
+            QVERIFY(waiting.wait(5000));
+            QCOMPARE(timer("findMatchTimer")->interval(), checkback < 0 ? 10000 : checkback * 1000);
+        }
+        m_service->script("POST", kMatchPath, Answer{200, "application/json", "{}", false, 200});
+        m_api->cancelFindMatch();
+        QVERIFY(timer("findMatchTimer")->isActive()); // until the service answers
+        QVERIFY(cancelled.wait(5000));
+        QVERIFY(!timer("findMatchTimer")->isActive());
+        QCOMPARE(bodyOf(m_service->requestsTo(kMatchPath).last()), (QJsonObject{{"type", "quit"}, {"version", "1.62"}}));
+    }
+
+    void brokenExchangeEndsTheSearch_data()
+    {
+        QTest::addColumn<Answer>("broken");
+        QTest::newRow("html charset") << Answer{200, "text/html; charset=utf-8", "{}", false};
+        QTest::newRow("dropped") << Answer{200, "", "", true};
+    }
+    void brokenExchangeEndsTheSearch()
+    {
+        QFETCH(Answer, broken);
+        QVERIFY(loginAs());
+        m_service->script("POST", kMatchPath, json(wait()));
+        m_service->then("POST", kMatchPath, broken);
+        QSignalSpy cancelled(m_api.get(), &LorvaneAPI::cancelledFindMatch);
+        QSignalSpy waiting(m_api.get(), &LorvaneAPI::waitForMatchup);
+        m_api->findMatch();
+        QVERIFY(waiting.wait(5000));
+        m_api->findMatch();
+        QVERIFY(cancelled.wait(5000));
+        QCOMPARE(cancelled.count(), 1);
+        QVERIFY(!timer("findMatchTimer")->isActive());
+        // Queueing again works as the first time did.
+        m_service->script("POST", kMatchPath, json(wait()));
+        m_api->findMatch();
+        QVERIFY(waiting.wait(5000));
+        QVERIFY(timer("findMatchTimer")->isActive());
+    }
+
+    // A poll already on its way when the match forms comes back broken.
+    void lateBrokenAnswerLeavesAFormedMatch()
+    {
+        QVERIFY(loginAs());
+        m_service->script("POST", kMatchPath, Answer{502, "text/html", "timeout", false, 300});
+        m_service->then("POST", kMatchPath, answer({{"type", "spawn"}, {"spawn", QJsonObject()}}));
+        QSignalSpy found(m_api.get(), &LorvaneAPI::matchupFound);
+        QSignalSpy cancelled(m_api.get(), &LorvaneAPI::cancelledFindMatch);
+        m_api->findMatch();
+        QTRY_COMPARE(count(kMatchPath), 1);
+        m_api->findMatch();
+        QVERIFY(found.wait(5000));
+        QTest::qWait(500);
+        QCOMPARE(cancelled.count(), 0);
+    }
+
+    void updatesCarryPeersOnlyWhenReached()
+    {
+        QVERIFY(loginAs());
+        SpawnInfo info;
+        info.seed = 4242;
+        for (quint32 id : {300, 300, 100, 200})
+            info.paths.insert(id, NetworkPathPtr::create());
+        Global::instance()->setSpawnInfo(info);
+        m_service->script("POST", kMatchPath, QByteArray("ok"));
+        // One at a time: parallel requests may arrive in any order.
+        m_api->updateMatchStatus(QStringLiteral("Ready"));
+        QTRY_COMPARE(count(kMatchPath), 1);
+        m_api->updateMatchStatus(QStringLiteral("Reached")); // no router yet
+        QTRY_COMPARE(count(kMatchPath), 2);
+        FakeRoutes routes;
+        routes.routes.insert(300, PeerRoute{300, QHostAddress(QStringLiteral("198.51.100.3")), 7000, 31});
+        routes.routes.insert(100, PeerRoute{100, QHostAddress(QStringLiteral("2001:db8::1")), 7001, 12});
+        Global::instance()->setPeerRoutes(&routes);
+        m_api->updateMatchStatus(QStringLiteral("Reached"));
+        QTRY_COMPARE(count(kMatchPath), 3);
+        const QList<ScriptedService::Request> sent = m_service->requestsTo(kMatchPath);
+        QCOMPARE(bodyOf(sent[0]), (QJsonObject{{"type", "update"}, {"status", "Ready"}, {"seed", 4242}, {"version", "1.62"}}));
+        QCOMPARE(bodyOf(sent[1]).value("peers"), QJsonValue(QJsonArray()));
+        const QJsonArray peers = bodyOf(sent[2]).value("peers").toArray();
+        QCOMPARE(peers.size(), 2);
+        QCOMPARE(peers[0].toObject(), (QJsonObject{{"id", "100"}, {"address", "2001:db8::1"}, {"port", 7001}, {"rtt", 12}}));
+        QCOMPARE(peers[1].toObject().value("id").toString(), QStringLiteral("300"));
+    }
+
+    void resultUpload_data()
+    {
+        QTest::addColumn<uint>("gameID");
+        QTest::addColumn<bool>("haveFile");
+        QTest::addColumn<QByteArray>("path");
+        QTest::newRow("game 0") << 0u << true << QByteArray("/api/v1/result/yr/neo/9/8");
+        QTest::newRow("game 3e9") << 3000000000u << true << QByteArray("/api/v1/result/ladder/1/game/3000000000/player/42/pings/9/8");
+        QTest::newRow("no file") << 7u << false << QByteArray("/api/v1/result/ladder/1/game/7/player/42/pings/9/8");
+    }
+    // The file as sent, and only the latest upload's answer counts.
+    void resultUpload()
+    {
+        QFETCH(uint, gameID);
+        QFETCH(bool, haveFile);
+        QFETCH(QByteArray, path);
+        QVERIFY(loginAs());
+        const QByteArray content("\x00\x01stats\xff\r\n--", 12);
+        const QString file = m_env->filePath(QStringLiteral("stats.dmp"));
+        QFile stats(file);
+        QVERIFY(!haveFile || (stats.open(QIODevice::WriteOnly) && stats.write(content) == content.size()));
+        stats.close();
+        m_service->script("POST", "/api/v1/result/yr/neo/1/1", Answer{200, "text/plain", "first", false, 300});
+        m_service->script("POST", path, QByteArray("second"));
+        QSignalSpy posted(m_api.get(), &LorvaneAPI::gameStatsPosted);
+        m_api->postGameStats(file, 0, 1, 1);
+        m_api->postGameStats(file, gameID, 9, 8);
+        QTRY_COMPARE(count("/api/v1/result/yr/neo/1/1") + count(path), 2);
+        QTest::qWait(500);
+        QCOMPARE(posted.count(), 1);
+        const ScriptedService::Request sent = m_service->requestsTo(path).value(0);
+        QVERIFY(sent.headers.value("content-type").startsWith("multipart/form-data; boundary="));
+        QVERIFY(sent.body.contains("form-data; name=\"file\"; filename=\"stats.dmp\"\r\n"));
+        QVERIFY(sent.body.contains("\r\n\r\n" + (haveFile ? content : QByteArray()) + "\r\n--"));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestLorvaneApi)
+#include "tst_lorvaneapi.moc"
