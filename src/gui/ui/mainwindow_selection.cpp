@@ -41,11 +41,10 @@ void MainWindow::discoverGame()
 {
     const SpawnableGame::Table games = SpawnableGame::discoverGames();
     Global::instance()->setGames(games);
-    if (games.isEmpty()) {
+    // A folder without a game leaves no current game behind from an earlier one.
+    Global::instance()->setCurrentGame(games.isEmpty() ? nullptr : games.first());
+    if (games.isEmpty())
         setStates(GAME_NOT_FOUND);
-        return;
-    }
-    Global::instance()->setCurrentGame(games.first());
 }
 
 void MainWindow::populateLadderBox()
