@@ -25,10 +25,11 @@ WarningDialog *visibleWarning()
     return nullptr;
 }
 
-void answerWarning(QObject *owner, const QString &text, const QString &button, int *answered)
+void answerWarning(QObject *owner, const QString &text, const QString &button, int *answered,
+                   std::function<void()> beforeClick)
 {
     auto *timer = new QTimer(owner);
-    QObject::connect(timer, &QTimer::timeout, timer, [timer, text, button, answered] {
+    QObject::connect(timer, &QTimer::timeout, timer, [timer, text, button, answered, beforeClick] {
         WarningDialog *dialog = visibleWarning();
         if (!dialog || !dialog->text().startsWith(text))
             return;
@@ -42,6 +43,8 @@ void answerWarning(QObject *owner, const QString &text, const QString &button, i
             timer->deleteLater();
             if (answered)
                 ++*answered;
+            if (beforeClick)
+                beforeClick();
             click(candidate);
             return;
         }

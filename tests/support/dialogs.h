@@ -3,6 +3,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
+
 class QObject;
 class QWidget;
 class WarningDialog;
@@ -16,8 +18,9 @@ WarningDialog *visibleWarning();
 // button labelled button (empty: the title bar's close, a rejection), from a
 // timer: the window runs its warnings modally, so the answer
 // must come from inside that loop. The timer lives as long as owner; each
-// answer counts in *answered.
-void answerWarning(QObject *owner, const QString &text, const QString &button, int *answered = nullptr);
+// answer counts in *answered; beforeClick runs just before the click.
+void answerWarning(QObject *owner, const QString &text, const QString &button, int *answered = nullptr,
+                   std::function<void()> beforeClick = {});
 
 // Answers the next folder choosers, one per entry of dirs in turn, by typing
 // the folder into the name field and pressing Enter, from a timer like

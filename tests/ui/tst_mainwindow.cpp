@@ -227,8 +227,11 @@ private slots:
         QSignalSpy chosen(window.get(), &MainWindow::gameFolderChosen);
         int asked = 0, refused = 0;
         const QString question = QStringLiteral("Please run Zantry from a Lorvane game folder.");
-        for (int round = 0; round < 2; ++round)
-            Dialogs::answerWarning(window.get(), question, QStringLiteral("Choose Game Folder"), &asked);
+        // The first time, the service fails while the question is open (a
+        // machine offline): choosing a folder still goes on to the chooser.
+        MainWindow *w = window.get();
+        Dialogs::answerWarning(w, question, QStringLiteral("Choose Game Folder"), &asked, [w] { w->setStates(API_FAILED); });
+        Dialogs::answerWarning(w, question, QStringLiteral("Choose Game Folder"), &asked);
         Dialogs::answerFolderChoosers(window.get(), {elsewhere, game});
         Dialogs::answerWarning(window.get(), QStringLiteral("No Lorvane game was found in"), QStringLiteral("OK"), &refused);
         QTRY_COMPARE_WITH_TIMEOUT(chosen.count(), 1, 10000);
@@ -236,6 +239,16 @@ private slots:
         QCOMPARE(asked, 2);
         QCOMPARE(chosen.at(0).at(0).toString(), game);
         QCOMPARE(QSettings().value(MainWindow::gameFolderKey()).toString(), game);
+        window.reset();
+
+        // Close on the question closes the program (after its own question).
+        SpawnableGame::resetTable();
+        window = std::make_unique<MainWindow>();
+        int closeAsked = 0;
+        Dialogs::answerWarning(window.get(), question, QStringLiteral("Close"));
+        Dialogs::answerWarning(window.get(), QStringLiteral("Are you sure you want to close?"), QStringLiteral("Yes"),
+                               &closeAsked);
+        QTRY_COMPARE(closeAsked, 1);
         window.reset();
 
         QDir::setCurrent(game);

@@ -17,6 +17,7 @@
 #include <QMediaPlayer>
 #include <QMenu>
 #include <QMovie>
+#include <QSignalBlocker>
 
 using namespace Zantry;
 
@@ -267,8 +268,18 @@ void MainWindow::flowWarnings(quint32 s, const QStringList &lines)
             m_warningDialog->setText(QStringLiteral("Please run Zantry from a Lorvane game folder."));
             m_warningDialog->setButtons(QDialogButtonBox::Open | QDialogButtonBox::Close);
             m_warningDialog->setButtonText(QDialogButtonBox::Open, tr("Choose Game Folder"));
-            if (m_warningDialog->exec() != QDialog::Accepted)
+            int answer;
+            {
+                // Answered here alone: the window's reactions to an accepted
+                // warning read the flags, and a service failing meanwhile
+                // would turn "Choose Game Folder" into a close.
+                const QSignalBlocker answeredHere(m_warningDialog);
+                answer = m_warningDialog->exec();
+            }
+            if (answer != QDialog::Accepted) {
+                closeDueToWarn();
                 break;
+            }
             chosen = chooseGameFolder();
         }
     }
