@@ -17,7 +17,6 @@
 #include <QMediaPlayer>
 #include <QMenu>
 #include <QMovie>
-#include <QSignalBlocker>
 
 using namespace Zantry;
 
@@ -268,15 +267,9 @@ void MainWindow::flowWarnings(quint32 s, const QStringList &lines)
             m_warningDialog->setText(QStringLiteral("Please run Zantry from a Lorvane game folder."));
             m_warningDialog->setButtons(QDialogButtonBox::Open | QDialogButtonBox::Close);
             m_warningDialog->setButtonText(QDialogButtonBox::Open, tr("Choose Game Folder"));
-            int answer;
-            {
-                // Answered here alone: the window's reactions to an accepted
-                // warning read the flags, and a service failing meanwhile
-                // would turn "Choose Game Folder" into a close.
-                const QSignalBlocker answeredHere(m_warningDialog);
-                answer = m_warningDialog->exec();
-            }
-            if (answer != QDialog::Accepted) {
+            // Answered here: a service failing meanwhile must not turn
+            // "Choose Game Folder" into a close.
+            if (m_warningDialog->ask() != QDialog::Accepted) {
                 closeDueToWarn();
                 break;
             }
@@ -392,8 +385,7 @@ void MainWindow::showNotice(const QString &text)
 {
     m_warningDialog->setText(text);
     m_warningDialog->setButtons(QDialogButtonBox::Ok);
-    const QSignalBlocker blocker(m_warningDialog);
-    m_warningDialog->exec();
+    m_warningDialog->ask();
 }
 
 void MainWindow::fatalError(const QString &message)

@@ -58,14 +58,8 @@ void MainWindow::networkNotReached()
     logRoutes();
     m_warningDialog->setText(QStringLiteral("The other player wasn't ready!") + unreachedDetails());
     m_warningDialog->setButtons(QDialogButtonBox::Ok);
-    int answer = QDialog::Rejected;
-    {
-        // Dismissing this warning declines the next match; it must not read
-        // as "close the program", the session warnings' meaning.
-        const QSignalBlocker blocker(m_warningDialog);
-        answer = m_warningDialog->exec();
-    }
-    if (answer == QDialog::Accepted)
+    // Dismissing this warning declines the next match, not the program.
+    if (m_warningDialog->ask() == QDialog::Accepted)
         m_api->findMatch();
     else
         m_api->updateMatchStatus(QStringLiteral("NotReady"));

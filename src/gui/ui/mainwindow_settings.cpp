@@ -126,14 +126,8 @@ void MainWindow::closeEvent(QCloseEvent *event)
 
     m_warningDialog->setText(tr("Are you sure you want to close?"));
     m_warningDialog->setButtons(QDialogButtonBox::Yes | QDialogButtonBox::No | QDialogButtonBox::Discard);
-    int answer = QDialog::Rejected;
-    {
-        // The session's warning slots are for the session's warnings; "No"
-        // here must not read as "close the program".
-        const QSignalBlocker blocker(m_warningDialog);
-        answer = m_warningDialog->exec();
-    }
-    if (answer != QDialog::Accepted) {
+    // "No" here must not read as the session warnings' "close the program".
+    if (m_warningDialog->ask() != QDialog::Accepted) {
         s_closeConfirmed = false;
         event->ignore();
         return;

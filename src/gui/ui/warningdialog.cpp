@@ -8,6 +8,7 @@
 #include <QLayout>
 #include <QPushButton>
 #include <QSettings>
+#include <QSignalBlocker>
 #include <QTimer>
 
 WarningDialog::WarningDialog(const QString &text, QWidget *parent)
@@ -81,6 +82,12 @@ void WarningDialog::showEvent(QShowEvent *event)
 void WarningDialog::startAutoAccept(int ms)
 {
     m_autoAcceptTimer->start(ms);
+}
+
+int WarningDialog::ask()
+{
+    const QSignalBlocker askerHandlesTheAnswer(this);
+    return exec();
 }
 
 void WarningDialog::accept()

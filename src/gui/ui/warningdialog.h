@@ -26,6 +26,10 @@ public:
     void setButtonText(QDialogButtonBox::StandardButton button, const QString &text);
     // Accepts by itself after ms milliseconds unless answered first.
     void startAutoAccept(int ms);
+    // Runs a question whose answer the asker handles: accepted() and
+    // rejected() stay silent, since the window's session reactions (close the
+    // program on a failed service, ...) listen to them.
+    int ask();
     bool logOut() const { return m_logOut; }
     TitleBar *titleBar() const { return m_titleBar; }
 
