@@ -14,7 +14,7 @@ BotProcess::BotProcess()
 
 bool BotProcess::start(const QStringList &args)
 {
-    m_process.start(TestEnv::toolPath(QStringLiteral("bot")), args);
+    startProgram(TestEnv::toolPath(QStringLiteral("bot")), args);
     return m_process.waitForStarted(10000);
 }
 

@@ -21,7 +21,7 @@ bool ClientProcess::start(const QProcessEnvironment &env, const QStringList &arg
     m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     // The demo's switches live in the demo program only.
     const bool demo = !args.filter(QStringLiteral("--demo-")).isEmpty();
-    m_process.start(demo ? TestEnv::demoPath() : TestEnv::zantryPath(), args);
+    startProgram(demo ? TestEnv::demoPath() : TestEnv::zantryPath(), args);
     return m_process.waitForStarted(10000);
 }
 

@@ -4,6 +4,8 @@
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
+#include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QTest>
 
@@ -38,7 +40,7 @@ bool ToolProcess::start(const QStringList &args, int timeoutMs)
         return false;
     }
     QObject::connect(&m_process, &QProcess::readyReadStandardOutput, [this]() { collect(); });
-    m_process.start(program, args);
+    startProgram(program, args);
     if (!m_process.waitForStarted(timeoutMs)) {
         m_error = m_process.errorString();
         return false;
@@ -60,11 +62,38 @@ ChildProcess::~ChildProcess()
     stop();
 }
 
+void ChildProcess::startProgram(const QString &program, const QStringList &args)
+{
+    if (m_launcher.isEmpty())
+        m_process.start(program, args);
+    else
+        m_process.start(m_launcher.first(), m_launcher.mid(1) + QStringList{program} + args);
+}
+
+qint64 ChildProcess::signalTarget() const
+{
+    const qint64 pid = m_process.processId();
+    if (m_launcher.isEmpty())
+        return pid;
+    const QStringList entries = QDir(QStringLiteral("/proc")).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+    for (const QString &entry : entries) {
+        QFile stat(QStringLiteral("/proc/%1/stat").arg(entry));
+        if (!stat.open(QIODevice::ReadOnly))
+            continue;
+        // "pid (comm) state ppid ...", where comm may hold anything
+        const QByteArray line = stat.readAll();
+        const QList<QByteArray> rest = line.mid(line.lastIndexOf(')') + 2).split(' ');
+        if (rest.size() > 1 && rest.at(1).toLongLong() == pid)
+            return entry.toLongLong();
+    }
+    return pid;
+}
+
 void ChildProcess::stop()
 {
     if (m_process.state() == QProcess::NotRunning)
         return;
-    m_process.terminate();
+    ::kill(pid_t(signalTarget()), SIGTERM);
     if (!m_process.waitForFinished(5000)) {
         m_process.kill();
         m_process.waitForFinished(2000);
@@ -74,7 +103,7 @@ void ChildProcess::stop()
 void ChildProcess::sendSignal(int signal)
 {
     if (m_process.state() != QProcess::NotRunning)
-        ::kill(pid_t(m_process.processId()), signal);
+        ::kill(pid_t(signalTarget()), signal);
 }
 
 int ChildProcess::waitForExit(int timeoutMs)

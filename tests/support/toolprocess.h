@@ -22,8 +22,15 @@ public:
     // from a signal.
     int waitForExit(int timeoutMs);
     QProcess &process() { return m_process; }
+    // Runs the program under a launcher that forks it as its only child and
+    // passes no signal on (ip netns exec NS unshare --pid --fork ...):
+    // signals then go to that child, and killing the launcher kills it.
+    void setLauncher(const QStringList &prefix) { m_launcher = prefix; }
 
 protected:
+    void startProgram(const QString &program, const QStringList &args);
+    qint64 signalTarget() const;
+    QStringList m_launcher;
     // Reads what the child printed; called again once it has ended.
     virtual void collect() {}
     QProcess m_process;

@@ -11,6 +11,7 @@ public:
     // bindAddress: loopback, or an address inside a namespace the test made.
     bool start(const QString &bindAddress = QStringLiteral("127.0.0.1"), const QStringList &extraArgs = QStringList());
     void stop() { m_tool.stop(); }
+    void setLauncher(const QStringList &prefix) { m_tool.setLauncher(prefix); }
     QString errorText() const { return m_tool.errorText(); }
 
     QString address() const { return m_tool.address(QStringLiteral("relay")); }
