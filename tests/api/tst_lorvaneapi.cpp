@@ -82,6 +82,8 @@ private slots:
     }
     void cleanup()
     {
+        Global::instance()->setTunnelServers({});
+        Global::instance()->setPublicIP(QHostAddress());
         Global::instance()->setPeerRoutes(nullptr);
         Global::instance()->setCurrentGame(nullptr);
         m_api.reset();
@@ -205,6 +207,41 @@ private slots:
                                    {"exe_hash", game.exeHash}, {"ddraw", game.ddrawHash}, {"session", ""}};
         QCOMPARE(bodyOf(sent), expected);
         QCOMPARE(bodyOf(sent).value("map_sides").toArray().at(2).toInt(), -2);
+    }
+
+    // With tunnel servers to ask, the first request of a queue waits for the
+    // public address (an opponent waiting already would otherwise get only
+    // a LAN address), and goes without it once the wait is over; a cancel
+    // during the wait sends no request.
+    void firstRequestWaitsForThePublicAddress()
+    {
+        TunnelServerInfo tunnel;
+        tunnel.address = QStringLiteral("127.0.0.1");
+        Global::instance()->setTunnelServers({{tunnel.address, tunnel}});
+        Global::instance()->setPublicIP(QHostAddress());
+        QVERIFY(loginAs());
+        m_service->script("POST", kMatchPath, json(wait()));
+        QSignalSpy waiting(m_api.get(), &LorvaneAPI::waitForMatchup);
+        m_api->findMatch();
+        QTest::qWait(300);
+        QCOMPARE(m_service->requestsTo(kMatchPath).size(), 0);
+        Global::instance()->setPublicIP(QHostAddress(QStringLiteral("203.0.113.7")));
+        QVERIFY(waiting.wait(5000));
+        QCOMPARE(bodyOf(m_service->requestsTo(kMatchPath).last()).value("ip_address").toString(), QStringLiteral("203.0.113.7"));
+
+        m_api->cancelFindMatch();
+        QTRY_VERIFY(!timer("findMatchTimer")->isActive());
+        Global::instance()->setPublicIP(QHostAddress());
+        m_api->findMatch();
+        m_api->cancelFindMatch();
+        QTRY_COMPARE(m_service->requestsTo(kMatchPath).size(), 3); // the two quits
+        QTest::qWait(timer("publicAddressWait")->interval() + 200);
+        QCOMPARE(bodyOf(m_service->requestsTo(kMatchPath).last()).value("type").toString(), QStringLiteral("quit"));
+
+        timer("publicAddressWait")->setInterval(200);
+        m_api->findMatch();
+        QVERIFY(waiting.wait(5000));
+        QCOMPARE(bodyOf(m_service->requestsTo(kMatchPath).last()).value("ip_address").toString(), QString());
     }
 
     void pollFollowsCheckbackUntilQuit()

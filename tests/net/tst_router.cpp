@@ -38,6 +38,35 @@ QByteArray publicReply(const char *address, quint16 port)
     return RouterPacket::publicAddressReply(QHostAddress(QLatin1String(address)), port);
 }
 
+// A scripted peer's router for ms: answers each ping with its pong (and
+// with a stray pong the router never asked for), or stays silent.
+void answerPings(TestSocket &peer, const IPEndpoint &router, int ms, bool answer)
+{
+    QDeadlineTimer deadline(ms);
+    while (!deadline.hasExpired()) {
+        const QByteArray d = peer.receive(int(qMax<qint64>(1, deadline.remainingTime())));
+        const RouterPacket::Header h = RouterPacket::Header::read(d.constData(), d.size());
+        if (!answer || !h.isControl() || h.type != Router::PING)
+            continue;
+        peer.send(controlPacket(h.receiver, h.sender, Router::PONG, 2, h.time), router);
+        peer.send(controlPacket(h.receiver, h.sender, Router::PONG, 2, h.time + 1), router);
+    }
+}
+
+// Game datagrams cross between two routers' games within ms.
+bool gamesExchange(const RouterNode &a, const RouterNode &b, TestSocket &gameA, TestSocket &gameB, int ms)
+{
+    QDeadlineTimer deadline(ms);
+    bool toA = false, toB = false;
+    while (!(toA && toB) && !deadline.hasExpired()) {
+        gameA.send(gameDatagram(1, 2, "a"), gameEnd(a));
+        gameB.send(gameDatagram(2, 1, "b"), gameEnd(b));
+        toB = toB || gameB.receive(50) == gameDatagram(1, 2, "a");
+        toA = toA || gameA.receive(50) == gameDatagram(2, 1, "b");
+    }
+    return toA && toB;
+}
+
 } // namespace
 
 class TestRouter : public QObject
@@ -161,6 +190,87 @@ private slots:
         QCOMPARE(other.receive(), controlPacket(peerId, otherId, Router::PING, 2, 5));
     }
 
+    // Replies go back the way the request came, not on the best path (here
+    // the first candidate, which nobody listens on): each path is measured
+    // by its own answers.
+    void repliesReturnOnTheRequestsPath()
+    {
+        RouterNode a;
+        a.router()->setMyId(kIdA);
+        a.router()->addPeer(kIdB);
+        TestSocket dead, live;
+        dead.setSkipControl(false);
+        live.setSkipControl(false);
+        a.router()->addFloodPath(dead.endpoint(), NetworkPath::Direct);
+        a.router()->addFloodPath(live.endpoint(), NetworkPath::Direct);
+        for (const auto type : {Router::FLOOD, Router::REACHED, Router::PING}) {
+            live.send(controlPacket(kIdB, kIdA, type, 2, 777), a.peerEndpoint());
+            QCOMPARE(live.receive(), controlPacket(kIdA, kIdB, type == Router::PING ? Router::PONG : Router::NULL_RESPONSE, 2, 777));
+        }
+        QVERIFY(dead.receive(100).isEmpty());
+    }
+
+    void peerThatNeverPongsIsNotReached_data()
+    {
+        QTest::addColumn<bool>("answers");
+        QTest::newRow("answers its pings") << true;
+        QTest::newRow("never answers") << false;
+    }
+    // A peer whose state packets arrive but who answers no ping ends the
+    // route as not reached, not as a match in which nothing crosses. One who
+    // answers gets the answering path, whatever came first, and its stray
+    // pongs make no loss negative.
+    void peerThatNeverPongsIsNotReached()
+    {
+        QFETCH(bool, answers);
+        RouterNode a(RouterNode::fast());
+        TestSocket dead, live;
+        live.setSkipControl(false);
+        a.startMatch(kIdA, {kIdB}, {{dead.endpoint(), NetworkPath::Direct}, {live.endpoint(), NetworkPath::Direct}});
+        live.send(controlPacket(kIdB, kIdA, Router::REACHED), a.peerEndpoint());
+        QTRY_COMPARE(a.router()->state(), Router::PING);
+        answerPings(live, a.peerEndpoint(), RouterNode::fastTiming().pingTime + 200, answers);
+        if (!answers) {
+            QTRY_COMPARE(a.router()->state(), Router::NOT_REACHED);
+            return;
+        }
+        QTRY_VERIFY(a.router()->state() >= Router::READY);
+        QCOMPARE(a.router()->state() == Router::NOT_REACHED, false);
+        PeerRoute route;
+        QVERIFY(a.router()->bestRoute(kIdB, &route) && route.port == live.endpoint().port);
+        RouteReport report;
+        a.run([&]() { report = a.router()->routeReport(); });
+        QCOMPARE(report.peers.size(), 1);
+        QVERIFY2(report.peers.first().lossPct >= 0 && report.peers.first().lossPct < 50, qPrintable(QString::number(report.peers.first().lossPct)));
+        QVERIFY(report.peers.first().rtt >= 0 && report.peers.first().rtt < 100);
+    }
+
+    // During the game the path in use goes dead (its tunnel stops): both
+    // routers move to the other tunnel, which still carries keep-alives, and
+    // the games hear each other again.
+    void silentBestPathLeftForOneThatHears()
+    {
+        TunnelProcess one, two;
+        QVERIFY2(one.start() && two.start(), qPrintable(one.errorText() + two.errorText()));
+        const IPEndpoint relayOne(QHostAddress(one.address()), one.relayPort());
+        const IPEndpoint relayTwo(QHostAddress(two.address()), two.relayPort());
+        const quint32 idA = 0x00110001, idB = 0x00220002;
+        RouterNode a(RouterNode::fast(true)), b(RouterNode::fast(true));
+        a.startMatch(idA, {idB}, {{relayOne, NetworkPath::Tunnel}, {relayTwo, NetworkPath::Tunnel}});
+        b.startMatch(idB, {idA}, {{relayOne, NetworkPath::Tunnel}, {relayTwo, NetworkPath::Tunnel}});
+        QTRY_COMPARE_WITH_TIMEOUT(a.router()->state(), Router::FIB_READY, 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(b.router()->state(), Router::FIB_READY, 10000);
+        TestSocket gameA, gameB;
+        QVERIFY(gamesExchange(a, b, gameA, gameB, 2000));
+        PeerRoute before;
+        QVERIFY(a.router()->bestRoute(idB, &before));
+        (before.port == relayOne.port ? one : two).stop();
+        QVERIFY(gamesExchange(a, b, gameA, gameB, 5 * RouterNode::fastTiming().failoverSilence));
+        PeerRoute afterA, afterB;
+        QVERIFY(a.router()->bestRoute(idB, &afterA) && b.router()->bestRoute(idA, &afterB));
+        QVERIFY(afterA.port != before.port && afterB.port == afterA.port);
+    }
+
     // A peer heard from before the match names it (its flood came first)
     // becomes a peer with the path it came on; a new endpoint of it is one
     // more path, the first staying the best.
@@ -233,6 +343,10 @@ private slots:
             << QList<NetworkPathPtr>{path(1, direct, 10, 10, 500), path(2, direct, 10, 10, 500)} << quint16(1);
         QTest::newRow("unpinged paths are not considered")
             << QList<NetworkPathPtr>{path(1, direct, 10, 5, 500), path(2, direct, 0, 0, 0)} << quint16(1);
+        QTest::newRow("an unpinged current gives way")
+            << QList<NetworkPathPtr>{path(1, direct, 0, 0, 0), path(2, tunnel, 10, 10, 3000)} << quint16(2);
+        QTest::newRow("two silent paths keep the current")
+            << QList<NetworkPathPtr>{path(1, direct, 10, 0, 0), path(2, tunnel, 10, 0, 0)} << quint16(1);
         QTest::newRow("loss truncates: 1 of 3 lost is 33 %, beats 34 %")
             << QList<NetworkPathPtr>{path(1, direct, 100, 66, 66), path(2, direct, 3, 2, 2000)} << quint16(2);
     }

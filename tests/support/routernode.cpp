@@ -18,6 +18,7 @@ Router::Timing RouterNode::fastTiming()
     t.timeoutInterval = 100;
     t.pathTimeout = 700;
     t.publicAddressInterval = 200;
+    t.failoverSilence = 600;
     return t;
 }
 

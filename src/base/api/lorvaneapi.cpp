@@ -9,6 +9,7 @@
 
 namespace {
 constexpr int kStatsInterval = 60000;
+constexpr int kPublicAddressWaitMs = 3000;
 } // namespace
 
 LorvaneAPI::LorvaneAPI(QObject *parent)
@@ -23,6 +24,7 @@ LorvaneAPI::LorvaneAPI(QObject *parent)
     , m_matchPath(QStringLiteral("/zantry/%1/%2"))
     , m_statsPath(QStringLiteral("/zantry/ladder/%1/stats"))
     , m_findMatchTimer(new QTimer(this))
+    , m_addressWait(new QTimer(this))
     , m_statsTimer(new QTimer(this))
     , m_refreshTimer(new QTimer(this))
 {
@@ -40,6 +42,20 @@ LorvaneAPI::LorvaneAPI(QObject *parent)
     connect(this, &LorvaneAPI::laddersChanged, this, &LorvaneAPI::fetchPlayers);
     connect(this, &LorvaneAPI::currentPlayerChanged, this, &LorvaneAPI::fetchMaps);
     connect(m_findMatchTimer, &QTimer::timeout, this, &LorvaneAPI::findMatch);
+    m_addressWait->setObjectName(QStringLiteral("publicAddressWait"));
+    m_addressWait->setSingleShot(true);
+    m_addressWait->setInterval(kPublicAddressWaitMs);
+    connect(m_addressWait, &QTimer::timeout, this, [this]() {
+        qDebug().noquote() << QStringLiteral("findMatch: no public address after %1 ms; queueing with the local addresses only")
+                                  .arg(m_addressWait->interval());
+        sendFindMatch();
+    });
+    connect(Global::instance(), qOverload<QHostAddress>(&Global::publicIPChanged), this, [this](const QHostAddress &ip) {
+        if (!m_addressWait->isActive() || ip.isNull())
+            return;
+        m_addressWait->stop();
+        sendFindMatch();
+    });
     connect(m_statsTimer, &QTimer::timeout, this, &LorvaneAPI::fetchZantryStats);
     m_statsTimer->start(kStatsInterval);
     connect(this, &LorvaneAPI::currentPlayerMapsChanged, this, &LorvaneAPI::fetchZantryStats);

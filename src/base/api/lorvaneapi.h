@@ -102,6 +102,7 @@ private:
     bool haveMatchPlayer() const;
     QString matchPath() const;
     QJsonObject findMatchRequest() const;
+    void sendFindMatch();
     QJsonObject updateRequest(const QString &status) const;
     void storeToken(const QString &token);
     void onAuthenticated();
@@ -129,6 +130,10 @@ private:
     QPointer<QNetworkReply> m_statsReply;
     Player *m_currentPlayer = nullptr;
     QTimer *m_findMatchTimer;
+    // Holds the first find-match request of a queue until the tunnel servers
+    // have told the public address: without it the opponents get only
+    // addresses they cannot reach.
+    QTimer *m_addressWait;
     QTimer *m_statsTimer;
     QTimer *m_refreshTimer;
     int m_refreshInterval = 43200000;

@@ -67,9 +67,26 @@ void LorvaneAPI::findMatch()
         qDebug() << "findMatch: no side selected";
         return;
     }
+    m_matchPending = true;
+    if (m_addressWait->isActive())
+        return;
+    Global *global = Global::instance();
+    // Polls go out at once, with the address when it has come meanwhile.
+    if (!m_findMatchTimer->isActive() && global->allowP2P() && global->publicIP().isNull()
+        && !global->tunnelServers().isEmpty()) {
+        qDebug().noquote() << QStringLiteral("findMatch: waiting up to %1 ms for the public address").arg(m_addressWait->interval());
+        m_addressWait->start();
+        return;
+    }
+    sendFindMatch();
+}
+
+void LorvaneAPI::sendFindMatch()
+{
+    if (!haveMatchPlayer() || !m_currentPlayer->currentSide())
+        return;
     const QJsonObject request = findMatchRequest();
     qDebug().noquote() << "Sending findMatch request with: " + QString::fromUtf8(QJsonDocument(request).toJson());
-    m_matchPending = true;
     postJson(matchPath(), request, &LorvaneAPI::slotFindMatchFinished);
 }
 
@@ -119,6 +136,7 @@ void LorvaneAPI::abandonFindMatch(const QByteArray &body)
 
 void LorvaneAPI::cancelFindMatch()
 {
+    m_addressWait->stop();
     if (!haveMatchPlayer())
         return;
     QJsonObject request;

@@ -18,4 +18,5 @@ struct FibEntry
     QHash<IPEndpoint, NetworkPathPtr> paths;
     int sentCount = 0;
     int receivedCount = 0;
+    int announcements = 0; // FIB_READY packets still to send after moving bestPath
 };

@@ -127,7 +127,12 @@ void LorvaneNetwork::slotFetchTunnelsFinished(QNetworkReply *reply)
     reply->close();
     reply->deleteLater();
     qDebug().noquote() << "slotFetchTunnelsFinished()" << body;
+    const bool hadNone = Global::instance()->tunnelServers().isEmpty();
     Global::instance()->setTunnelServers(parseMasterList(body));
+    // The first list is when the public address can first be asked for;
+    // the player may queue any moment now and should be reachable.
+    if (hadNone && !Global::instance()->tunnelServers().isEmpty() && m_router)
+        m_router->doFastPublicIPFind();
     emit tunnelServersChanged();
 }
 

@@ -4,6 +4,7 @@
 
 #include <QObject>
 #include <QSharedPointer>
+#include <QVector>
 
 // One way to reach a player id: a peer's address, a tunnel server, or the
 // game's own address. Shared between owners through NetworkPathPtr.
@@ -32,6 +33,22 @@ public:
     qint64 lastPong = -1;
     int rtt = -1;
     int rttSum = 0;
+
+    // A pong counts only on the path whose ping it echoes: replies that come
+    // back on another path would otherwise make a dead path look alive and a
+    // live one lose more than it sent.
+    void notePing(quint32 time)
+    {
+        if (unanswered.size() >= kMaxUnanswered)
+            unanswered.removeFirst();
+        unanswered.append(time);
+    }
+    bool answerPing(quint32 time) { return unanswered.removeOne(time); }
+    bool answered() const { return pongs > 0; }
+
+private:
+    static constexpr int kMaxUnanswered = 256; // a ping phase to seven peers on a shared path
+    QVector<quint32> unanswered;
 };
 
 using NetworkPathPtr = QSharedPointer<NetworkPath>;

@@ -18,11 +18,16 @@ struct Score
     int rankingRtt = 0;
 };
 
+// The mean rtt measured so far, plus the tunnel penalty.
+int rankingRtt(const NetworkPath &path);
+
 // Computes the path's mean rtt (stored in it) and its loss; pings > 0.
 Score score(NetworkPath &path);
 
-// The best of paths, starting from current (which must have pings);
-// paths without pings are not considered. Logs each step.
+// The best of paths, starting from current (or, when current was never
+// pinged, the first path that was); paths without pings are not
+// considered, and one that never answered only while none has. Logs each
+// step.
 NetworkPathPtr choose(quint32 id, const NetworkPathPtr &current, const QList<NetworkPathPtr> &paths);
 
 } // namespace PathSelection

@@ -338,8 +338,14 @@ void Router::forward(char *data, int size, const IPEndpoint &from, Origin origin
         if (h.receiver == m_myId.load()) {
             if (!handleControl(data, h, senderPath))
                 return;
-            size = RouterPacket::kControlSize;
-            h = Header::read(data, size);
+            // The reply goes back the way the request came, so that every
+            // path is measured by its own answers: on the best path, a dead
+            // first candidate would swallow the replies of every live one.
+            if (FibEntry *requester = entry(h.sender))
+                ++requester->sentCount;
+            sendTo(senderPath->endpoint, data, RouterPacket::kControlSize);
+            senderPath->lastSent = t;
+            return;
         }
     }
 

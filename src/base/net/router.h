@@ -62,6 +62,9 @@ public:
         int timeoutInterval = 1000; // also the keep-alive gap
         int pathTimeout = 15000;
         int publicAddressInterval = 5000;
+        // During the game, a best path silent this long is left for one
+        // heard from within two thirds of it.
+        int failoverSilence = 3000;
     };
 
     // Limits on what traffic alone can make the router keep.
@@ -168,6 +171,9 @@ private:
     void checkReached();
     void resetFib();
     void sendKeepAlive(const FibEntry &entry, const NetworkPath &path);
+    void sendControl(quint32 receiver, STATES type, const IPEndpoint &to);
+    void failOver(FibEntry &entry, qint64 now);
+    bool everyPeerAnswered() const;
     void drainGameQueue(const IPEndpoint &game);
     void queryPublicAddress(const IPEndpoint &server);
     // Runs f on the router's thread: now if called there, else queued.

@@ -4,6 +4,8 @@
 
 #include "net/routerpacket.h"
 
+#include <algorithm>
+
 #include <QDebug>
 #include <QTimer>
 #include <QUdpSocket>
@@ -92,7 +94,9 @@ void Router::timedOut()
         setStateHere(NOT_REACHED);
         break;
     case PING:
-        setStateHere(READY);
+        // A route whose peer never answered a ping would be a match in
+        // which the games exchange nothing.
+        setStateHere(everyPeerAnswered() ? READY : NOT_REACHED);
         break;
     case READY:
         setStateHere(FIB_READY);
@@ -100,6 +104,22 @@ void Router::timedOut()
     default:
         break;
     }
+}
+
+bool Router::everyPeerAnswered() const
+{
+    bool all = true;
+    for (const auto &item : m_fib) {
+        const FibEntry &e = *item.second;
+        if (!e.isPeer)
+            continue;
+        const auto paths = e.paths.values();
+        if (std::none_of(paths.begin(), paths.end(), [](const NetworkPathPtr &p) { return p->answered(); })) {
+            qDebug().noquote() << QStringLiteral("Peer %1 answered no ping on any of %2 paths").arg(e.id).arg(paths.size());
+            all = false;
+        }
+    }
+    return all;
 }
 
 void Router::setStatePing()
@@ -161,8 +181,10 @@ void Router::sendState()
         for (const NetworkPathPtr &path : paths) {
             sendTo(path->endpoint, packet, RouterPacket::kControlSize);
             path->lastSent = t;
-            if (state == PING)
+            if (state == PING) {
                 ++path->pings;
+                path->notePing(h.time);
+            }
             ++e.sentCount;
         }
     }
@@ -196,10 +218,24 @@ bool Router::handleControl(char *data, const Header &h, const NetworkPathPtr &pa
         }
         return false;
     case PONG:
-        if (path->lastPong >= 0)
-            path->rttSum += RouterPacket::msSince(h.time);
+        if (!path->answerPing(h.time)) {
+            qDebug().noquote() << QStringLiteral("Pong from %1 on %2 answers no ping sent there").arg(h.sender).arg(path->toString());
+            return false;
+        }
+        // Every pong is a round trip; leaving out the first would divide
+        // n - 1 samples by n.
+        path->rttSum += RouterPacket::msSince(h.time);
         path->lastPong = now();
         ++path->pongs;
+        return false;
+    case FIB_READY:
+        // The peer moved its best path to this one during the game.
+        if (m_state.load() == FIB_READY) {
+            if (FibEntry *e = entry(h.sender); e && e->bestPath != path) {
+                updateBestPath(e, path);
+                e->announcements = 0;
+            }
+        }
         return false;
     case KEEP_ALIVE:
         return false;
