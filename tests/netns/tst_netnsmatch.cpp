@@ -167,7 +167,7 @@ void TestNetnsMatch::match()
     // Each game heard the other, not just itself through its own router.
     QVERIFY2(a.first > 0 && b.first > 0 && a.second * 2 >= b.first && b.second * 2 >= a.first, text.constData());
     if (!path.isEmpty())
-        QVERIFY2(used == QStringList(2, path), text.constData());
+        QVERIFY2(used == QStringList({path, path}), text.constData());
     // Either path crosses both uplinks twice: four times the delay, the
     // jitter averaged out, the routers' own time small beside it.
     for (int rtt : qAsConst(rtts))
