@@ -3,6 +3,7 @@
 #include "testenv.h"
 
 #include <QCoreApplication>
+#include <QDeadlineTimer>
 #include <QFileInfo>
 #include <QProcess>
 #include <QStandardPaths>
@@ -256,7 +257,8 @@ QByteArray NetLab::httpGet(const QString &ns, const QString &address, quint16 po
             && ::send(fd, request.constData(), size_t(request.size()), MSG_NOSIGNAL) == request.size()) {
             char buffer[65536];
             ssize_t got;
-            while (reply.size() < (64 << 20) && (got = ::recv(fd, buffer, sizeof buffer, 0)) > 0)
+            const QDeadlineTimer deadline(10000);
+            while (reply.size() < (64 << 20) && !deadline.hasExpired() && (got = ::recv(fd, buffer, sizeof buffer, 0)) > 0)
                 reply.append(buffer, int(got));
         }
         ::close(fd);
