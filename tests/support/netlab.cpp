@@ -18,51 +18,40 @@
 
 namespace {
 
-const char kPrefix[] = "zl";
-const QStringList kSbin{QStringLiteral("/usr/sbin"), QStringLiteral("/sbin"), QStringLiteral("/usr/bin"), QStringLiteral("/bin")};
+const QString kPrefix = QStringLiteral("zl");
+int s_labs = 0;
 
+// ip and nft live in sbin, which a plain user's PATH may lack.
 QString program(const QString &name)
 {
     const QString onPath = QStandardPaths::findExecutable(name);
-    return onPath.isEmpty() ? QStandardPaths::findExecutable(name, kSbin) : onPath;
+    return onPath.isEmpty() ? QStandardPaths::findExecutable(name, {QStringLiteral("/usr/sbin"), QStringLiteral("/sbin")}) : onPath;
 }
 
-QStringList netnsList()
+QByteArray output(const QString &command)
 {
-    QProcess ip;
-    ip.start(program(QStringLiteral("ip")), {QStringLiteral("netns"), QStringLiteral("list")});
-    ip.waitForFinished(10000);
-    QStringList names;
-    for (const QByteArray &line : ip.readAllStandardOutput().split('\n'))
-        if (!line.isEmpty())
-            names << QString::fromUtf8(line.split(' ').first());
-    return names;
+    const QStringList words = command.split(QLatin1Char(' '));
+    QProcess p;
+    p.start(program(words.first()), words.mid(1));
+    p.waitForFinished(10000);
+    return p.readAllStandardOutput();
 }
-
-int s_labs = 0;
 
 } // namespace
 
-NetLab::NetLab()
-    : m_tag(QStringLiteral("%1%2-%3").arg(QLatin1String(kPrefix)).arg(QCoreApplication::applicationPid()).arg(++s_labs))
-{
-}
+NetLab::NetLab() : m_tag(kPrefix + QStringLiteral("%1-%2").arg(QCoreApplication::applicationPid()).arg(++s_labs)) {}
 
 NetLab::~NetLab()
 {
     m_wires.clear();
     // Whatever still runs inside goes first: a namespace lives on while a
     // process holds it.
-    for (const QString &ns : qAsConst(m_made)) {
-        QProcess pids;
-        pids.start(program(QStringLiteral("ip")), {QStringLiteral("netns"), QStringLiteral("pids"), ns});
-        pids.waitForFinished(10000);
-        for (const QByteArray &pid : pids.readAllStandardOutput().split('\n'))
+    for (const QString &ns : qAsConst(m_made))
+        for (const QByteArray &pid : output(QStringLiteral("ip netns pids ") + ns).split('\n'))
             if (pid.toInt() > 1)
                 ::kill(pid.toInt(), SIGKILL);
-    }
     for (auto it = m_made.crbegin(); it != m_made.crend(); ++it)
-        run({QStringLiteral("ip"), QStringLiteral("netns"), QStringLiteral("delete"), *it});
+        run(QStringLiteral("ip netns delete ") + *it);
 }
 
 QString NetLab::unavailableReason()
@@ -80,91 +69,75 @@ QString NetLab::unavailableReason()
     return QString();
 }
 
-bool NetLab::run(const QStringList &command, const QByteArray &input)
+bool NetLab::run(const QString &command, const QByteArray &input)
 {
+    const QStringList words = command.split(QLatin1Char(' '));
     QProcess p;
-    p.start(program(command.first()), command.mid(1));
+    p.start(program(words.first()), words.mid(1));
     p.write(input);
     p.closeWriteChannel();
     if (p.waitForFinished(15000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0)
         return true;
     p.kill();
     p.waitForFinished(2000);
-    m_error = command.join(QLatin1Char(' ')) + QStringLiteral(": ") + QString::fromUtf8(p.readAllStandardError()).trimmed()
-              + p.errorString();
+    m_error = command + QStringLiteral(": ") + QString::fromUtf8(p.readAllStandardError()).trimmed() + p.errorString();
     return false;
 }
 
 // Namespaces left by a run that was killed: their process is gone.
 void NetLab::removeStale()
 {
-    for (const QString &name : netnsList()) {
-        const QString pid = name.mid(int(sizeof kPrefix) - 1).section(QLatin1Char('-'), 0, 0);
-        if (name.startsWith(QLatin1String(kPrefix)) && pid.toInt() > 0 && !QFileInfo::exists(QStringLiteral("/proc/") + pid))
-            QProcess::execute(program(QStringLiteral("ip")), {QStringLiteral("netns"), QStringLiteral("delete"), name});
+    for (const QByteArray &line : output(QStringLiteral("ip netns list")).split('\n')) {
+        const QString name = QString::fromUtf8(line.split(' ').first());
+        const QString pid = name.mid(kPrefix.size()).section(QLatin1Char('-'), 0, 0);
+        if (name.startsWith(kPrefix) && pid.toInt() > 0 && !QFileInfo::exists(QStringLiteral("/proc/") + pid))
+            output(QStringLiteral("ip netns delete ") + name);
     }
 }
 
 QString NetLab::makeNs(const QString &name)
 {
     const QString ns = m_tag + QLatin1Char('-') + name;
-    if (!run({QStringLiteral("ip"), QStringLiteral("netns"), QStringLiteral("add"), ns}))
+    if (!run(QStringLiteral("ip netns add ") + ns))
         return QString();
     m_made << ns;
     m_ns.insert(name, ns);
-    return run({QStringLiteral("ip"), QStringLiteral("-n"), ns, QStringLiteral("link"), QStringLiteral("set"), QStringLiteral("dev"),
-                QStringLiteral("lo"), QStringLiteral("up")})
-               ? ns
-               : QString();
-}
-
-bool NetLab::sysctl(const QString &ns, const QStringList &settings)
-{
-    return run(QStringList{QStringLiteral("ip"), QStringLiteral("netns"), QStringLiteral("exec"), ns, QStringLiteral("sysctl"),
-                           QStringLiteral("-qw")}
-               + settings);
+    return run(QStringLiteral("ip -n %1 link set dev lo up").arg(ns)) ? ns : QString();
 }
 
 bool NetLab::start()
 {
     removeStale();
     m_public = makeNs(QStringLiteral("pub"));
-    return !m_public.isEmpty()
-           && run({QStringLiteral("ip"), QStringLiteral("-n"), m_public, QStringLiteral("link"), QStringLiteral("add"), QStringLiteral("br0"),
-                   QStringLiteral("type"), QStringLiteral("bridge")})
-           && run({QStringLiteral("ip"), QStringLiteral("-n"), m_public, QStringLiteral("link"), QStringLiteral("set"), QStringLiteral("dev"),
-                   QStringLiteral("br0"), QStringLiteral("up")});
+    return !m_public.isEmpty() && run(QStringLiteral("ip -n %1 link add br0 type bridge").arg(m_public))
+           && run(QStringLiteral("ip -n %1 link set dev br0 up").arg(m_public));
 }
 
 // The namespace's interface dev joins the bridge, through a wire namespace
 // of its own where the link is impaired.
 bool NetLab::attach(const QString &name, const QString &dev, const QString &address, const Impairment &link)
 {
-    const QString ns = m_ns.value(name);
-    const QString port = QStringLiteral("p%1").arg(++m_ports);
-    auto ip = [this](const QString &in, const QString &args) {
-        return run(QStringList{QStringLiteral("ip"), QStringLiteral("-n"), in} + args.split(QLatin1Char(' ')));
-    };
+    const QString ns = m_ns.value(name), port = QStringLiteral("p%1").arg(++m_ports);
     if (!link.any()) {
-        if (!ip(m_public, QStringLiteral("link add %1 type veth peer name %2 netns %3").arg(port, dev, ns)))
+        if (!run(QStringLiteral("ip -n %1 link add %2 type veth peer name %3 netns %4").arg(m_public, port, dev, ns)))
             return false;
     } else {
         const QString wire = makeNs(name + QStringLiteral("-wire"));
-        if (wire.isEmpty() || !ip(wire, QStringLiteral("link add wa type veth peer name %1 netns %2").arg(dev, ns))
-            || !ip(wire, QStringLiteral("link add wb type veth peer name %1 netns %2").arg(port, m_public))
-            || !ip(wire, QStringLiteral("link set dev wa up")) || !ip(wire, QStringLiteral("link set dev wb up")))
+        if (wire.isEmpty() || !run(QStringLiteral("ip -n %1 link add wa type veth peer name %2 netns %3").arg(wire, dev, ns))
+            || !run(QStringLiteral("ip -n %1 link add wb type veth peer name %2 netns %3").arg(wire, port, m_public))
+            || !run(QStringLiteral("ip -n %1 link set dev wa up").arg(wire)) || !run(QStringLiteral("ip -n %1 link set dev wb up").arg(wire)))
             return false;
         m_wires.emplace_back(new ToolProcess(QStringLiteral("netimpair")));
         m_wires.back()->setLauncher(launcher(wire));
-        if (!m_wires.back()->start({QStringLiteral("--a"), QStringLiteral("wa"), QStringLiteral("--b"), QStringLiteral("wb"),
-                                    QStringLiteral("--delay"), QString::number(link.delayMs), QStringLiteral("--jitter"),
-                                    QString::number(link.jitterMs), QStringLiteral("--loss"), QString::number(link.lossPercent)})) {
+        const QString args = QStringLiteral("--a wa --b wb --delay %1 --jitter %2 --loss %3").arg(link.delayMs).arg(link.jitterMs).arg(link.lossPercent);
+        if (!m_wires.back()->start(args.split(QLatin1Char(' ')))) {
             m_error = m_wires.back()->errorText();
             return false;
         }
     }
-    return ip(m_public, QStringLiteral("link set dev %1 master br0 up").arg(port))
-           && ip(ns, QStringLiteral("addr add %1/24 dev %2").arg(address, dev)) && ip(ns, QStringLiteral("link set dev %1 up").arg(dev));
+    return run(QStringLiteral("ip -n %1 link set dev %2 master br0 up").arg(m_public, port))
+           && run(QStringLiteral("ip -n %1 addr add %2/24 dev %3").arg(ns, address, dev))
+           && run(QStringLiteral("ip -n %1 link set dev %2 up").arg(ns, dev));
 }
 
 QString NetLab::addHost(const QString &name, const Impairment &link)
@@ -176,11 +149,8 @@ QString NetLab::addHost(const QString &name, const Impairment &link)
 NetLab::Player NetLab::addPlayer(const QString &name, Nat nat, const Impairment &uplink, int udpTimeoutS)
 {
     const int n = ++m_players;
-    Player p{makeNs(name), makeNs(name + QStringLiteral("-nat")), QStringLiteral("192.168.%1.2").arg(n),
-             QStringLiteral("198.51.100.%1").arg(100 + n)};
-    auto ip = [this](const QString &in, const QString &args) {
-        return run(QStringList{QStringLiteral("ip"), QStringLiteral("-n"), in} + args.split(QLatin1Char(' ')));
-    };
+    const Player p{makeNs(name), makeNs(name + QStringLiteral("-nat")), QStringLiteral("192.168.%1.2").arg(n),
+                   QStringLiteral("198.51.100.%1").arg(100 + n)};
     // Unsolicited datagrams from outside are dropped, to the LAN and to the
     // router alike; what a LAN host started is let back in.
     const QString rules = QStringLiteral("table ip nat {\n"
@@ -193,22 +163,20 @@ NetLab::Player NetLab::addPlayer(const QString &name, Nat nat, const Impairment 
                                          "    iifname \"wan0\" ct state established,related accept; iifname \"wan0\" drop; }\n"
                                          "}\n")
                               .arg(nat == Nat::Symmetric ? QStringLiteral("random,fully-random") : QString());
-    const QString timeout = QString::number(udpTimeoutS);
+    const QString inRouter = QStringLiteral("ip netns exec %1 ").arg(p.router);
     const bool ok = !p.lan.isEmpty() && !p.router.isEmpty()
-                    && ip(p.router, QStringLiteral("link add lan0 type veth peer name eth0 netns %1").arg(p.lan))
-                    && ip(p.router, QStringLiteral("addr add 192.168.%1.1/24 dev lan0").arg(n))
-                    && ip(p.router, QStringLiteral("link set dev lan0 up"))
-                    && ip(p.lan, QStringLiteral("addr add %1/24 dev eth0").arg(p.lanAddress))
-                    && ip(p.lan, QStringLiteral("link set dev eth0 up"))
-                    && ip(p.lan, QStringLiteral("route add default via 192.168.%1.1").arg(n))
+                    && run(QStringLiteral("ip -n %1 link add lan0 type veth peer name eth0 netns %2").arg(p.router, p.lan))
+                    && run(QStringLiteral("ip -n %1 addr add 192.168.%2.1/24 dev lan0").arg(p.router).arg(n))
+                    && run(QStringLiteral("ip -n %1 link set dev lan0 up").arg(p.router))
+                    && run(QStringLiteral("ip -n %1 addr add %2/24 dev eth0").arg(p.lan, p.lanAddress))
+                    && run(QStringLiteral("ip -n %1 link set dev eth0 up").arg(p.lan))
+                    && run(QStringLiteral("ip -n %1 route add default via 192.168.%2.1").arg(p.lan).arg(n))
                     && attach(name + QStringLiteral("-nat"), QStringLiteral("wan0"), p.publicAddress, uplink)
-                    && sysctl(p.router, {QStringLiteral("net.ipv4.ip_forward=1")})
-                    && run({QStringLiteral("ip"), QStringLiteral("netns"), QStringLiteral("exec"), p.router, QStringLiteral("nft"),
-                            QStringLiteral("-f"), QStringLiteral("-")},
-                           rules.toUtf8())
+                    && run(inRouter + QStringLiteral("sysctl -qw net.ipv4.ip_forward=1")) && run(inRouter + QStringLiteral("nft -f -"), rules.toUtf8())
                     && (udpTimeoutS <= 0
-                        || sysctl(p.router, {QStringLiteral("net.netfilter.nf_conntrack_udp_timeout=") + timeout,
-                                             QStringLiteral("net.netfilter.nf_conntrack_udp_timeout_stream=") + timeout}));
+                        || run(inRouter
+                               + QStringLiteral("sysctl -qw net.netfilter.nf_conntrack_udp_timeout=%1 net.netfilter.nf_conntrack_udp_timeout_stream=%1")
+                                     .arg(udpTimeoutS)));
     return ok ? p : Player();
 }
 
@@ -219,16 +187,14 @@ bool NetLab::cut(const QString &a, const QString &b)
                                          "    ip saddr %1 ip daddr %2 drop; ip saddr %2 ip daddr %1 drop; }\n"
                                          "}\n")
                               .arg(a, b);
-    return run({QStringLiteral("ip"), QStringLiteral("netns"), QStringLiteral("exec"), m_public, QStringLiteral("nft"),
-                QStringLiteral("-f"), QStringLiteral("-")},
-               rules.toUtf8());
+    return run(QStringLiteral("ip netns exec %1 nft -f -").arg(m_public), rules.toUtf8());
 }
 
 QStringList NetLab::launcher(const QString &ns)
 {
-    return {program(QStringLiteral("ip")), QStringLiteral("netns"), QStringLiteral("exec"), ns, program(QStringLiteral("unshare")),
-            QStringLiteral("--pid"), QStringLiteral("--fork"), QStringLiteral("--kill-child"), QStringLiteral("--mount-proc"),
-            QStringLiteral("--")};
+    return QStringList{program(QStringLiteral("ip"))} + QStringLiteral("netns exec %1").arg(ns).split(QLatin1Char(' '))
+           + QStringList{program(QStringLiteral("unshare"))}
+           + QStringLiteral("--pid --fork --kill-child --mount-proc --").split(QLatin1Char(' '));
 }
 
 // The socket is made by a thread that entered the namespace; the test

@@ -62,13 +62,13 @@ public:
     // body, empty on failure.
     static QByteArray httpGet(const QString &ns, const QString &address, quint16 port, const QString &path);
 
-    bool run(const QStringList &command, const QByteArray &input = QByteArray());
+    // One command, its words split at spaces, checked; input goes to its stdin.
+    bool run(const QString &command, const QByteArray &input = QByteArray());
     QString errorText() const { return m_error; }
 
 private:
     QString makeNs(const QString &name);
     bool attach(const QString &name, const QString &dev, const QString &address, const Impairment &link);
-    bool sysctl(const QString &ns, const QStringList &settings);
     static void removeStale();
 
     QString m_tag;
