@@ -224,20 +224,28 @@ int main(int argc, char *argv[])
     const std::vector<GameSniffer::Seen> before = sniffer.since(sniffer.now() - 1000);
     if (before.empty())
         return fail(QStringLiteral("no game datagrams on the public network"));
-    const Path chosen = pathOf(before.back());
+    // Each direction may have settled on a path of its own.
+    QList<Path> inUse;
+    QStringList chosen;
+    for (const GameSniffer::Seen &s : before) {
+        if (!chosen.contains(pathOf(s).name)) {
+            inUse << pathOf(s);
+            chosen << inUse.last().name;
+        }
+    }
 
     const double ratio = double(reported) / paths[0].rtt;
     std::printf("chosen path (game datagrams on the wire): %s; measured %d ms against the best available %d ms: %.2fx "
                 "(goal <= 1.10: %s)\n",
-                qPrintable(chosen.name), reported, paths[0].rtt, ratio, ratio <= 1.1 ? "met" : "missed");
+                qPrintable(chosen.join(QStringLiteral(" and "))), reported, paths[0].rtt, ratio, ratio <= 1.1 ? "met" : "missed");
 
-    // The chosen path goes: between the two routers, or from both to its tunnel.
+    // The chosen paths go: between the two routers, or from both to the tunnel.
     const qint64 cutAt = sniffer.now();
-    const bool cut = chosen.address ? lab.cut(a.publicAddress, QHostAddress(chosen.address).toString())
-                                          && lab.cut(b.publicAddress, QHostAddress(chosen.address).toString())
-                                    : lab.cut(a.publicAddress, b.publicAddress);
-    if (!cut)
-        return fail(lab.errorText());
+    for (const Path &p : qAsConst(inUse)) {
+        const QString tunnel = QHostAddress(p.address).toString();
+        if (!(p.address ? lab.cut(a.publicAddress, tunnel) && lab.cut(b.publicAddress, tunnel) : lab.cut(a.publicAddress, b.publicAddress)))
+            return fail(lab.errorText());
+    }
     qint64 back[2] = {-1, -1}; // towards a, towards b
     QString via[2];
     QElapsedTimer waited;
@@ -247,7 +255,7 @@ int main(int argc, char *argv[])
         for (const GameSniffer::Seen &s : sniffer.since(cutAt)) {
             const Path p = pathOf(s);
             const int towards = s.to == pubA ? 0 : s.to == pubB ? 1 : -1;
-            if (towards >= 0 && p.name != chosen.name && back[towards] < 0) {
+            if (towards >= 0 && !chosen.contains(p.name) && back[towards] < 0) {
                 back[towards] = s.ms - cutAt;
                 via[towards] = p.name;
             }
@@ -255,11 +263,11 @@ int main(int argc, char *argv[])
     }
     if (back[0] < 0 || back[1] < 0) {
         std::printf("after cutting %s: game datagrams did not flow again in both directions within %d s (to a: %s, to b: %s)\n",
-                    qPrintable(chosen.name), kRecoverMs / 1000, back[0] < 0 ? "no" : "yes", back[1] < 0 ? "no" : "yes");
+                    qPrintable(chosen.join(QStringLiteral(" and "))), kRecoverMs / 1000, back[0] < 0 ? "no" : "yes", back[1] < 0 ? "no" : "yes");
     } else {
         const qint64 both = std::max(back[0], back[1]);
         std::printf("after cutting %s: game datagrams again to a after %.2f s (%s), to b after %.2f s (%s); both %.2f s (goal < 5 s: %s)\n",
-                    qPrintable(chosen.name), back[0] / 1000.0, qPrintable(via[0]), back[1] / 1000.0, qPrintable(via[1]), both / 1000.0,
+                    qPrintable(chosen.join(QStringLiteral(" and "))), back[0] / 1000.0, qPrintable(via[0]), back[1] / 1000.0, qPrintable(via[1]), both / 1000.0,
                     both < 5000 ? "met" : "missed");
     }
     for (BotProcess &bot : bots)

@@ -30,10 +30,10 @@ public:
 protected:
     void startProgram(const QString &program, const QStringList &args);
     qint64 signalTarget() const;
-    QStringList m_launcher;
     // Reads what the child printed; called again once it has ended.
     virtual void collect() {}
     QProcess m_process;
+    QStringList m_launcher;
 };
 
 // A sandbox service or stand-in run as a child process. Every tool prints,
