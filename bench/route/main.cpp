@@ -140,11 +140,11 @@ int fail(const QString &why)
 int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
-    const QString unavailable = NetLab::unavailableReason();
+    const QString unavailable = NetLab::unavailableReason(TestEnv::toolPath(QStringLiteral("netimpair")));
     if (!unavailable.isEmpty())
         return fail(QStringLiteral("cannot run: ") + unavailable);
     TestEnv env;
-    NetLab lab;
+    NetLab lab(TestEnv::toolPath(QStringLiteral("netimpair")));
     if (!lab.start())
         return fail(lab.errorText());
     const QString site = lab.addHost(QStringLiteral("site"));

@@ -1,7 +1,5 @@
 #pragma once
 
-#include "toolprocess.h"
-
 #include <QHash>
 #include <QString>
 #include <QStringList>
@@ -23,7 +21,10 @@ struct LinkImpairment
 // on 198.51.100.0/24) with hosts on it, and players each behind a home NAT
 // router. Everything it made goes with it, also when a test fails midway.
 // Needs root, ip and nft. Names carry this process's id, so runs beside it
-// on the machine do not collide.
+// on the machine do not collide. Used by the namespace tests, bench_route and
+// the netlab tool.
+class QProcess;
+
 class NetLab
 {
 public:
@@ -35,13 +36,14 @@ public:
         QString lanAddress, publicAddress;
     };
 
-    NetLab();
+    // netimpair: the program that impairs links (build/tools/netimpair).
+    explicit NetLab(const QString &netimpair);
     ~NetLab();
     NetLab(const NetLab &) = delete;
     NetLab &operator=(const NetLab &) = delete;
 
     // Empty when namespaces can be made here; otherwise why not.
-    static QString unavailableReason();
+    static QString unavailableReason(const QString &netimpair);
 
     // The public network; false with errorText() when a command failed.
     bool start();
@@ -56,7 +58,7 @@ public:
     bool cut(const QString &a, const QString &b);
 
     // Runs a program in the namespace, in a process namespace of its own:
-    // a prefix for ChildProcess::setLauncher().
+    // a prefix to its command line.
     static QStringList launcher(const QString &ns);
     // A blocking HTTP/1.0 GET from inside the namespace (10 s at most); the
     // body, empty on failure.
@@ -75,7 +77,8 @@ private:
     QString m_public;
     QStringList m_made;
     QHash<QString, QString> m_ns;
-    std::vector<std::unique_ptr<ToolProcess>> m_wires;
+    QString m_netimpair;
+    std::vector<std::unique_ptr<QProcess>> m_wires;
     int m_hosts = 0, m_players = 0, m_ports = 0;
     QString m_error;
 };

@@ -1,7 +1,5 @@
 #include "netlab.h"
 
-#include "testenv.h"
-
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QFileInfo>
@@ -39,7 +37,11 @@ QByteArray output(const QString &command)
 
 } // namespace
 
-NetLab::NetLab() : m_tag(kPrefix + QStringLiteral("%1-%2").arg(QCoreApplication::applicationPid()).arg(++s_labs)) {}
+NetLab::NetLab(const QString &netimpair)
+    : m_tag(kPrefix + QStringLiteral("%1-%2").arg(QCoreApplication::applicationPid()).arg(++s_labs))
+    , m_netimpair(netimpair)
+{
+}
 
 NetLab::~NetLab()
 {
@@ -54,16 +56,16 @@ NetLab::~NetLab()
         run(QStringLiteral("ip netns delete ") + *it);
 }
 
-QString NetLab::unavailableReason()
+QString NetLab::unavailableReason(const QString &netimpair)
 {
     if (::geteuid() != 0)
         return QStringLiteral("network namespaces need root");
     for (const char *tool : {"ip", "nft", "unshare", "sysctl"})
         if (program(QLatin1String(tool)).isEmpty())
             return QStringLiteral("no %1 program").arg(QLatin1String(tool));
-    if (!QFileInfo(TestEnv::toolPath(QStringLiteral("netimpair"))).isExecutable())
+    if (!QFileInfo(netimpair).isExecutable())
         return QStringLiteral("tools/netimpair is not built");
-    NetLab probe;
+    NetLab probe(netimpair);
     if (probe.makeNs(QStringLiteral("probe")).isEmpty())
         return QStringLiteral("cannot make a network namespace: ") + probe.errorText();
     return QString();
@@ -127,11 +129,16 @@ bool NetLab::attach(const QString &name, const QString &dev, const QString &addr
             || !run(QStringLiteral("ip -n %1 link add wb type veth peer name %2 netns %3").arg(wire, port, m_public))
             || !run(QStringLiteral("ip -n %1 link set dev wa up").arg(wire)) || !run(QStringLiteral("ip -n %1 link set dev wb up").arg(wire)))
             return false;
-        m_wires.emplace_back(new ToolProcess(QStringLiteral("netimpair")));
-        m_wires.back()->setLauncher(launcher(wire));
         const QString args = QStringLiteral("--a wa --b wb --delay %1 --jitter %2 --loss %3").arg(link.delayMs).arg(link.jitterMs).arg(link.lossPercent);
-        if (!m_wires.back()->start(args.split(QLatin1Char(' ')))) {
-            m_error = m_wires.back()->errorText();
+        QStringList command = launcher(wire) + QStringList{m_netimpair} + args.split(QLatin1Char(' '));
+        m_wires.emplace_back(new QProcess);
+        QProcess &p = *m_wires.back();
+        p.start(command.takeFirst(), command);
+        const QDeadlineTimer deadline(10000);
+        while (!p.canReadLine() && p.state() != QProcess::NotRunning && !deadline.hasExpired())
+            p.waitForReadyRead(int(qMax<qint64>(1, deadline.remainingTime())));
+        if (p.readLine().trimmed() != "READY") {
+            m_error = QStringLiteral("netimpair did not start: ") + QString::fromUtf8(p.readAllStandardError()).trimmed();
             return false;
         }
     }
