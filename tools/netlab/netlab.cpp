@@ -45,6 +45,10 @@ NetLab::NetLab(const QString &netimpair)
 
 NetLab::~NetLab()
 {
+    for (const auto &wire : m_wires) {
+        wire->kill();
+        wire->waitForFinished(2000);
+    }
     m_wires.clear();
     // Whatever still runs inside goes first: a namespace lives on while a
     // process holds it.
