@@ -6,11 +6,13 @@
 
 #include <QCryptographicHash>
 #include <QDataStream>
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QSharedMemory>
 #include <QStandardPaths>
+#include <QThread>
 #include <QtEndian>
 
 #include <cstdlib>
@@ -80,7 +82,7 @@ QByteArray SingleApplicationPrivate::connectionMessage(const QString &name, char
     return message;
 }
 
-void SingleApplicationPrivate::startPrimary(bool resetMemory)
+void SingleApplicationPrivate::startPrimary()
 {
     QLocalServer::removeServer(blockServerName);
     server = new QLocalServer();
@@ -88,29 +90,17 @@ void SingleApplicationPrivate::startPrimary(bool resetMemory)
                                                                  : QLocalServer::WorldAccessOption);
     server->listen(blockServerName);
     connect(server, &QLocalServer::newConnection, this, &SingleApplicationPrivate::slotConnectionEstablished);
-
-    memory->lock();
-    auto *inst = static_cast<InstancesInfo *>(memory->data());
-    if (resetMemory)
-        inst->secondary = 0;
-    inst->primary = 1;
-    inst->primaryPid = QCoreApplication::applicationPid();
-    memory->unlock();
     instanceNumber = 0;
 }
 
 bool SingleApplicationPrivate::tryBecomePrimary(bool allowSecondary, int timeout)
 {
     memory = new QSharedMemory(blockServerName);
-    if (memory->create(sizeof(InstancesInfo))) {
-        memory->lock();
-        auto *inst = static_cast<InstancesInfo *>(memory->data());
-        *inst = InstancesInfo{0, {0, 0, 0}, 0, -1};
-        memory->unlock();
-        startPrimary(true);
-        return true;
-    }
-    if (memory->attach()) {
+    // The block is new and zeroed when created, and may be attached by a
+    // start racing this one before it is locked here: who is primary is
+    // decided and marked under one lock, or two starts both become it.
+    const bool created = memory->create(sizeof(InstancesInfo));
+    if (created || memory->attach()) {
         memory->lock();
         auto *inst = static_cast<InstancesInfo *>(memory->data());
         // A System V block outlives a primary that was killed; a recorded
@@ -118,8 +108,12 @@ bool SingleApplicationPrivate::tryBecomePrimary(bool allowSecondary, int timeout
         if (inst->primary && !Platform::processIsRunning(inst->primaryPid))
             inst->primary = 0;
         if (!inst->primary) {
+            inst->primary = 1;
+            inst->primaryPid = QCoreApplication::applicationPid();
+            if (created)
+                inst->secondary = 0;
             memory->unlock();
-            startPrimary(false);
+            startPrimary();
             return true;
         }
         if (allowSecondary) {
@@ -142,10 +136,17 @@ void SingleApplicationPrivate::connectToPrimary(int timeout, char connectionType
         socket = new QLocalSocket();
     if (socket->state() == QLocalSocket::ConnectedState)
         return;
-    if (socket->state() == QLocalSocket::UnconnectedState || socket->state() == QLocalSocket::ClosingState)
-        socket->connectToServer(blockServerName);
-    if (socket->state() == QLocalSocket::ConnectingState)
-        socket->waitForConnected(timeout);
+    // The primary marks itself before it listens: a start in between tries
+    // again until the time is up.
+    QDeadlineTimer deadline(timeout);
+    do {
+        if (socket->state() == QLocalSocket::UnconnectedState || socket->state() == QLocalSocket::ClosingState)
+            socket->connectToServer(blockServerName);
+        if (socket->state() == QLocalSocket::ConnectingState)
+            socket->waitForConnected(int(qMax<qint64>(1, deadline.remainingTime())));
+        if (socket->state() != QLocalSocket::ConnectedState)
+            QThread::msleep(20);
+    } while (socket->state() != QLocalSocket::ConnectedState && !deadline.hasExpired());
     if (socket->state() == QLocalSocket::ConnectedState) {
         socket->write(connectionMessage(blockServerName, connectionType, instanceNumber));
         socket->flush();

@@ -34,7 +34,7 @@ public:
     static QByteArray checksumText(const QByteArray &bytes);
 
     bool tryBecomePrimary(bool allowSecondary, int timeout);
-    void startPrimary(bool resetMemory);
+    void startPrimary();
     void connectToPrimary(int timeout, char connectionType);
     qint64 primaryPid();
 

@@ -4,7 +4,10 @@
 
 #include <QtTest>
 
+#include <algorithm>
 #include <csignal>
+#include <memory>
+#include <vector>
 
 namespace {
 struct Helper
@@ -65,6 +68,33 @@ private slots:
         Helper third(m_env->clientEnvironment());
         QVERIFY(third.exitsZero());
         QVERIFY(next.waitFor(QStringLiteral("STARTED")) && next.exitsZero());
+    }
+
+    // Twenty starts at the same moment: one primary, and every other start
+    // reaches it and leaves.
+    void simultaneousStartsMakeOnePrimary()
+    {
+        std::vector<std::unique_ptr<Helper>> starts;
+        for (int i = 0; i < 20; ++i)
+            starts.emplace_back(new Helper(m_env->clientEnvironment()));
+        const auto running = [&] {
+            return std::count_if(starts.begin(), starts.end(), [](const auto &h) { return h->process.state() != QProcess::NotRunning; });
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(running() <= 1, 20000);
+        Helper *primary = nullptr;
+        int primaries = 0;
+        for (const auto &h : starts) {
+            if (h->waitFor(QStringLiteral("PRIMARY"), 100)) {
+                primary = h.get();
+                ++primaries;
+            }
+        }
+        QCOMPARE(primaries, 1);
+        const auto raised = [primary] {
+            primary->waitFor(QStringLiteral("never printed"), 20);
+            return primary->out.count(QLatin1String("STARTED"));
+        };
+        QTRY_COMPARE_WITH_TIMEOUT(raised(), 19, 10000);
     }
 };
 
