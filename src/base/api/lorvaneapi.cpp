@@ -105,6 +105,16 @@ QNetworkReply *LorvaneAPI::senderReply() const
     return qobject_cast<QNetworkReply *>(sender());
 }
 
+// The log travels with crash reports and forum posts: never a credential.
+QJsonObject LorvaneAPI::forLog(QJsonObject object)
+{
+    for (const char *key : {"token", "session"}) {
+        if (!object.value(QLatin1String(key)).toString().isEmpty())
+            object.insert(QLatin1String(key), QStringLiteral("(hidden)"));
+    }
+    return object;
+}
+
 QByteArray LorvaneAPI::takeBody(QNetworkReply *reply)
 {
     const QByteArray body = reply->readAll();
@@ -178,11 +188,7 @@ void LorvaneAPI::slotAuthRequestFinished()
     if (unreachable)
         qDebug().noquote() << "Login failed: " + reply->errorString();
     const QJsonObject object = QJsonDocument::fromJson(takeBody(reply)).object();
-    // The log travels with crash reports and forum posts: never the token.
-    QJsonObject shown = object;
-    if (shown.contains(QLatin1String("token")))
-        shown.insert(QStringLiteral("token"), QStringLiteral("(hidden)"));
-    qDebug().noquote() << "slotAuthRequestFinished(): " + QString::fromUtf8(QJsonDocument(shown).toJson());
+    qDebug().noquote() << "slotAuthRequestFinished(): " + QString::fromUtf8(QJsonDocument(forLog(object)).toJson());
     if (unreachable) {
         emit apiFailed();
         return;

@@ -94,6 +94,8 @@ private:
     QNetworkReply *senderReply() const;
     // Reads the body, closes the reply and schedules it for deletion.
     static QByteArray takeBody(QNetworkReply *reply);
+    // The object with its credentials ("token", "session") hidden.
+    static QJsonObject forLog(QJsonObject object);
     // True when the service never answered (refused, unresolved, TLS, ...).
     static bool noAnswer(const QNetworkReply *reply);
     // Whether the reply says it is JSON, parameters such as a charset aside.

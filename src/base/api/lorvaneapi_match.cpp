@@ -86,7 +86,7 @@ void LorvaneAPI::sendFindMatch()
     if (!haveMatchPlayer() || !m_currentPlayer->currentSide())
         return;
     const QJsonObject request = findMatchRequest();
-    qDebug().noquote() << "Sending findMatch request with: " + QString::fromUtf8(QJsonDocument(request).toJson());
+    qDebug().noquote() << "Sending findMatch request with: " + QString::fromUtf8(QJsonDocument(forLog(request)).toJson());
     postJson(matchPath(), request, &LorvaneAPI::slotFindMatchFinished);
 }
 
