@@ -7,6 +7,8 @@
 #include <QSignalSpy>
 #include <QtTest>
 
+#include <sys/stat.h>
+
 using MapTest::sha1;
 
 namespace {
@@ -232,6 +234,34 @@ private slots:
             QCOMPARE(downloader.mapFilePath(sha1("echo")), game + kMaps.at(4).first);
             QCOMPARE(readFile(cacheFile), good);
         }
+    }
+
+    // Links to a pipe or a device among the maps, and a pipe or a link in the
+    // digest cache's place: the scan neither hangs nor reads forever, and
+    // nothing is written through the link.
+    void specialFilesNeverHangTheScan()
+    {
+        TestEnv env;
+        const QString game = gameWithMaps(env);
+        QVERIFY(::mkfifo(QFile::encodeName(env.filePath(QStringLiteral("pipe"))).constData(), 0600) == 0);
+        QVERIFY(QFile::link(env.filePath(QStringLiteral("pipe")), game + QStringLiteral("Maps/Standards/pipe.map")));
+        QVERIFY(QFile::link(QStringLiteral("/dev/zero"), game + QStringLiteral("Maps/Standards/zero.map")));
+        const QString cacheFile = MapDigestCache::fileFor(QDir(game).absolutePath());
+        const QString victim = env.filePath(QStringLiteral("victim"));
+        MapTest::writeFile(victim, "keep");
+        QDir().mkpath(QFileInfo(cacheFile).absolutePath());
+        for (const bool pipe : {true, false}) {
+            QFile::remove(cacheFile);
+            QVERIFY(pipe ? ::mkfifo(QFile::encodeName(cacheFile).constData(), 0600) == 0 : QFile::link(victim, cacheFile));
+            LogCapture log;
+            MapDownloader downloader;
+            scanEverything(downloader);
+            QCOMPARE(downloader.mapFiles().size(), kMaps.size());
+            QCOMPARE(log.count(QStringLiteral("not a regular file")), 4); // two maps, cache read and write
+            QCOMPARE(downloader.mapFilePath(sha1("echo")), game + kMaps.at(4).first);
+            QCOMPARE(QFileInfo(cacheFile).isSymLink(), !pipe);
+        }
+        QCOMPARE(readFile(victim), QByteArray("keep"));
     }
 };
 

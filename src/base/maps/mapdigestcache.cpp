@@ -122,13 +122,21 @@ void MapDigestCache::insert(const QString &path, qint64 size, qint64 modifiedMs,
     m_changed = true;
 }
 
+bool MapDigestCache::regularFile(const QString &path)
+{
+    const QFileInfo info(path);
+    return info.isFile() && !info.isSymLink();
+}
+
 void MapDigestCache::load()
 {
     if (m_file.isEmpty() || !QFileInfo::exists(m_file))
         return;
     QFile file(m_file);
     QString reason;
-    if (!file.open(QIODevice::ReadOnly))
+    if (!regularFile(m_file))
+        reason = QStringLiteral("not a regular file");
+    else if (!file.open(QIODevice::ReadOnly))
         reason = file.errorString();
     else if (file.size() > MaxFileSize)
         reason = QStringLiteral("larger than any cache we write");
@@ -152,10 +160,15 @@ void MapDigestCache::save()
             it = m_entries.erase(it);
     }
     QDir().mkpath(QFileInfo(m_file).absolutePath());
-    // Written aside and renamed over: a crash loses at most this update.
+    // Written aside and renamed over: a crash loses at most this update. A
+    // link or a pipe at the cache's place is not ours to replace or follow.
     QSaveFile file(m_file);
-    if (!file.open(QIODevice::WriteOnly) || file.write(encode(m_folder, m_entries)) < 0 || !file.commit())
-        qDebug().noquote() << QStringLiteral("Cannot write the map digest cache: ") + m_file;
+    const bool ours = !QFileInfo::exists(m_file) || regularFile(m_file);
+    if (!ours || !file.open(QIODevice::WriteOnly) || file.write(encode(m_folder, m_entries)) < 0 || !file.flush()
+        || file.error() != QFileDevice::NoError || !file.commit()) {
+        file.cancelWriting();
+        qDebug().noquote() << QStringLiteral("Cannot write the map digest cache%1: ").arg(ours ? QString() : QStringLiteral(" (not a regular file)")) + m_file;
+    }
 }
 
 QByteArray MapDigestCache::encode(const QString &folder, const Entries &entries)

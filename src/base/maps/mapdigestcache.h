@@ -49,6 +49,8 @@ public:
     static constexpr qint64 MaxFileSize = 32 * 1024 * 1024;
 
 private:
+    // A regular file, not a link, pipe or device.
+    static bool regularFile(const QString &path);
     QString key(const QString &path) const;
     void load();
 

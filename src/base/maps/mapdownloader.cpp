@@ -25,8 +25,14 @@ MapDownloader::MapDownloader(QObject *parent)
             qDebug().noquote() << "Scanning directory:" << dirPath;
             const QDir dir(dirPath);
             const QStringList names = dir.entryList(QDir::Files, QDir::Name | QDir::IgnoreCase);
-            for (const QString &name : names)
-                gameFiles.append(dir.filePath(name));
+            for (const QString &name : names) {
+                // The listing takes links to pipes and devices for files:
+                // reading one would hang the scan or never end.
+                if (QFileInfo(dir.filePath(name)).isFile())
+                    gameFiles.append(dir.filePath(name));
+                else
+                    qDebug().noquote() << "Skipping a map that is not a regular file:" << dir.filePath(name);
+            }
         }
         m_mapFiles += gameFiles;
         m_hasher.addFiles(gameFiles, cacheFor(game->workingDir));

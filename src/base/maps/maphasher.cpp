@@ -38,8 +38,9 @@ bool MapHasher::startFile()
     m_hash.reset(new FileDigest::Sha1);
     m_bytesRead = 0;
     // Unbuffered: the reads go straight into our block, no second copy.
-    // A file that cannot be opened reads as empty.
-    if (!m_file->open(QIODevice::ReadOnly | QIODevice::Unbuffered))
+    // A file that cannot be opened reads as empty, and so does one that
+    // became a pipe or a device since it was listed.
+    if (!QFileInfo(path).isFile() || !m_file->open(QIODevice::ReadOnly | QIODevice::Unbuffered))
         m_file->close();
     return false;
 }
