@@ -169,6 +169,34 @@ private slots:
         QCOMPARE(command.program, game.workingDir + game.exe);
         QCOMPARE(command.arguments, QStringList{QStringLiteral("-SPAWN")});
     }
+
+    // A match's copies are listed on disk: after a client killed during the
+    // game, the next match and the next start know them for the match's and
+    // remove them; the player's own file of a listed name is never touched.
+    void copiedFilesOutliveAKilledClient()
+    {
+        const QString dir = workDir();
+        writeFile(dir + QStringLiteral("renderer.src"), "renderer");
+        writeFile(dir + QStringLiteral("mine.dll"), "mine");
+        SpawnableGame game(QStringLiteral("yr"));
+        game.workingDir = dir;
+        game.preCopyFiles = {{dir + QStringLiteral("renderer.src"), QStringLiteral("ddraw.dll")},
+                             {dir + QStringLiteral("renderer.src"), QStringLiteral("mine.dll")}};
+        game.postRemoveFiles = QStringList{QStringLiteral("ddraw.dll"), QStringLiteral("mine.dll")};
+        for (const bool nextStart : {false, true}) {
+            QStringList killed; // its client never cleans up
+            GameFolder::prepare(game, QString(), &killed);
+            QCOMPARE(killed, QStringList{QStringLiteral("ddraw.dll")});
+            QStringList copied;
+            if (!nextStart) {
+                GameFolder::prepare(game, QString(), &copied);
+                QCOMPARE(copied, QStringList{QStringLiteral("ddraw.dll")});
+            }
+            GameFolder::cleanUp(game, &copied);
+            QVERIFY(!QFile::exists(dir + QStringLiteral("ddraw.dll")));
+            QCOMPARE(fileText(dir + QStringLiteral("mine.dll")), QByteArray("mine"));
+        }
+    }
 };
 
 QTEST_GUILESS_MAIN(TestSpawn)

@@ -2,10 +2,14 @@
 
 #include "spawn/spawnablegame.h"
 
+#include <algorithm>
+
 #include <QDebug>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
+#include <QSaveFile>
 #include <QSettings>
 #include <QStandardPaths>
 
@@ -18,9 +22,48 @@ void forceRemove(const QString &path)
     QFile::remove(path);
 }
 
+namespace {
+// The names a match copied into the game folder, kept on disk until they
+// are removed again: a client killed during the game leaves them, and the
+// next match must know them for ours, not for the player's own files.
+QString copiedListPath(const SpawnableGame &game)
+{
+    return game.workingDir + QStringLiteral("Zantry/match-files.txt");
+}
+
+void writeCopiedList(const SpawnableGame &game, const QStringList &copied)
+{
+    const QString path = copiedListPath(game);
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QSaveFile file(path);
+    if (QFileInfo(path).isSymLink() || !file.open(QIODevice::WriteOnly)
+        || file.write(copied.join(QLatin1Char('\n')).toUtf8() + '\n') < 0 || !file.commit())
+        qDebug().noquote() << "Cannot write the list of the match's files: " + path;
+}
+} // namespace
+
+void recoverCopied(const SpawnableGame &game, QStringList *copied)
+{
+    QFile file(copiedListPath(game));
+    if (!QFileInfo(file.fileName()).isFile() || QFileInfo(file.fileName()).isSymLink() || !file.open(QIODevice::ReadOnly))
+        return;
+    // Only the names the game itself lists can be ours; anything else in the
+    // file is not acted on.
+    for (const QByteArray &line : file.read(64 * 1024).split('\n')) {
+        const QString name = QString::fromUtf8(line.trimmed());
+        const bool listed = std::any_of(game.preCopyFiles.cbegin(), game.preCopyFiles.cend(),
+                                        [&name](const QPair<QString, QString> &pair) { return pair.second == name; });
+        if (listed && !copied->contains(name)) {
+            qDebug().noquote() << "Left by an earlier match: " + game.workingDir + name;
+            copied->append(name);
+        }
+    }
+}
+
 bool prepare(const SpawnableGame &game, const QString &mapFile, QStringList *copied)
 {
     const QString dir = game.workingDir;
+    recoverCopied(game, copied);
     forceRemove(dir + QStringLiteral("stats.dmp"));
     forceRemove(dir + QStringLiteral("spawnmap.ini"));
     const bool mapPlaced = !mapFile.isEmpty() && QFile::copy(mapFile, dir + QStringLiteral("spawnmap.ini"));
@@ -31,9 +74,12 @@ bool prepare(const SpawnableGame &game, const QString &mapFile, QStringList *cop
             continue;
         }
         qDebug().noquote() << "Doing precopy: " + pair.first + " To " + dir + pair.second;
+        if (ours)
+            forceRemove(dir + pair.second); // a copy never overwrites
         if (QFile::copy(pair.first, dir + pair.second) && !ours)
             copied->append(pair.second);
     }
+    writeCopiedList(game, *copied);
     if (!game.exceptionFile.isEmpty() && QFile::exists(dir + game.exceptionFile)) {
         forceRemove(dir + game.exceptionFile);
         qDebug().noquote() << "Removing file in preparation of spawning:" << dir + game.exceptionFile;
@@ -113,6 +159,7 @@ QString resultFile(const SpawnableGame &game)
 
 void cleanUp(const SpawnableGame &game, QStringList *copied)
 {
+    recoverCopied(game, copied);
     for (const QString &name : qAsConst(game.postRemoveFiles)) {
         if (!copied->contains(name))
             continue;
@@ -120,6 +167,7 @@ void cleanUp(const SpawnableGame &game, QStringList *copied)
         forceRemove(game.workingDir + name);
     }
     copied->clear();
+    QFile::remove(copiedListPath(game));
 }
 
 } // namespace GameFolder

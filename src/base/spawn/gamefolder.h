@@ -50,8 +50,12 @@ bool launch(QProcess *process, const SpawnableGame &game, QString *problem = nul
 // The game's result file, or empty when it left none.
 QString resultFile(const SpawnableGame &game);
 
-// Removes the files the game wants gone after a match, of those the match
-// copied in, and empties copied.
+// Adds to copied the names an earlier match copied in and never removed
+// (the client was killed during its game), as its list on disk says.
+void recoverCopied(const SpawnableGame &game, QStringList *copied);
+
+// Removes the files the game wants gone after a match, of those this match
+// or an earlier one that did not end copied in, and empties copied.
 void cleanUp(const SpawnableGame &game, QStringList *copied);
 
 } // namespace GameFolder

@@ -7,6 +7,7 @@
 #include "api/lorvaneapi.h"
 #include "maps/mapdownloader.h"
 #include "net/global.h"
+#include "spawn/gamefolder.h"
 #include "spawn/spawnablegame.h"
 
 #include <QComboBox>
@@ -45,6 +46,13 @@ void MainWindow::discoverGame()
     Global::instance()->setCurrentGame(games.isEmpty() ? nullptr : games.first());
     if (games.isEmpty())
         setStates(GAME_NOT_FOUND);
+    // A client killed during a game left the files it copied in for it.
+    for (const SpawnableGame *game : games) {
+        if (game) {
+            QStringList leftovers;
+            GameFolder::cleanUp(*game, &leftovers);
+        }
+    }
 }
 
 void MainWindow::populateLadderBox()
