@@ -51,10 +51,13 @@ void DemoAutoplay::statesChanged()
     if (!m_apiWired) {
         if (LorvaneAPI *api = m_window->api()) {
             m_apiWired = true;
-            connect(api, &LorvaneAPI::gameStatsPosted, this, [this]() {
+            // Taken or kept for later, the match's result is dealt with.
+            const auto done = [this]() {
                 m_resultPosted = true;
                 quitWhenDone();
-            });
+            };
+            connect(api, &LorvaneAPI::gameStatsPosted, this, done);
+            connect(api, &LorvaneAPI::resultUploadFailed, this, done);
         }
     }
     const quint32 s = m_window->state();

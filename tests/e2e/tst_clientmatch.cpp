@@ -25,7 +25,7 @@ private slots:
     void storedTokenToUploadedResult();
     void tunnelStoppedDuringFloodIsToldAndRequeued();
     void crashingGameIsReportedAndWindowReturnsToReady();
-    void killedInGameStartsAgainAndUploadsTheCrash();
+    void killedInGameStartsAgainAndUploadsTheCrashAndTheResult();
     void commandLine();
 
 private:
@@ -159,7 +159,7 @@ void TestClientMatch::crashingGameIsReportedAndWindowReturnsToReady()
     QTRY_VERIFY_WITH_TIMEOUT(count("crashReports") > 0, 10000);
 }
 
-void TestClientMatch::killedInGameStartsAgainAndUploadsTheCrash()
+void TestClientMatch::killedInGameStartsAgainAndUploadsTheCrashAndTheResult()
 {
     QVERIFY(startBot());
     QVERIFY(m_client->start(m_env->clientEnvironment()));
@@ -173,6 +173,13 @@ void TestClientMatch::killedInGameStartsAgainAndUploadsTheCrash()
     QVERIFY(m_client->start(m_env->clientEnvironment(), {}));
     QVERIFY2(m_client->waitForLog(ClientProcess::readyLine(), 30000), "the second start never reached ready (stale single-instance lock?)");
     QTRY_VERIFY_WITH_TIMEOUT(count("crashReports") > before, 15000);
+    // The game outlived its client and wrote its result: the next run sends it.
+    const auto aliceResults = [this]() {
+        const QJsonArray results = m_sandbox->inspect().value(QStringLiteral("results")).toArray();
+        return std::count_if(results.begin(), results.end(),
+                             [](const QJsonValue &r) { return r.toObject().value(QStringLiteral("playerId")).toInt() == 101; });
+    };
+    QTRY_COMPARE_WITH_TIMEOUT(aliceResults(), 1, 30000);
 }
 
 // --version and --help answer and end; an unknown switch is refused. Started

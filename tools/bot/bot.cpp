@@ -139,6 +139,8 @@ void Bot::wireService()
     });
     connect(m_api, &LorvaneAPI::matchupFound, this, &Bot::matchFound);
     connect(m_api, &LorvaneAPI::gameStatsPosted, this, &Bot::resultPosted);
+    // A result the service did not take waits in the outbox; the match is over.
+    connect(m_api, &LorvaneAPI::resultUploadFailed, this, &Bot::resultPosted);
     connect(m_maps, &MapDownloader::stateChanged, this, &Bot::mapsStateChanged);
 }
 

@@ -27,6 +27,7 @@ LorvaneAPI::LorvaneAPI(QObject *parent)
     , m_addressWait(new QTimer(this))
     , m_statsTimer(new QTimer(this))
     , m_refreshTimer(new QTimer(this))
+    , m_resultRetryTimer(new QTimer(this))
 {
     // Named so tests can read the intervals without a test-only interface.
     m_findMatchTimer->setObjectName(QStringLiteral("findMatchTimer"));
@@ -60,6 +61,9 @@ LorvaneAPI::LorvaneAPI(QObject *parent)
     m_statsTimer->start(kStatsInterval);
     connect(this, &LorvaneAPI::currentPlayerMapsChanged, this, &LorvaneAPI::fetchZantryStats);
     connect(m_refreshTimer, &QTimer::timeout, this, &LorvaneAPI::refreshToken);
+    m_resultRetryTimer->setObjectName(QStringLiteral("resultRetryTimer"));
+    m_resultRetryTimer->setSingleShot(true);
+    connect(m_resultRetryTimer, &QTimer::timeout, this, [this]() { resumeResults(m_outboxDir); });
     m_token = QSettings().value(accessTokenKey()).toString();
 }
 
@@ -258,4 +262,6 @@ void LorvaneAPI::onAuthenticated()
     if (!m_statsTimer->isActive())
         m_statsTimer->start(kStatsInterval);
     emit authenticationSuccess();
+    // Results an earlier run could not deliver.
+    resumeCurrentGameResults();
 }

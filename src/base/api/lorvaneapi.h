@@ -49,8 +49,11 @@ signals:
     void waitForMatchup();
     void matchupFound();
     void cancelledFindMatch();
-    // The answer to the latest result upload arrived (or the upload failed).
+    // The service took a game result.
     void gameStatsPosted();
+    // It did not; kept: the result waits in the game folder's outbox and is
+    // sent again.
+    void resultUploadFailed(bool kept);
 
 public slots:
     void login();
@@ -67,6 +70,11 @@ public slots:
     void cancelFindMatch();
     void updateMatchStatus(QString status);
     void postGameStats(QString fileName, uint gameID, int pingSent, int pingReceived);
+    // Before a game starts: its result, should this client not see the game
+    // end, is uploaded by the next run (with ping counts of 0).
+    void expectResult(const QString &gameDir, uint gameID);
+    // Uploads the results kept in the game folder's outbox.
+    void resumeResults(const QString &gameDir);
     void setTunnelServers(QList<TunnelServerInfo *> tunnelServers);
 
 private slots:
@@ -104,6 +112,11 @@ private:
     bool haveMatchPlayer() const;
     QString matchPath() const;
     QJsonObject findMatchRequest() const;
+    QString resultPath(uint gameID, int pingSent, int pingReceived) const;
+    void resumeCurrentGameResults();
+    void uploadKept();
+    // keptFile: the outbox entry the upload is of, empty for none.
+    void uploadResult(const QString &path, const QString &fileName, const QString &keptFile);
     void sendFindMatch();
     QJsonObject updateRequest(const QString &status) const;
     void storeToken(const QString &token);
@@ -138,6 +151,9 @@ private:
     QTimer *m_addressWait;
     QTimer *m_statsTimer;
     QTimer *m_refreshTimer;
+    QTimer *m_resultRetryTimer;
+    QString m_outboxDir;
+    int m_retries = 0;
     int m_refreshInterval = 43200000;
     QList<TunnelServerInfo *> m_tunnelServers;
     // Whether any login or refresh succeeded in this run: a later refresh

@@ -222,6 +222,7 @@ private:
     void startGame();
     void launchGame();
     void endGame();
+    void noteResult(const QString &note);
     void disconnectGameProcess(QProcess *process);
     void applyStyle(const QString &style);
     // A message with an Ok button; answering it never ends the session the
@@ -267,6 +268,8 @@ private:
     // not (a broken or unreachable service) is told to the user.
     bool m_cancelRequested = false;
     bool m_queueInterrupted = false;
+    // What became of the last game's result, shown at ready until the next queue.
+    QString m_resultNote;
     int m_spawnRetryMs = kSpawnRetryMs;
     int m_statusIntervalMs = kStatusIntervalMs;
     quint16 m_firstPeerPort = 51143;

@@ -87,12 +87,15 @@ void MainWindow::flowSessionCase(quint32 s, bool clicked, QStringList &lines)
         ui->mainButton->setEnabled(false);
         break;
     case READY_TO_QUEUE: {
-        if (clicked)
+        if (clicked) {
             m_queueInterrupted = false;
-        else if (m_queueInterrupted)
+            m_resultNote.clear();
+        } else if (m_queueInterrupted) {
             qDebug() << "Matchmaking was interrupted";
+        }
         ui->statusLabel->setText(m_queueInterrupted ? QStringLiteral("Matchmaking was interrupted. Please queue again.")
-                                                    : QStringLiteral("Zantry"));
+                                 : m_resultNote.isEmpty() ? QStringLiteral("Zantry")
+                                                          : m_resultNote);
         show();
         m_busyWidget->hide();
         m_waitingDialog->hide();
@@ -413,4 +416,11 @@ void MainWindow::pWatchCleared()
         emit newStatesSet();
     }
     show();
+}
+
+void MainWindow::noteResult(const QString &note)
+{
+    m_resultNote = note;
+    if (m_state == READY_TO_QUEUE)
+        ui->statusLabel->setText(note);
 }

@@ -36,6 +36,7 @@ void MainWindow::launchGame()
         return;
     }
     const QString mapFile = m_mapDownloader->mapFilePath(global->spawnInfo().mapHash);
+    m_api->expectResult(game->workingDir, uint(global->spawnInfo().gameID));
     if (!GameFolder::prepare(*game, mapFile, &m_copiedGameFiles))
         qDebug().noquote() << "Map file not copied: " + global->spawnInfo().mapHash;
 

@@ -53,6 +53,11 @@ void MainWindow::doRestOfSetup()
     connect(m_api, &LorvaneAPI::cancelledFindMatch, this, &MainWindow::queueLeft);
     connect(m_api, &LorvaneAPI::waitForMatchup, this, &MainWindow::setMatchupWaitFor);
     connect(m_api, &LorvaneAPI::matchupFound, this, &MainWindow::showConfirmReady);
+    connect(m_api, &LorvaneAPI::gameStatsPosted, this, [this]() { noteResult(QStringLiteral("Result uploaded.")); });
+    connect(m_api, &LorvaneAPI::resultUploadFailed, this, [this](bool kept) {
+        noteResult(kept ? QStringLiteral("The service did not take the result; it is kept and sent again.")
+                        : QStringLiteral("The service did not take the result."));
+    });
     connect(m_confirmReadyDialog, &QDialog::rejected, this, &MainWindow::notifyAndCancelFindMatch);
     connect(m_confirmReadyDialog, &QDialog::accepted, this, &MainWindow::doMatchup);
 
