@@ -304,10 +304,9 @@ void TestUserRoad::silentGameLoadKeepsTheRoute()
     STEP(waitReady());
     STEP(queue());
     STEP(playMatch());
-    for (const QString &dir : {gameDir(), botDir()}) {
-        const QSettings stats(dir + QStringLiteral("/stats.dmp"), QSettings::IniFormat);
-        QVERIFY2(stats.value(QStringLiteral("Game/Received")).toInt() > 0, qPrintable(dir));
-    }
+    // Both games heard each other: their uploaded results say so.
+    const QJsonObject seen = m_sandbox->inspect();
+    QVERIFY(Sandbox::uploadedReceived(seen, 101) > 0 && Sandbox::uploadedReceived(seen, 201) > 0);
 }
 
 void TestUserRoad::closeWhileQueuedEndsOnTheConfirmation()

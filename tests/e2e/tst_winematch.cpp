@@ -114,12 +114,7 @@ void TestWineMatch::gameThroughWinePlaysAndReports()
 {
     play({"Ready", "Reached", "GameSpawned", "GameFinished"});
     // The Windows game talked to the router and left its result, which went up.
-    const QSettings stats(clientDir() + QStringLiteral("/stats.dmp"), QSettings::IniFormat);
-    QVERIFY(stats.value(QStringLiteral("Game/Received")).toInt() > 0);
-    bool uploaded = false;
-    for (const QJsonValue &r : m_sandbox->inspect().value(QStringLiteral("results")).toArray())
-        uploaded = uploaded || r.toObject().value(QStringLiteral("playerId")).toInt() == 101;
-    QVERIFY(uploaded);
+    QVERIFY(Sandbox::uploadedReceived(m_sandbox->inspect(), 101) > 0);
 }
 
 void TestWineMatch::crashingWindowsGameIsReported()

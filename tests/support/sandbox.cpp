@@ -117,3 +117,23 @@ QStringList Sandbox::makeGameFolder(const QString &dir, const QStringList &args)
         return QStringList();
     return QString::fromUtf8(process.readAllStandardOutput()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
 }
+
+int Sandbox::uploadedReceived(const QJsonObject &seen, int playerId)
+{
+    for (const QJsonValue &v : seen.value(QStringLiteral("results")).toArray()) {
+        const QJsonObject r = v.toObject();
+        if (r.value(QStringLiteral("playerId")).toInt() != playerId)
+            continue;
+        const QByteArray stats = QByteArray::fromBase64(
+            r.value(QStringLiteral("parts")).toArray().at(0).toObject().value(QStringLiteral("base64")).toString().toLatin1());
+        QByteArray section;
+        for (const QByteArray &raw : stats.split('\n')) {
+            const QByteArray line = raw.trimmed();
+            if (line.startsWith('[') && line.endsWith(']'))
+                section = line.mid(1, line.size() - 2);
+            else if (section == "Game" && line.startsWith("Received="))
+                return line.mid(9).toInt();
+        }
+    }
+    return -1;
+}

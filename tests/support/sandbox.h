@@ -52,6 +52,9 @@ public:
     QJsonObject inspect(int since = 0) const;
     // A player's status updates in order, the "touch" keep-alives left out.
     static QStringList statuses(const QJsonObject &seen, const QString &user);
+    // "Received" of the [Game] section of the result a player uploaded (the
+    // stand-in game's stats.dmp); -1 when none arrived.
+    static int uploadedReceived(const QJsonObject &seen, int playerId);
     bool reset() const; // forgets requests, queue, matches and uploads
     // POST /control/<what>?<query>, e.g. control("dns", "mode=silent").
     bool control(const QString &what, const QString &query) const;
