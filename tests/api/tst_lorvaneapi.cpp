@@ -398,6 +398,9 @@ private slots:
         QVERIFY(m_service->requestsTo(path).last().body.contains("\r\n\r\nfirst\r\n"));
         QVERIFY(ResultOutbox(dir).entries().isEmpty());
 
+        m_api->expectResult(dir, 9);
+        m_api->noResult(dir); // a game that ended without one leaves nothing to wait for
+        QVERIFY(!ResultOutbox(dir).expecting());
         m_api->expectResult(dir, 8);
         QVERIFY(writeAll(dir + QStringLiteral("stats.dmp"), "second"));
         const QByteArray killed = "/api/v1/result/ladder/1/game/8/player/42/pings/0/0";

@@ -73,6 +73,8 @@ public slots:
     // Before a game starts: its result, should this client not see the game
     // end, is uploaded by the next run (with ping counts of 0).
     void expectResult(const QString &gameDir, uint gameID);
+    // The game ended without a result: nothing to wait for.
+    void noResult(const QString &gameDir);
     // Uploads the results kept in the game folder's outbox.
     void resumeResults(const QString &gameDir);
     void setTunnelServers(QList<TunnelServerInfo *> tunnelServers);

@@ -34,6 +34,11 @@ void LorvaneAPI::expectResult(const QString &gameDir, uint gameID)
     ResultOutbox(gameDir).expect(resultPath(gameID, 0, 0));
 }
 
+void LorvaneAPI::noResult(const QString &gameDir)
+{
+    ResultOutbox(gameDir).forget();
+}
+
 void LorvaneAPI::postGameStats(QString fileName, uint gameID, int pingSent, int pingReceived)
 {
     if (!haveMatchPlayer())

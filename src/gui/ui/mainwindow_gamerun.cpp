@@ -124,6 +124,8 @@ void MainWindow::endGame()
     if (!stats.isEmpty())
         m_api->postGameStats(stats, uint(global->spawnInfo().gameID), m_internetDetector->sent(),
                              m_internetDetector->received());
+    else if (game)
+        m_api->noResult(game->workingDir);
 
     if (QProcess *process = global->gameProcess()) {
         disconnectGameProcess(process);
