@@ -28,6 +28,39 @@ bool writeAll(const QString &path, const QByteArray &data)
     return file.open(QIODevice::WriteOnly) && file.write(data) == data.size();
 }
 
+// Completes TLS handshakes with a self-signed certificate and keeps what
+// arrives through them.
+class TlsListener : public QTcpServer
+{
+public:
+    TlsListener(const QString &certFile, const QString &keyFile)
+    {
+        QFile cert(certFile), key(keyFile);
+        if (cert.open(QIODevice::ReadOnly) && key.open(QIODevice::ReadOnly)) {
+            m_cert = QSslCertificate(cert.readAll());
+            m_key = QSslKey(key.readAll(), QSsl::Rsa);
+        }
+    }
+    int handshakes = 0;
+    QByteArray received;
+
+protected:
+    void incomingConnection(qintptr descriptor) override
+    {
+        auto *socket = new QSslSocket(this);
+        socket->setSocketDescriptor(descriptor);
+        socket->setLocalCertificate(m_cert);
+        socket->setPrivateKey(m_key);
+        ++handshakes;
+        connect(socket, &QSslSocket::readyRead, socket, [this, socket] { received += socket->readAll(); });
+        socket->startServerEncryption();
+    }
+
+private:
+    QSslCertificate m_cert;
+    QSslKey m_key;
+};
+
 struct FakeRoutes : PeerRouteSource
 {
     bool bestRoute(quint32 id, PeerRoute *route) const override
@@ -129,6 +162,7 @@ private slots:
         QTest::newRow("200 json") << 200 << QByteArray("application/json") << true << false;
         QTest::newRow("200 charset") << 200 << QByteArray("Application/JSON; charset=utf-8") << true << false;
         QTest::newRow("401 json") << 401 << QByteArray("application/json") << false << true;
+        // A proxy's or a server's page says nothing of the stored login.
         QTest::newRow("401 html") << 401 << QByteArray("text/html") << false << false;
         QTest::newRow("500 json") << 500 << QByteArray("application/json") << false << false;
     }
@@ -145,16 +179,137 @@ private slots:
         QSignalSpy succeeded(m_api.get(), &LorvaneAPI::authenticationSuccess);
         QSignalSpy asked(m_api.get(), &LorvaneAPI::authenticationRequired);
         QSignalSpy apiFailed(m_api.get(), &LorvaneAPI::apiFailed);
-        // The same URL twice sends two refreshes; the second is answered 500.
+        // The same URL twice sends two refreshes; the second is answered 500,
+        // which leaves a session that works alone.
         m_api->setURL(m_service->baseUrl());
         m_api->setURL(m_service->baseUrl());
         QTRY_COMPARE(count(kRefresh), 2);
         QTest::qWait(100);
-        QVERIFY(succeeded.count() == int(success) && asked.count() == int(required) && apiFailed.count() == 0);
+        QVERIFY(succeeded.count() == int(success) && asked.count() == int(required));
+        QCOMPARE(apiFailed.count(), success ? 0 : required ? 1 : 2);
         QCOMPARE(m_service->requestsTo(kRefresh).value(0).headers.value("authorization"), QByteArray("Bearer:stored"));
         QCOMPARE(QSettings().value(QStringLiteral("accessToken")).toString(), success ? "fresh" : "stored");
         QCOMPARE(m_api->accountName(), success ? QStringLiteral("neo@example.org") : QString());
         QCOMPARE(timer("statsTimer")->isActive(), !required);
+    }
+
+    // At start a service that cannot be used is named, the stored login
+    // kept, and the refresh tried again by itself until the service is back.
+    void startFaultsNamedAndRetried_data()
+    {
+        QTest::addColumn<Answer>("fault");
+        QTest::addColumn<int>("kind");
+        QTest::addColumn<QString>("detail");
+        QTest::newRow("maintenance page") << Answer{500, "text/html", "<html>down</html>", false} << int(ServiceFault::Unexpected) << "HTTP 500, text/html";
+        QTest::newRow("200 not json") << Answer{200, "text/html", "<html>portal</html>", false} << int(ServiceFault::Unexpected) << "HTTP 200, text/html";
+        QTest::newRow("silent") << Answer{200, "application/json", "{}", false, 5000} << int(ServiceFault::Unreachable) << "no answer within 1 s";
+    }
+    void startFaultsNamedAndRetried()
+    {
+        QFETCH(Answer, fault);
+        QFETCH(int, kind);
+        QFETCH(QString, detail);
+        restart(QStringLiteral("stored"));
+        m_api->setTransferTimeout(400);
+        m_service->script("GET", kRefresh, fault);
+        m_service->then("GET", kRefresh, answer({{"token", "fresh"}, {"email", "neo@example.org"}}));
+        m_service->script("GET", "/api/v1/ladder", QByteArray("[]"));
+        QSignalSpy failed(m_api.get(), &LorvaneAPI::apiFailed);
+        QSignalSpy succeeded(m_api.get(), &LorvaneAPI::authenticationSuccess);
+        QSignalSpy asked(m_api.get(), &LorvaneAPI::authenticationRequired);
+        m_api->setURL(m_service->baseUrl());
+        QVERIFY(failed.wait(5000));
+        QCOMPARE(int(m_api->fault().kind), kind);
+        QVERIFY2(m_api->fault().detail.contains(detail, Qt::CaseInsensitive), qPrintable(m_api->fault().detail));
+        QVERIFY(m_api->reconnectIn() > 0 && m_api->reconnectIn() <= 2100);
+        QCOMPARE(QSettings().value(QStringLiteral("accessToken")).toString(), QStringLiteral("stored"));
+        QVERIFY(succeeded.wait(5000));
+        QCOMPARE(count(kRefresh), 2);
+        QCOMPARE(asked.count(), 0);
+        QCOMPARE(m_api->reconnectIn(), -1);
+        QVERIFY(!m_api->fault().isFault());
+    }
+
+    // Each failed attempt doubles the pause, up to a minute; without a
+    // stored login nothing is retried: the player logs in.
+    void reconnectPauseGrows()
+    {
+        restart(QStringLiteral("stored"));
+        m_service->script("GET", kRefresh, Answer{503, "text/html", "", false});
+        QSignalSpy failed(m_api.get(), &LorvaneAPI::apiFailed);
+        m_api->setURL(m_service->baseUrl());
+        QList<int> pauses;
+        for (int i = 0; i < 7; ++i) {
+            QVERIFY(failed.wait(5000));
+            pauses << timer("reconnectTimer")->interval();
+            timer("reconnectTimer")->start(0);
+        }
+        QCOMPARE(pauses, (QList<int>{2000, 4000, 8000, 16000, 32000, 60000, 60000}));
+        restart(QString());
+        QSignalSpy failedAgain(m_api.get(), &LorvaneAPI::apiFailed);
+        m_api->setURL(m_service->baseUrl());
+        QVERIFY(failedAgain.wait(5000));
+        QCOMPARE(m_api->reconnectIn(), -1);
+    }
+
+    // Only the service's refusal means a wrong password; a redirect is not
+    // followed, so the password goes nowhere else.
+    void loginAnswersNamed_data()
+    {
+        QTest::addColumn<Answer>("reply");
+        QTest::addColumn<bool>("refused");
+        QTest::addColumn<QString>("detail");
+        QTest::newRow("refused") << Answer{401, "application/json", R"({"message": "no"})", false} << true << QString();
+        QTest::newRow("no token") << Answer{200, "application/json", "{}", false} << true << QString();
+        QTest::newRow("redirect") << Answer{302, "text/html", "", false, 0} << false << "redirect (HTTP 302) to http://127.0.0.1";
+        QTest::newRow("server error") << Answer{502, "text/html", "<html/>", false} << false << "HTTP 502, text/html";
+    }
+    void loginAnswersNamed()
+    {
+        QFETCH(Answer, reply);
+        QFETCH(bool, refused);
+        QFETCH(QString, detail);
+        if (reply.status == 302)
+            m_service->redirect("POST", "/api/v1/auth/login", 302, "/elsewhere/login");
+        else
+            m_service->script("POST", "/api/v1/auth/login", reply);
+        m_service->script("GET", kRefresh, Answer{401, "application/json", "{}", false});
+        m_api->setURL(m_service->baseUrl());
+        m_api->setAccountName(QStringLiteral("neo@example.org"));
+        m_api->setPassword(QStringLiteral("hunter2"));
+        QSignalSpy wrong(m_api.get(), &LorvaneAPI::authenticationFailed);
+        QSignalSpy failed(m_api.get(), &LorvaneAPI::apiFailed);
+        m_api->login();
+        QTRY_COMPARE(wrong.count() + failed.count(), 1);
+        QCOMPARE(wrong.count(), int(refused));
+        if (!refused)
+            QVERIFY2(m_api->fault().detail.startsWith(detail), qPrintable(m_api->fault().detail));
+        QTest::qWait(100);
+        QCOMPARE(count("/elsewhere/login"), 0);
+    }
+
+    // A certificate nobody vouches for: said so, and nothing of the login
+    // crosses the connection.
+    void untrustedCertificateNamed()
+    {
+        const QString key = m_env->filePath(QStringLiteral("key.pem")), cert = m_env->filePath(QStringLiteral("cert.pem"));
+        if (QProcess::execute(QStringLiteral("openssl"), {"req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", key, "-out", cert,
+                                                         "-subj", "/CN=127.0.0.1", "-days", "2"}) != 0)
+            QSKIP("openssl cannot make a certificate here");
+        TlsListener tls(cert, key);
+        QVERIFY(tls.listen(QHostAddress::LocalHost));
+        m_api->setURL(QStringLiteral("https://127.0.0.1:%1/api/v1").arg(tls.serverPort()));
+        m_api->setAccountName(QStringLiteral("neo@example.org"));
+        m_api->setPassword(QStringLiteral("hunter2"));
+        QSignalSpy failed(m_api.get(), &LorvaneAPI::apiFailed);
+        QVERIFY(failed.wait(5000));
+        QCOMPARE(int(m_api->fault().kind), int(ServiceFault::Certificate));
+        m_api->login();
+        QVERIFY(failed.wait(5000));
+        QCOMPARE(int(m_api->fault().kind), int(ServiceFault::Certificate));
+        QVERIFY2(m_api->fault().message().contains(QStringLiteral("certificate is not trusted")), qPrintable(m_api->fault().message()));
+        QVERIFY(tls.handshakes > 0);
+        QCOMPARE(tls.received, QByteArray());
     }
 
     // Every 12 hours for the rest of the run, each refresh with the token

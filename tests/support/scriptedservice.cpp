@@ -39,6 +39,12 @@ void ScriptedService::then(const QByteArray &method, const QByteArray &path, con
     m_answers[method + ' ' + path].append(answer);
 }
 
+void ScriptedService::redirect(const QByteArray &method, const QByteArray &path, int status, const QByteArray &location)
+{
+    script(method, path, Answer{status, "text/html", QByteArray(), false, 0});
+    m_locations.insert(method + ' ' + path, location);
+}
+
 void ScriptedService::script(const QByteArray &method, const QByteArray &path, const QByteArray &json)
 {
     Answer answer;
@@ -113,6 +119,9 @@ void ScriptedService::serve(QTcpSocket *socket)
         QByteArray out = "HTTP/1.1 " + QByteArray::number(answer.status) + " Scripted\r\n";
         if (!answer.contentType.isEmpty())
             out += "Content-Type: " + answer.contentType + "\r\n";
+        const QByteArray location = m_locations.value(request.method + ' ' + request.path);
+        if (!location.isEmpty())
+            out += "Location: " + location + "\r\n";
         out += "Content-Length: " + QByteArray::number(answer.body.size()) + "\r\n\r\n" + answer.body;
         if (answer.delayMs > 0)
             QTimer::singleShot(answer.delayMs, socket, [socket, out] { socket->write(out); });

@@ -42,6 +42,8 @@ public:
     void script(const QByteArray &method, const QByteArray &path, const Answer &answer);
     void script(const QByteArray &method, const QByteArray &path, const QByteArray &json);
     void then(const QByteArray &method, const QByteArray &path, const Answer &answer);
+    // Answers with a redirect to location.
+    void redirect(const QByteArray &method, const QByteArray &path, int status, const QByteArray &location);
 
     QList<Request> requests;
     QList<Request> requestsTo(const QByteArray &path) const;
@@ -53,6 +55,7 @@ private:
 
     QTcpServer m_server;
     QHash<QByteArray, QList<Answer>> m_answers;
+    QHash<QByteArray, QByteArray> m_locations;
     QHash<QTcpSocket *, QByteArray> m_buffers;
 };
 

@@ -10,6 +10,8 @@
 namespace {
 constexpr int kStatsInterval = 60000;
 constexpr int kPublicAddressWaitMs = 3000;
+constexpr int kFirstReconnectMs = 2000;
+constexpr int kLastReconnectMs = 60000;
 } // namespace
 
 LorvaneAPI::LorvaneAPI(QObject *parent)
@@ -28,6 +30,7 @@ LorvaneAPI::LorvaneAPI(QObject *parent)
     , m_statsTimer(new QTimer(this))
     , m_refreshTimer(new QTimer(this))
     , m_resultRetryTimer(new QTimer(this))
+    , m_reconnectTimer(new QTimer(this))
 {
     // Named so tests can read the intervals without a test-only interface.
     m_findMatchTimer->setObjectName(QStringLiteral("findMatchTimer"));
@@ -64,6 +67,9 @@ LorvaneAPI::LorvaneAPI(QObject *parent)
     m_resultRetryTimer->setObjectName(QStringLiteral("resultRetryTimer"));
     m_resultRetryTimer->setSingleShot(true);
     connect(m_resultRetryTimer, &QTimer::timeout, this, [this]() { resumeResults(m_outboxDir); });
+    m_reconnectTimer->setObjectName(QStringLiteral("reconnectTimer"));
+    m_reconnectTimer->setSingleShot(true);
+    connect(m_reconnectTimer, &QTimer::timeout, this, &LorvaneAPI::refreshToken);
     m_token = QSettings().value(accessTokenKey()).toString();
 }
 
@@ -76,6 +82,9 @@ LorvaneAPI::~LorvaneAPI()
 QNetworkRequest LorvaneAPI::makeRequest(const QString &url) const
 {
     QNetworkRequest request{QUrl(url)};
+    request.setTransferTimeout(m_transferTimeoutMs);
+    // A password or token is never sent on to wherever a redirect points.
+    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
     request.setRawHeader("Authorization", QString(QStringLiteral("Bearer:") + m_token).toUtf8());
     qDebug().noquote() << "Making new request: " + url;
     return request;
@@ -127,18 +136,9 @@ QByteArray LorvaneAPI::takeBody(QNetworkReply *reply)
     return body;
 }
 
-bool LorvaneAPI::noAnswer(const QNetworkReply *reply)
-{
-    return reply->error() != QNetworkReply::NoError
-           && !reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).isValid();
-}
-
 bool LorvaneAPI::isJson(const QNetworkReply *reply)
 {
-    // Web servers commonly send "application/json; charset=utf-8".
-    const QString type = reply->header(QNetworkRequest::ContentTypeHeader).toString();
-    return type.section(QLatin1Char(';'), 0, 0).trimmed().compare(QLatin1String("application/json"), Qt::CaseInsensitive)
-           == 0;
+    return ServiceFault::isJson(reply);
 }
 
 void LorvaneAPI::slotNetworkAccessChanged(int access)
@@ -188,12 +188,18 @@ void LorvaneAPI::slotAuthRequestFinished()
     QNetworkReply *reply = senderReply();
     if (!reply)
         return;
-    const bool unreachable = noAnswer(reply);
-    if (unreachable)
-        qDebug().noquote() << "Login failed: " + reply->errorString();
+    const ServiceFault transport = ServiceFault::ofTransport(reply);
+    const ServiceFault answer = ServiceFault::ofAnswer(reply);
+    if (transport.isFault())
+        qDebug().noquote() << "Login failed: " + transport.detail;
     const QJsonObject object = QJsonDocument::fromJson(takeBody(reply)).object();
     qDebug().noquote() << "slotAuthRequestFinished(): " + QString::fromUtf8(QJsonDocument(forLog(object)).toJson());
-    if (unreachable) {
+    // Only the service's own refusal means a wrong password; a redirect, a
+    // proxy's page or a server error says nothing about it.
+    const bool refused = answer.status == 401 || answer.status == 403 || answer.status == 422;
+    if (transport.isFault() || (answer.isFault() && !refused)) {
+        m_fault = transport.isFault() ? transport : answer;
+        qDebug().noquote() << "Login not possible: " + m_fault.detail;
         emit apiFailed();
         return;
     }
@@ -223,31 +229,52 @@ void LorvaneAPI::slotRefreshToken()
     QNetworkReply *reply = senderReply();
     if (!reply)
         return;
+    const ServiceFault transport = ServiceFault::ofTransport(reply);
+    const ServiceFault answer = ServiceFault::ofAnswer(reply);
     const bool json = isJson(reply);
-    const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-    const bool unreachable = noAnswer(reply);
-    const QString error = reply->errorString();
     const QByteArray body = takeBody(reply);
-    if (unreachable) {
-        qDebug().noquote() << "Token refresh failed: " + error;
-        // Before the first success nothing is on screen but what this answer
-        // decides; afterwards the session in progress is left alone.
-        if (!m_authenticated)
-            emit apiFailed();
+    if (transport.isFault()) {
+        qDebug().noquote() << "Token refresh failed: " + transport.detail;
+        startFailed(transport);
         return;
     }
-    if (!json)
-        return;
     const QJsonObject object = QJsonDocument::fromJson(body).object();
-    if (status == 200) {
+    if (answer.status == 401 && json) {
+        qDebug() << "emit authenticationRequired()";
+        m_reconnectTimer->stop();
+        m_statsTimer->stop();
+        emit authenticationRequired();
+    } else if (answer.status == 200 && !answer.isFault() && !object.value(QLatin1String("token")).toString().isEmpty()) {
         storeToken(object.value(QLatin1String("token")).toString());
         setAccountName(object.value(QLatin1String("email")).toString());
         onAuthenticated();
-    } else if (status == 401) {
-        qDebug() << "emit authenticationRequired()";
-        m_statsTimer->stop();
-        emit authenticationRequired();
+    } else {
+        // The stored login is kept: the answer did not say it is wrong.
+        const ServiceFault fault = answer.isFault() ? answer : ServiceFault{ServiceFault::Unexpected, QStringLiteral("HTTP %1 without a token").arg(answer.status), answer.status};
+        qDebug().noquote() << "Token refresh not possible: " + fault.detail;
+        startFailed(fault);
     }
+}
+
+void LorvaneAPI::startFailed(const ServiceFault &fault)
+{
+    // Before the first success nothing is on screen but what this answer
+    // decides; afterwards the session in progress is left alone.
+    if (m_authenticated)
+        return;
+    m_fault = fault;
+    if (!m_token.isEmpty()) {
+        const int pause = std::min(kLastReconnectMs, kFirstReconnectMs << std::min(m_reconnects, 5));
+        ++m_reconnects;
+        m_reconnectTimer->start(pause);
+        qDebug().noquote() << QStringLiteral("Trying the stored login again in %1 ms").arg(pause);
+    }
+    emit apiFailed();
+}
+
+int LorvaneAPI::reconnectIn() const
+{
+    return m_reconnectTimer->isActive() ? m_reconnectTimer->remainingTime() : -1;
 }
 
 void LorvaneAPI::storeToken(const QString &token)
@@ -259,6 +286,9 @@ void LorvaneAPI::storeToken(const QString &token)
 void LorvaneAPI::onAuthenticated()
 {
     m_authenticated = true;
+    m_fault = ServiceFault();
+    m_reconnects = 0;
+    m_reconnectTimer->stop();
     if (!m_statsTimer->isActive())
         m_statsTimer->start(kStatsInterval);
     emit authenticationSuccess();

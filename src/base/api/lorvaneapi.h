@@ -2,6 +2,7 @@
 
 #include "api/ladder.h"
 #include "api/player.h"
+#include "api/servicefault.h"
 #include "net/tunnelserverinfo.h"
 
 #include <QJsonObject>
@@ -35,6 +36,13 @@ public:
     Player *currentPlayer() const { return m_currentPlayer; }
     QMap<int, Player *> players() const { return m_players; }
     QMap<int, Ladder *> ladders() const { return m_ladders; }
+    // What the last failed login or refresh ran into.
+    ServiceFault fault() const { return m_fault; }
+    // Milliseconds until the stored login is tried again by itself; -1 when
+    // no attempt is due.
+    int reconnectIn() const;
+    // Every request to the service ends after this much silence (ms).
+    void setTransferTimeout(int ms) { m_transferTimeoutMs = ms; }
 
 signals:
     void apiFailed();
@@ -106,8 +114,6 @@ private:
     static QByteArray takeBody(QNetworkReply *reply);
     // The object with its credentials ("token", "session") hidden.
     static QJsonObject forLog(QJsonObject object);
-    // True when the service never answered (refused, unresolved, TLS, ...).
-    static bool noAnswer(const QNetworkReply *reply);
     // Whether the reply says it is JSON, parameters such as a charset aside.
     static bool isJson(const QNetworkReply *reply);
     // Guard of the exchange's requests; logs "player or ladder not set".
@@ -123,6 +129,8 @@ private:
     QJsonObject updateRequest(const QString &status) const;
     void storeToken(const QString &token);
     void onAuthenticated();
+    // The service could not be used before any login succeeded.
+    void startFailed(const ServiceFault &fault);
     // A broken find-match answer: back to idle, and tell the session flow.
     void abandonFindMatch(const QByteArray &body);
 
@@ -154,6 +162,12 @@ private:
     QTimer *m_statsTimer;
     QTimer *m_refreshTimer;
     QTimer *m_resultRetryTimer;
+    // Tries the stored login again while the service cannot be reached at
+    // start, with a growing pause.
+    QTimer *m_reconnectTimer;
+    int m_reconnects = 0;
+    int m_transferTimeoutMs = 30000;
+    ServiceFault m_fault;
     QString m_outboxDir;
     int m_retries = 0;
     int m_refreshInterval = 43200000;

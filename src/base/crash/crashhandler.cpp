@@ -169,7 +169,9 @@ void CrashHandler::post(const Fields &fields, const QString &zipName, const QByt
     file.setBody(archive);
     multiPart->append(file);
 
-    QNetworkReply *reply = m_manager->post(QNetworkRequest(QUrl(Endpoints::instance().crashUploadUrl())), multiPart);
+    QNetworkRequest request(QUrl(Endpoints::instance().crashUploadUrl()));
+    request.setTransferTimeout(60000);
+    QNetworkReply *reply = m_manager->post(request, multiPart);
     multiPart->setParent(reply);
 }
 

@@ -113,6 +113,9 @@ void LorvaneNetwork::setupLocalAddress()
 void LorvaneNetwork::fetchTunnels()
 {
     QNetworkRequest request{QUrl(m_masterListUrl)};
+    // The list is fetched again every minute: a silent server must not
+    // pile requests up.
+    request.setTransferTimeout(30000);
     m_manager->get(request);
     connect(m_manager, &QNetworkAccessManager::finished, this, &LorvaneNetwork::slotFetchTunnelsFinished,
             Qt::UniqueConnection);
