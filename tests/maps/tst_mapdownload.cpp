@@ -69,15 +69,16 @@ private slots:
     void fetchesMissingMapsThenPreviews()
     {
         Game game;
-        // The database names a map by the digest the service knows, which
-        // need not be the digest of the file inside.
-        const QString missing = sha1("the map as the service knows it");
+        const QString missing = sha1("fetched");
         game.set(archivePath(missing), ZipArchive::build({{"Fetched Map.map", "fetched"}}));
         for (const QString &digest : {sha1("have"), sha1("dots"), missing})
-            game.set(previewPath(digest), "PNG of " + digest.toLatin1());
+            game.set(previewPath(digest), "PNG of " + digest.toLatin1(), 200, digest == sha1("have") ? 500 : 0);
 
         MapDownloader downloader;
         downloader.setMaps({sha1("have"), missing, sha1("dots")});
+        // The maps are settled before their pictures arrive.
+        QTRY_COMPARE(downloader.state(), MapDownloader::Previews);
+        QVERIFY(!QFile::exists(game.folder + QStringLiteral("Maps/Standards/have.png")));
         QTRY_COMPARE(downloader.state(), MapDownloader::Done);
         QCOMPARE(game.requests(),
             QStringList(
@@ -122,20 +123,53 @@ private slots:
         // Unsafe names are the extractor's test; here the pass must use it.
         const QString link = sha1("link"), html = sha1("html"), odd = sha1("203");
         const QByteArray outside = game.env.filePath(QStringLiteral("outside")).toUtf8();
-        game.set(archivePath(link), MapTest::buildZip({{"x", outside, 0120777}, {"x/a.map", "evil"}}));
+        game.set(archivePath(link), MapTest::buildZip({{"link.map", "link"}, {"x", outside, 0120777}, {"x/a.map", "evil"}}));
         game.set(archivePath(html), "<html>maintenance</html>");
         game.set(archivePath(odd), ZipArchive::build({{"odd.map", "odd"}}), 203);
         const QStringList before = MapTest::filesBelow(game.env.path(), {"work/game"});
         MapDownloader downloader;
         downloader.setMaps({link, html, odd});
         QTRY_COMPARE(downloader.state(), MapDownloader::Done);
-        QCOMPARE(game.requests().size(), 3);
-        for (const QString &digest : {link, html, odd})
+        QCOMPARE(game.requests(), QStringList({archivePath(link), archivePath(html), archivePath(odd), previewPath(link)}));
+        for (const QString &digest : {html, odd})
             QVERIFY2(downloader.mapFilePath(digest).isNull(), qPrintable(digest));
+        QCOMPARE(downloader.mapFilePath(link), game.custom + QStringLiteral("link.map"));
         QCOMPARE(MapTest::filesBelow(game.env.path(), {"work/game"}), before);
         QCOMPARE(MapTest::filesBelow(game.folder, {"Maps/Custom"}),
             QStringList({"Maps", "Maps/Standards", "Maps/Standards/have.map"}));
-        QCOMPARE(MapTest::filesBelow(game.custom), QStringList({"two.dots.map", "x", "x/a.map"}));
+        QCOMPARE(MapTest::filesBelow(game.custom), QStringList({"link.map", "two.dots.map", "x", "x/a.map"}));
+    }
+
+    // Every map that cannot be had is named with its reason, none holds
+    // the others up, and only the map asked for is ever kept.
+    void failuresNamed()
+    {
+        Game game;
+        const QString swapped = sha1("asked for"), silent = sha1("silent"), absent = sha1("absent"), good = sha1("good");
+        game.set(archivePath(swapped), ZipArchive::build({{"swapped.map", "something else"}}));
+        game.set(archivePath(silent), ZipArchive::build({{"silent.map", "silent"}}), 200, 3000);
+        game.set(archivePath(good), ZipArchive::build({{"good.map", "good"}}));
+        MapDownloader downloader;
+        downloader.setTimeouts(300, 300);
+        QSignalSpy progress(&downloader, &MapDownloader::progressChanged);
+        downloader.setMaps({swapped, silent, good, absent});
+        QTRY_VERIFY(downloader.mapsSettled());
+        QCOMPARE(downloader.failures(), (QHash<QString, QString>{{swapped, "the archive holds a different map"},
+                                                                 {silent, "no answer within 1 s"},
+                                                                 {absent, "the map database answered HTTP 404"}}));
+        QCOMPARE(progress.count(), 4);
+        QCOMPARE(MapTest::filesBelow(game.custom), QStringList({"good.map", "two.dots.map"}));
+        QCOMPARE(downloader.mapFilePath(good), game.custom + QStringLiteral("good.map"));
+
+        // A custom map folder that cannot be written is a reason too.
+        QVERIFY(QDir(game.custom).removeRecursively());
+        MapTest::writeFile(game.folder + QStringLiteral("Maps/Custom"), "not a folder");
+        game.set(archivePath(absent), ZipArchive::build({{"absent.map", "absent"}}));
+        downloader.setMaps({absent});
+        QTRY_VERIFY(downloader.mapsSettled());
+        QVERIFY2(downloader.failures().value(absent).startsWith("it could not be saved in "),
+                 qPrintable(downloader.failures().value(absent)));
+        QVERIFY(downloader.mapFilePath(absent).isNull());
     }
 
     void newListStopsTheRunningChain()

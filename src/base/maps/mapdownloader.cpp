@@ -4,8 +4,10 @@
 #include "maps/mapextractor.h"
 #include "net/global.h"
 #include "spawn/spawnablegame.h"
+#include "util/filedigest.h"
 
 #include <QDebug>
+#include <algorithm>
 #include <QDir>
 #include <QFileInfo>
 #include <QNetworkRequest>
@@ -97,6 +99,7 @@ void MapDownloader::setMaps(const QStringList &mapHashes)
 {
     m_mapHashes = mapHashes;
     m_nextMap = 0;
+    m_failures.clear();
     emit todoMapsAdded();
 }
 
@@ -142,6 +145,9 @@ void MapDownloader::continueScan()
     // Once per pass: only what this pass hashed is new.
     saveCaches();
     m_nextMap = 0;
+    m_fetchDone = 0;
+    m_fetchTotal = int(std::count_if(m_mapHashes.cbegin(), m_mapHashes.cend(),
+                                     [this](const QString &digest) { return !m_hashToFile.contains(digest); }));
     setState(Downloading);
     queueMapStep();
 }
@@ -200,9 +206,10 @@ QNetworkReply *MapDownloader::takeReply()
     return reply;
 }
 
-QNetworkReply *MapDownloader::get(const QString &url)
+QNetworkReply *MapDownloader::get(const QString &url, int timeoutMs)
 {
     QNetworkRequest request{QUrl(url)};
+    request.setTransferTimeout(timeoutMs);
     request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
     QNetworkReply *reply = m_manager.get(request);
     connect(reply, &QNetworkReply::downloadProgress, this, [reply](qint64 received, qint64) {
@@ -232,13 +239,23 @@ void MapDownloader::downloadNextMap()
     if (m_nextMap < m_mapHashes.size()) {
         const QString digest = m_mapHashes.at(m_nextMap);
         qDebug().noquote() << QStringLiteral("Downloading map: ") + digest;
-        QNetworkReply *reply = get(Endpoints::instance().mapArchiveUrl(currentAbbreviation(), digest));
+        ++m_fetchDone;
+        emit progressChanged();
+        QNetworkReply *reply = get(Endpoints::instance().mapArchiveUrl(currentAbbreviation(), digest), m_mapTimeoutMs);
         connect(reply, &QNetworkReply::finished, this, &MapDownloader::saveDownloadedMap);
         connect(reply, &QNetworkReply::errorOccurred, this, &MapDownloader::handleError);
         return;
     }
     collectMissingPreviews();
     startImgPass();
+}
+
+QString MapDownloader::progressText() const
+{
+    if (m_state != Downloading || m_fetchDone == 0)
+        return QString();
+    return m_fetchTotal > 1 ? QStringLiteral("Downloading map %1 of %2").arg(m_fetchDone).arg(m_fetchTotal)
+                            : QStringLiteral("Downloading a map");
 }
 
 void MapDownloader::collectMissingPreviews()
@@ -265,24 +282,57 @@ void MapDownloader::saveDownloadedMap()
         return;
     const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
     const QString digest = m_mapHashes.value(m_nextMap);
-    const QString folder = downloadFolder();
-    MapExtractor archive(reply->readAll());
-    QDir().mkpath(folder);
-    if (archive.entryNames().isEmpty()) {
-        qDebug().noquote() << QStringLiteral("Map archive has no readable entry: ") + digest;
-    } else {
-        const QString first = MapExtractor::safeRelativePath(archive.firstEntry());
-        qDebug().noquote() << "Saving file:" << folder + (first.isNull() ? archive.firstEntry() : first);
-        if (status == 200 && reply->error() == QNetworkReply::NoError) {
-            if (archive.extractAll(folder))
-                m_hashToFile.insert(digest, folder + first);
-            else
-                qDebug().noquote() << QStringLiteral("Map archive did not yield its map file: ") + digest;
-        }
-    }
+    const QString problem = status == 200 && reply->error() == QNetworkReply::NoError
+                                ? storeMap(digest, reply->readAll())
+                                : QStringLiteral("the map database answered HTTP %1").arg(status);
+    if (!problem.isEmpty())
+        failMap(digest, problem);
     reply->deleteLater();
     ++m_nextMap;
     queueMapStep();
+}
+
+QString MapDownloader::storeMap(const QString &digest, const QByteArray &body)
+{
+    const QString folder = downloadFolder();
+    MapExtractor archive(body);
+    if (archive.entryNames().isEmpty()) {
+        qDebug().noquote() << QStringLiteral("Map archive has no readable entry: ") + digest;
+        return QStringLiteral("the answer is not a map archive");
+    }
+    const QString first = MapExtractor::safeRelativePath(archive.firstEntry());
+    qDebug().noquote() << "Saving file:" << folder + (first.isNull() ? archive.firstEntry() : first);
+    // The map database may be reached over plain HTTP: only the map that
+    // was asked for is kept.
+    const QString held = FileDigest::sha1HexOfBytes(archive.firstEntryData());
+    if (held.compare(digest, Qt::CaseInsensitive) != 0) {
+        qDebug().noquote() << QStringLiteral("Map archive does not hold the map asked for: %1 (its map is %2)")
+                                  .arg(digest, held);
+        return QStringLiteral("the archive holds a different map");
+    }
+    if (!archive.extractAll(folder)) {
+        qDebug().noquote() << QStringLiteral("Map archive did not yield its map file: ") + digest;
+        return QStringLiteral("it could not be saved in %1").arg(QDir::toNativeSeparators(folder));
+    }
+    m_hashToFile.insert(digest, folder + first);
+    return QString();
+}
+
+void MapDownloader::failMap(const QString &digest, const QString &reason)
+{
+    qDebug().noquote() << QStringLiteral("Map not available: %1: %2").arg(digest, reason);
+    m_failures.insert(digest, reason);
+}
+
+QString MapDownloader::failureReason(const QNetworkReply *reply)
+{
+    // A transfer time-out is the only cancel that reaches an error handler.
+    if (reply->error() == QNetworkReply::OperationCanceledError)
+        return QStringLiteral("no answer within %1 s").arg((reply->request().transferTimeout() + 999) / 1000);
+    const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
+    if (status.isValid())
+        return QStringLiteral("the map database answered HTTP %1").arg(status.toInt());
+    return reply->errorString();
 }
 
 void MapDownloader::handleError(QNetworkReply::NetworkError)
@@ -292,6 +342,7 @@ void MapDownloader::handleError(QNetworkReply::NetworkError)
         return;
     qDebug().noquote() << QStringLiteral("Unable to download the map: ") + m_mapHashes.value(m_nextMap)
                        << reply->request().url().toString();
+    failMap(m_mapHashes.value(m_nextMap), failureReason(reply));
     reply->deleteLater();
     ++m_nextMap;
     if (m_nextMap < m_mapHashes.size()) {
@@ -305,6 +356,7 @@ void MapDownloader::handleError(QNetworkReply::NetworkError)
 void MapDownloader::startImgPass()
 {
     m_nextImg = 0;
+    setState(m_imgTodoList.isEmpty() ? Done : Previews);
     queueImgStep();
 }
 
@@ -332,7 +384,7 @@ void MapDownloader::downloadNextImg()
     }
     const QString url = Endpoints::instance().mapPreviewUrl(currentAbbreviation(), m_imgTodoList.at(m_nextImg));
     qDebug().noquote() << QStringLiteral("Downloading img: ") + url;
-    QNetworkReply *reply = get(url);
+    QNetworkReply *reply = get(url, m_previewTimeoutMs);
     connect(reply, &QNetworkReply::finished, this, &MapDownloader::saveDownloadedImg);
     connect(reply, &QNetworkReply::errorOccurred, this, &MapDownloader::handleImgError);
 }
@@ -352,6 +404,8 @@ void MapDownloader::saveDownloadedImg()
         if (QFileInfo(path).isSymLink() || !file.open(QIODevice::WriteOnly) || file.write(reply->readAll()) < 0
             || !file.commit())
             qDebug().noquote() << QStringLiteral("Cannot write image: ") + path;
+        else
+            emit previewSaved(m_imgTodoList.value(m_nextImg));
     }
     reply->deleteLater();
     nextImg();

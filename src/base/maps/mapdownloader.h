@@ -20,8 +20,10 @@ class MapDownloader : public QObject
 {
     Q_OBJECT
 public:
-    // Numbered as the design numbers them.
-    enum State { Idle = 1, Matching = 2, Downloading = 3, Done = 4 };
+    // Numbered as the design numbers them; Previews (the maps settled, their
+    // preview images still coming) is this client's own: nothing waits for
+    // pictures.
+    enum State { Idle = 1, Matching = 2, Downloading = 3, Done = 4, Previews = 5 };
     Q_ENUM(State)
 
     explicit MapDownloader(QObject *parent = nullptr);
@@ -32,6 +34,12 @@ public:
     // Null when the digest has no known file.
     QString mapFilePath(const QString &hash) const { return m_hashToFile.value(hash); }
     QStringList mapFiles() const { return m_mapFiles; }
+    // The wanted maps this pass could not get, by digest, with the reason.
+    QHash<QString, QString> failures() const { return m_failures; }
+    // "Downloading map 2 of 3", while maps are fetched.
+    QString progressText() const;
+    // True once the maps are settled (Previews or Done).
+    bool mapsSettled() const { return m_state == Previews || m_state == Done; }
 
     // Longest stretch a scan keeps the event loop waiting before it goes on
     // from the next turn.
@@ -42,6 +50,12 @@ public:
     static QString previewPath(const QString &mapFile);
     // Bodies larger than this are cut off; a map archive is far smaller.
     static constexpr qint64 MaxBodySize = 64 * 1024 * 1024;
+    // A transfer that stays silent this long (ms) is given up.
+    void setTimeouts(int mapMs, int previewMs)
+    {
+        m_mapTimeoutMs = mapMs;
+        m_previewTimeoutMs = previewMs;
+    }
 
 public slots:
     void setMaps(const QStringList &mapHashes);
@@ -59,6 +73,9 @@ signals:
     void signalDownload();
     void signalImgDownload();
     void stateChanged();
+    void progressChanged();
+    // A preview image was written beside the map of this digest.
+    void previewSaved(const QString &digest);
 
 private:
     void continueScan();
@@ -76,7 +93,11 @@ private:
     void startImgPass();
     // After an image reply: the next image, or the end of the chain.
     void nextImg();
-    QNetworkReply *get(const QString &url);
+    QNetworkReply *get(const QString &url, int timeoutMs);
+    // Verifies and unpacks a fetched archive; the reason when it is not kept.
+    QString storeMap(const QString &digest, const QByteArray &body);
+    void failMap(const QString &digest, const QString &reason);
+    static QString failureReason(const QNetworkReply *reply);
     QNetworkReply *takeReply();
     QString currentAbbreviation() const;
     QString downloadFolder() const;
@@ -88,6 +109,9 @@ private:
     MapHasher m_hasher;
     QStringList m_mapHashes;
     int m_nextMap = 0;
+    QHash<QString, QString> m_failures;
+    int m_fetchTotal = 0;
+    int m_fetchDone = 0;
     QStringList m_imgTodoList;
     int m_nextImg = 0;
     QHash<QString, QString> m_hashToFile;
@@ -96,6 +120,8 @@ private:
     State m_state = Idle;
 
     int m_scanSliceMs = 10;
+    int m_mapTimeoutMs = 30000;
+    int m_previewTimeoutMs = 15000;
     int m_scanIndex = 0;
     bool m_scanQueued = false;
     int m_cachedInPass = 0;

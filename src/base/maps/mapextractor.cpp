@@ -30,6 +30,15 @@ QString MapExtractor::safeRelativePath(const QString &entryName)
     return clean;
 }
 
+QByteArray MapExtractor::firstEntryData() const
+{
+    QByteArray data;
+    const auto &entries = m_zip.entries();
+    if (entries.isEmpty() || !entries.first().isRegular || !m_zip.read(entries.first(), MaxEntrySize, &data))
+        return QByteArray();
+    return data;
+}
+
 bool MapExtractor::extractAll(const QString &folder)
 {
     QDir().mkpath(folder);

@@ -20,6 +20,10 @@ public:
     QStringList entryNames() const { return m_names; }
     QString firstEntry() const { return m_names.value(0); }
 
+    // The first entry's bytes, the map the archive was fetched for; empty
+    // when it is not a regular file of acceptable size.
+    QByteArray firstEntryData() const;
+
     // Writes every acceptable entry below folder. True when the first entry
     // now exists there as a regular file, the map the archive was fetched for.
     bool extractAll(const QString &folder);

@@ -223,6 +223,11 @@ private:
     void launchGame();
     void endGame();
     void noteResult(const QString &note);
+    // The status line of the ready state: what the player should know.
+    QString readyNote() const;
+    void noteMapFailures();
+    // What the login form says when the service could not be used.
+    QString serviceFaultText() const;
     void disconnectGameProcess(QProcess *process);
     void applyStyle(const QString &style);
     // A message with an Ok button; answering it never ends the session the
@@ -270,6 +275,9 @@ private:
     bool m_queueInterrupted = false;
     // What became of the last game's result, shown at ready until the next queue.
     QString m_resultNote;
+    QString m_mapsNote;
+    // Why the settings cannot be kept, once found; empty while they can.
+    QString m_settingsNote;
     int m_spawnRetryMs = kSpawnRetryMs;
     int m_statusIntervalMs = kStatusIntervalMs;
     quint16 m_firstPeerPort = 51143;

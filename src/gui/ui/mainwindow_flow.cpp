@@ -4,6 +4,7 @@
 #include "ui_mainwindow.h"
 
 #include "api/lorvaneapi.h"
+#include "maps/mapdownloader.h"
 #include "net/global.h"
 #include "net/router.h"
 #include "ui/busywidget.h"
@@ -49,8 +50,10 @@ void MainWindow::slotStatesChanged()
     if (clicked)
         unsetStates(MAIN_BUTTON_CLICKED);
     const quint32 s = m_state;
-    if (s & MAP_DLSCAN_STARTED)
-        lines << QStringLiteral("Scanning Maps");
+    if (s & MAP_DLSCAN_STARTED) {
+        const QString progress = m_mapDownloader ? m_mapDownloader->progressText() : QString();
+        lines << (progress.isEmpty() ? QStringLiteral("Scanning Maps") : progress);
+    }
     flowSessionCase(s, clicked, lines);
     flowWarnings(s, lines);
 }
@@ -70,8 +73,7 @@ void MainWindow::flowSessionCase(quint32 s, bool clicked, QStringList &lines)
 {
     switch (s) {
     case API_FAILED:
-        m_password->setWarningText(
-            QStringLiteral("LORVANE could not be contacted. Please check your network connection and try again."));
+        m_password->setWarningText(serviceFaultText());
         unsetStates(API_FAILED | LOGIN_ATTEMPTED);
         setStates(LOGIN_FAIL);
         break;
@@ -94,8 +96,7 @@ void MainWindow::flowSessionCase(quint32 s, bool clicked, QStringList &lines)
             qDebug() << "Matchmaking was interrupted";
         }
         ui->statusLabel->setText(m_queueInterrupted ? QStringLiteral("Matchmaking was interrupted. Please queue again.")
-                                 : m_resultNote.isEmpty() ? QStringLiteral("Zantry")
-                                                          : m_resultNote);
+                                                    : readyNote());
         show();
         m_busyWidget->hide();
         m_waitingDialog->hide();
@@ -422,5 +423,27 @@ void MainWindow::noteResult(const QString &note)
 {
     m_resultNote = note;
     if (m_state == READY_TO_QUEUE)
-        ui->statusLabel->setText(note);
+        ui->statusLabel->setText(readyNote());
+}
+
+QString MainWindow::readyNote() const
+{
+    QStringList notes;
+    for (const QString &note : {m_resultNote, m_mapsNote, m_settingsNote}) {
+        if (!note.isEmpty())
+            notes << note;
+    }
+    return notes.isEmpty() ? QStringLiteral("Zantry") : notes.join(QLatin1Char('\n'));
+}
+
+QString MainWindow::serviceFaultText() const
+{
+    const ServiceFault fault = m_api ? m_api->fault() : ServiceFault();
+    QString text = fault.isFault()
+                       ? fault.message()
+                       : QStringLiteral("LORVANE could not be contacted. Please check your network connection and try again.");
+    const int wait = m_api ? m_api->reconnectIn() : -1;
+    if (wait >= 0)
+        text += QStringLiteral(" Trying again in %1 s.").arg((wait + 500) / 1000);
+    return text;
 }

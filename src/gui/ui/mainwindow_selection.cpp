@@ -287,13 +287,33 @@ void MainWindow::mapDLStateChanged()
         unsetStates(MAP_DLSCAN_FINISHED);
         setStates(MAP_DLSCAN_STARTED);
         break;
+    case MapDownloader::Previews:
     case MapDownloader::Done:
+        if (!(m_state & MAP_DLSCAN_STARTED))
+            break;
+        noteMapFailures();
         unsetStates(MAP_DLSCAN_STARTED);
         setStates(MAP_DLSCAN_FINISHED);
         break;
     default:
         break;
     }
+}
+
+void MainWindow::noteMapFailures()
+{
+    const QHash<QString, QString> failures = m_mapDownloader->failures();
+    if (failures.isEmpty()) {
+        m_mapsNote.clear();
+        return;
+    }
+    QStringList reasons = failures.values();
+    reasons.removeDuplicates();
+    m_mapsNote = (failures.size() == 1 ? QStringLiteral("A ladder map could not be downloaded (%1).")
+                                       : QStringLiteral("%1 ladder maps could not be downloaded (%2).").arg(failures.size()))
+                     .arg(reasons.join(QStringLiteral("; ")));
+    if (m_state & READY_TO_QUEUE)
+        ui->statusLabel->setText(readyNote());
 }
 
 void MainWindow::updateZantryStatsLabel()

@@ -35,6 +35,13 @@ void MainWindow::doRestOfSetup()
 
     m_mapDownloader = new MapDownloader(this);
     connect(m_mapDownloader, &MapDownloader::stateChanged, this, &MainWindow::mapDLStateChanged);
+    connect(m_mapDownloader, &MapDownloader::progressChanged, this, [this]() {
+        if (m_state & Zantry::MAP_DLSCAN_STARTED)
+            m_busyWidget->setText(m_mapDownloader->progressText());
+    });
+    connect(m_mapDownloader, &MapDownloader::previewSaved, this, [this]() {
+        setMapView(ui->mapsList->currentItem(), nullptr);
+    });
     connectServiceClient();
     // The stored account name, for a close while queued before any login.
     m_api->setAccountName(m_password->emailAddress());

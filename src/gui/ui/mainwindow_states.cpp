@@ -1,6 +1,8 @@
 #include "ui/mainwindow.h"
 #include "ui_mainwindow.h"
 
+#include "util/settingsstore.h"
+
 #include <QDebug>
 #include <QStatusBar>
 
@@ -72,6 +74,16 @@ void MainWindow::setLoggedIn()
 {
     unsetStates(API_FAILED | LOGIN | LOGIN_ATTEMPTED | LOGIN_FAIL);
     setStates(LOGGED_IN);
+    // The login was just stored: said once per run when it cannot be kept.
+    if (m_settingsNote.isEmpty()) {
+        const QString problem = SettingsStore::problem();
+        if (!problem.isEmpty()) {
+            qDebug().noquote() << "Settings cannot be saved: " + problem;
+            m_settingsNote = QStringLiteral("Settings cannot be saved (%1): the login and choices last only until "
+                                            "Zantry closes.")
+                                 .arg(problem);
+        }
+    }
 }
 
 void MainWindow::setLaddersLoaded() { setStates(LADDERS_LOADED); }
