@@ -436,9 +436,7 @@ private:
         QVERIFY(QTest::qWaitFor([&] { bob.exchange(); return answered == 1; }, 30000));
         QTRY_COMPARE_WITH_TIMEOUT(f.state(), FlowFixture::kReady, 10000);
         QVERIFY(!Global::instance()->gameProcess());
-        QTRY_VERIFY(f.updateStatuses(QStringLiteral("Alice")).contains(QStringLiteral("GameError")));
-        const QStringList statuses = f.updateStatuses(QStringLiteral("Alice"));
-        QVERIFY2(!statuses.contains(QStringLiteral("GameSpawned")) && !statuses.contains(QStringLiteral("GameFinished")), qPrintable(statuses.join(QLatin1Char(','))));
+        QTRY_COMPARE(f.updateStatuses(QStringLiteral("Alice")), (QStringList{"Ready", "Reached", "GameError"}));
     }
 
 private slots:
@@ -457,8 +455,6 @@ private slots:
             QDir().mkpath(folder);
             QSettings().setValue(QStringLiteral("wineProgram"), folder);
         });
-        if (QTest::currentTestFailed())
-            return;
         QCOMPARE(log.count(QStringLiteral("Spawning game: ")), 1);
         QCOMPARE(log.count(QStringLiteral("Error reported during spawn")), 0);
     }
@@ -476,8 +472,6 @@ private slots:
             writeFile(launcher, "#!/no/such/interpreter\n");
             QFile::setPermissions(launcher, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
         });
-        if (QTest::currentTestFailed())
-            return;
         // At most one try per pause, where tries one after the other ran
         // into the hundreds.
         const int tries = log.count(QStringLiteral("Error reported during spawn: 0"));

@@ -174,20 +174,15 @@ private slots:
         game.exe = QStringLiteral("morvel.exe");
         game.arguments = QStringLiteral("-SPAWN \"two words\"");
         const QString launcher = game.workingDir + game.exe;
-        QVERIFY(QDir().mkpath(game.workingDir));
-        const char *const whys[] = {"it does not exist", "it is a folder, not a program", "it is not executable"};
-        for (int step = 0; step < 3; ++step) {
-            if (step == 1)
-                QVERIFY(QDir().mkdir(launcher));
-            if (step == 2) {
-                QVERIFY(QDir().rmdir(launcher));
-                writeFile(launcher, "#!/bin/sh\n");
-            }
+        QVERIFY(QDir().mkpath(launcher)); // a folder in its place, then a file that is not a program
+        for (const char *why : {"it is a folder, not a program", "it is not executable"}) {
             QProcess process;
             QString problem;
             QVERIFY(!GameFolder::launch(&process, game, &problem));
-            QVERIFY2(problem.contains(launcher + QStringLiteral(" cannot be started: ") + QLatin1String(whys[step])), qPrintable(problem));
+            QVERIFY2(problem.contains(launcher + QStringLiteral(" cannot be started: ") + QLatin1String(why)), qPrintable(problem));
             QCOMPARE(process.state(), QProcess::NotRunning);
+            QDir().rmdir(launcher);
+            writeFile(launcher, "#!/bin/sh\n");
         }
 
         QFile::remove(launcher);
