@@ -6,6 +6,7 @@
 // tunnel stand-in between them and the fake game as alice's launcher.
 #include "dialogs.h"
 #include "flowfixture.h"
+#include "logcapture.h"
 #include "routernode.h"
 #include "tunnel.h"
 
@@ -459,46 +460,66 @@ private slots:
         QVERIFY(f.window()->isVisible());
     }
 
-    // A launcher that cannot start is tried again for the retry window, then
-    // the match ends as finished without a game, back at ready.
-    void launcherThatCannotStartIsRetriedThenGivenUp()
+private:
+    // Plays a match up to the launch of alice's game and back to ready, the
+    // notice that begins with told answered once; the game never ran.
+    void playUntilLaunchFails(FlowFixture &f, const QString &told, const std::function<void()> &beforeOpen)
     {
-        FlowFixture f;
-        f.gameFolderArgs << QStringLiteral("--broken-launcher");
         QVERIFY(f.prepare(m_tunnel->sandboxArgs()));
+        beforeOpen();
         const Router::Timing timing = matchTiming(8000);
         Bob bob(f, timing);
         QVERIFY(openAndQueue(f, bob));
-        f.window()->setSpawnRetryWindow(1000);
+        f.window()->setSpawnRetryWindow(3000);
+        f.window()->setSpawnRetryPause(300);
+        int answered = 0;
+        f.answerWarning(told, QStringLiteral("OK"), &answered);
         acceptReadyCheck(f, timing);
         bob.play(relay());
-        QVERIFY(QTest::qWaitFor([&] { bob.exchange(); return f.updateStatuses(QStringLiteral("Alice")).contains(QStringLiteral("GameFinished")); }, 30000));
+        QVERIFY(QTest::qWaitFor([&] { bob.exchange(); return answered == 1; }, 30000));
         QTRY_COMPARE_WITH_TIMEOUT(f.state(), FlowFixture::kReady, 10000);
         QVERIFY(!Global::instance()->gameProcess());
-        QVERIFY(!f.updateStatuses(QStringLiteral("Alice")).contains(QStringLiteral("GameSpawned")));
+        QTRY_COMPARE(f.updateStatuses(QStringLiteral("Alice")), (QStringList{"Ready", "Reached", "GameError"}));
     }
 
-    // A Windows launcher on a machine without Wine: the player is told what
-    // to install, and the match ends as one whose game never started.
-    void windowsLauncherWithoutWine()
+private slots:
+    // A Windows launcher and a Wine that can never run it (wineProgram
+    // names a folder): refused once, before any start, the player told
+    // which program and why.
+    void unusableWineIsRefusedOnce()
     {
         FlowFixture f;
-        f.gameFolderArgs << QStringLiteral("--fakegame") << TestEnv::toolPath(QStringLiteral("fakegame.exe"));
-        if (!QFile::exists(TestEnv::toolPath(QStringLiteral("fakegame.exe"))))
-            QSKIP("no Windows build of the stand-in game (MinGW-w64 missing)");
-        QVERIFY(f.prepare(m_tunnel->sandboxArgs()));
-        QSettings().setValue(QStringLiteral("wineProgram"), QStringLiteral("wine-that-is-not-installed"));
-        const Router::Timing timing = matchTiming(8000);
-        Bob bob(f, timing);
-        QVERIFY(openAndQueue(f, bob));
-        int told = 0;
-        f.answerWarning(QStringLiteral("morvel.exe is a Windows program, and Wine"), QStringLiteral("OK"), &told);
-        acceptReadyCheck(f, timing);
-        bob.play(relay());
-        QVERIFY(QTest::qWaitFor([&] { bob.exchange(); return told == 1; }, 30000));
-        QTRY_VERIFY(f.updateStatuses(QStringLiteral("Alice")).contains(QStringLiteral("GameFinished")));
-        QTRY_COMPARE_WITH_TIMEOUT(f.state(), FlowFixture::kReady, 10000);
-        QVERIFY(!Global::instance()->gameProcess());
+        LogCapture log;
+        const QString folder = QDir::currentPath() + QStringLiteral("/wine-folder");
+        const QString told = QStringLiteral("morvel.exe is a Windows program, and the Wine program set in wineProgram (\"%1\")").arg(folder);
+        playUntilLaunchFails(f, told, [&] {
+            QFile::remove(f.gameDir() + QStringLiteral("morvel.exe")); // the sandbox's copy, never written through
+            writeFile(f.gameDir() + QStringLiteral("morvel.exe"), QByteArray("MZ\x90\0", 4));
+            QDir().mkpath(folder);
+            QSettings().setValue(QStringLiteral("wineProgram"), folder);
+        });
+        QCOMPARE(log.count(QStringLiteral("Spawning game: ")), 1);
+        QCOMPARE(log.count(QStringLiteral("Error reported during spawn")), 0);
+    }
+
+    // A launcher that passes every check and still fails to start (its
+    // interpreter is missing) is tried again after a pause each time for
+    // the retry window, then the match ends with the player told.
+    void launcherThatFailsToStartIsRetriedWithPauses()
+    {
+        FlowFixture f;
+        LogCapture log;
+        playUntilLaunchFails(f, QStringLiteral("The game could not be started: ") + f.gameDir(), [&] {
+            const QString launcher = f.gameDir() + QStringLiteral("morvel.exe");
+            QFile::remove(launcher);
+            writeFile(launcher, "#!/no/such/interpreter\n");
+            QFile::setPermissions(launcher, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        });
+        // At most one try per pause, where tries one after the other ran
+        // into the hundreds.
+        const int tries = log.count(QStringLiteral("Error reported during spawn: 0"));
+        QVERIFY2(tries >= 4 && tries <= 11, qPrintable(QString::number(tries)));
+        QCOMPARE(log.count(QStringLiteral("Respawn failed")), 1);
     }
 };
 

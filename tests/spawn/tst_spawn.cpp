@@ -161,13 +161,39 @@ private slots:
         QCOMPARE(command.environment.value(QStringLiteral("WINEPREFIX")), QStringLiteral("/home/me/.wine-lorvane"));
         QCOMPARE(command.environment.value(QStringLiteral("__COMPAT_LAYER")), QStringLiteral("HIGHDPIAWARE"));
         QCOMPARE(command.environment.value(QStringLiteral("HOME")), qEnvironmentVariable("HOME"));
+    }
 
-        // A launcher built for this system starts directly.
-        QFile::remove(QStringLiteral("quillon.exe"));
-        QVERIFY(QFile::copy(QStringLiteral("/bin/true"), QStringLiteral("quillon.exe")));
-        command = GameFolder::launchCommand(game);
-        QCOMPARE(command.program, game.workingDir + game.exe);
-        QCOMPARE(command.arguments, QStringList{QStringLiteral("-SPAWN")});
+    // A launcher built for this system starts directly from its folder's
+    // path as it stands, quotes, spaces, "$" and backslashes included, with
+    // the game's own arguments split on their own; one that can never start
+    // is refused before any start, naming it.
+    void nativeLauncherFromAnyFolder()
+    {
+        SpawnableGame game(QStringLiteral("yr"));
+        game.workingDir = workDir() + QStringLiteral("Lorvane \"Yuri's\" $HOME \\games/");
+        game.exe = QStringLiteral("morvel.exe");
+        game.arguments = QStringLiteral("-SPAWN \"two words\"");
+        const QString launcher = game.workingDir + game.exe;
+        QVERIFY(QDir().mkpath(launcher)); // a folder in its place, then a file that is not a program
+        for (const char *why : {"it is a folder, not a program", "it is not executable"}) {
+            QProcess process;
+            QString problem;
+            QVERIFY(!GameFolder::launch(&process, game, &problem));
+            QVERIFY2(problem.contains(launcher + QStringLiteral(" cannot be started: ") + QLatin1String(why)), qPrintable(problem));
+            QCOMPARE(process.state(), QProcess::NotRunning);
+            QDir().rmdir(launcher);
+            writeFile(launcher, "#!/bin/sh\n");
+        }
+
+        QFile::remove(launcher);
+        QVERIFY(QFile::copy(TestEnv::toolPath(QStringLiteral("fakegame")), launcher));
+        QProcess process;
+        QVERIFY(GameFolder::launch(&process, game));
+        QVERIFY(process.waitForFinished(10000));
+        QCOMPARE(process.arguments(), (QStringList{QStringLiteral("-SPAWN"), QStringLiteral("two words")}));
+        const QByteArray log = fileText(game.workingDir + QStringLiteral("fakegame.log"));
+        QVERIFY2(log.contains("started as morvel.exe with \"-SPAWN two words\" in " + QFile::encodeName(QDir::cleanPath(game.workingDir))),
+                 log.constData());
     }
 
     // A match's copies are listed on disk: after a client killed during the

@@ -93,14 +93,33 @@ bool isWindowsProgram(const QString &path)
     return file.open(QIODevice::ReadOnly) && file.read(2) == "MZ";
 }
 
+namespace {
+// Why the file cannot be started as a program, or empty when it can: such a
+// file fails the same way at every try.
+QString whyNotRunnable(const QString &path)
+{
+    const QFileInfo info(path);
+    if (!info.exists())
+        return QStringLiteral("it does not exist");
+    if (info.isDir())
+        return QStringLiteral("it is a folder, not a program");
+    if (!info.isFile())
+        return QStringLiteral("it is not a regular file");
+    if (!info.isExecutable())
+        return QStringLiteral("it is not executable");
+    return QString();
+}
+} // namespace
+
 LaunchCommand launchCommand(const SpawnableGame &game)
 {
     LaunchCommand command;
+    // The folder's path is taken as it stands: any quote, space, "$" or
+    // backslash in it belongs to the path. Only the game's own arguments are
+    // read the way a shell would.
     const QString launcher = game.workingDir + game.exe;
-    // One command line, the launcher quoted, read the way the shell would.
-    QStringList parts = QProcess::splitCommand(QString(QStringLiteral("\"") + launcher + QStringLiteral("\" ") + game.arguments));
-    command.program = parts.isEmpty() ? QString() : parts.takeFirst();
-    command.arguments = parts;
+    command.program = launcher;
+    command.arguments = QProcess::splitCommand(game.arguments);
 #ifdef Q_OS_WIN
     // The game's variables are its whole environment, as the launchers expect.
     for (const QString &variable : game.executeEnvironment)
@@ -111,24 +130,36 @@ LaunchCommand launchCommand(const SpawnableGame &game)
     command.environment = QProcessEnvironment::systemEnvironment();
     for (const QString &variable : game.executeEnvironment)
         command.environment.insert(variable.section(QLatin1Char('='), 0, 0), variable.section(QLatin1Char('='), 1));
-    if (!isWindowsProgram(launcher))
-        return command;
-    const QSettings settings;
-    const QString wine = settings.value(QStringLiteral("wineProgram"), QStringLiteral("wine")).toString();
-    const QString found = QFileInfo(wine).isAbsolute() ? (QFileInfo(wine).isExecutable() ? wine : QString())
-                                                       : QStandardPaths::findExecutable(wine);
-    if (found.isEmpty()) {
-        command.problem = QStringLiteral("%1 is a Windows program, and Wine (\"%2\") was not found to start it. "
-                                         "Install Wine (on Debian or Ubuntu: sudo apt install wine), then queue again.")
-                              .arg(game.exe, wine);
+    if (isWindowsProgram(launcher)) {
+        const QSettings settings;
+        const QString wine = settings.value(QStringLiteral("wineProgram"), QStringLiteral("wine")).toString();
+        const QString found = QFileInfo(wine).isAbsolute() ? wine : QStandardPaths::findExecutable(wine);
+        const QString why = whyNotRunnable(found);
+        if (!QFileInfo::exists(found)) {
+            command.problem = QStringLiteral("%1 is a Windows program, and Wine (\"%2\") was not found to start it. "
+                                             "Install Wine (on Debian or Ubuntu: sudo apt install wine), then queue "
+                                             "again.")
+                                  .arg(game.exe, wine);
+        } else if (!why.isEmpty()) {
+            command.problem = QStringLiteral("%1 is a Windows program, and the Wine program set in wineProgram "
+                                             "(\"%2\") cannot start it: %3. Set wineProgram to Wine's program file, "
+                                             "then queue again.")
+                                  .arg(game.exe, wine, why);
+        } else {
+            command.arguments.prepend(command.program);
+            command.program = found;
+            const QString prefix = settings.value(QStringLiteral("winePrefix")).toString();
+            if (!prefix.isEmpty())
+                command.environment.insert(QStringLiteral("WINEPREFIX"), prefix);
+        }
         return command;
     }
-    command.arguments.prepend(command.program);
-    command.program = found;
-    const QString prefix = settings.value(QStringLiteral("winePrefix")).toString();
-    if (!prefix.isEmpty())
-        command.environment.insert(QStringLiteral("WINEPREFIX"), prefix);
 #endif
+    const QString why = whyNotRunnable(launcher);
+    if (!why.isEmpty())
+        command.problem = QStringLiteral("The game's launcher %1 cannot be started: %2. "
+                                         "Check the game folder, then queue again.")
+                              .arg(launcher, why);
     return command;
 }
 

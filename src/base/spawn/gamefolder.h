@@ -29,13 +29,15 @@ bool prepare(const SpawnableGame &game, const QString &mapFile, QStringList *cop
 // Windows programs: elsewhere they run through Wine ("wineProgram", default
 // "wine" on PATH, in the prefix "winePrefix" when it is set), with the
 // user's environment plus the game's own variables. A launcher built for
-// this system (the sandbox's stand-in) starts directly.
+// this system (the sandbox's stand-in) starts directly. The launcher's path
+// is passed as one argument, never read as a command line.
 struct LaunchCommand
 {
     QString program;
     QStringList arguments;
     QProcessEnvironment environment; // empty: the caller's
-    QString problem;                 // why it cannot start; empty when it can
+    // For the player: what cannot be started and why; empty when it can.
+    QString problem;
 };
 LaunchCommand launchCommand(const SpawnableGame &game);
 
@@ -43,8 +45,9 @@ LaunchCommand launchCommand(const SpawnableGame &game);
 bool isWindowsProgram(const QString &path);
 
 // Starts the launcher in the game folder; the outcome arrives through the
-// process's signals. False, with the reason, when it cannot even be tried
-// (a Windows launcher and no Wine).
+// process's signals. False, with the reason, when it cannot even be tried:
+// the launcher or Wine is missing, a folder or not executable, which no
+// retry would change.
 bool launch(QProcess *process, const SpawnableGame &game, QString *problem = nullptr);
 
 // The game's result file, or empty when it left none.

@@ -47,6 +47,7 @@ class MainWindow : public QMainWindow
 public:
     static constexpr int kQueuedCloseMs = 10000;
     static constexpr int kSpawnRetryMs = 10000;
+    static constexpr int kSpawnRetryPauseMs = 1000;
     static constexpr int kStatusIntervalMs = 60000;
 
     explicit MainWindow(QWidget *parent = nullptr);
@@ -75,6 +76,8 @@ public:
     InternetDetector *internetDetector() const { return m_internetDetector; }
     // How long launch attempts of one match are repeated; tests shorten it.
     void setSpawnRetryWindow(int ms) { m_spawnRetryMs = ms; }
+    // The pause between two attempts; tests shorten it.
+    void setSpawnRetryPause(int ms) { m_spawnRetryPauseMs = ms; }
     // The "touch" interval while a game runs; tests shorten it.
     void setStatusInterval(int ms) { m_statusIntervalMs = ms; }
     // The network object's first peer port; before doRestOfSetup only.
@@ -221,6 +224,10 @@ private:
     // Game run helpers.
     void startGame();
     void launchGame();
+    // The game of this match cannot start: the match ends, and the player
+    // is shown notice once the window is back at ready.
+    void launchFailed(const QString &notice);
+    void retrySpawn();
     void endGame();
     void noteResult(const QString &note);
     // The status line of the ready state: what the player should know.
@@ -251,6 +258,8 @@ private:
     QMediaPlayer *m_soundPlayer = nullptr;
     ConfirmReadyDialog *m_confirmReadyDialog = nullptr;
     QElapsedTimer m_spawnRetryClock;
+    QTimer *m_spawnRetryTimer = nullptr; // the pause before the next launch attempt
+    QString m_launchFailure;             // why this match's game could not start, for the player
     QStringList m_copiedGameFiles; // what this match put in the game folder
     QTimer *m_statusTimer = nullptr;
     QPixmap m_defaultMapImage;
@@ -279,6 +288,7 @@ private:
     // Why the settings cannot be kept, once found; empty while they can.
     QString m_settingsNote;
     int m_spawnRetryMs = kSpawnRetryMs;
+    int m_spawnRetryPauseMs = kSpawnRetryPauseMs;
     int m_statusIntervalMs = kStatusIntervalMs;
     quint16 m_firstPeerPort = 51143;
 

@@ -1,5 +1,5 @@
-// The game of a match: launch, the spawn-retry window, and the end of game
-// with the crash check and the result upload.
+// The game of a match: launch, the spawn-retry window with its pauses, and
+// the end of game with the crash check and the result upload.
 #include "ui/mainwindow.h"
 
 #include "api/lorvaneapi.h"
@@ -12,6 +12,9 @@
 #include "watch/internetdetector.h"
 
 #include <QDebug>
+#include <QTimer>
+
+#include <utility>
 
 using namespace Zantry;
 
@@ -31,8 +34,7 @@ void MainWindow::launchGame()
     SpawnableGame *game = global->currentGame();
     if (!game) {
         qDebug() << "Spawning game: no game";
-        unsetStates(GAME_SPAWNED);
-        setStates(GAME_FINISHED);
+        launchFailed(tr("No game was found to start. The match has ended; choose the game folder, then queue again."));
         return;
     }
     const QString mapFile = m_mapDownloader->mapFilePath(global->spawnInfo().mapHash);
@@ -51,15 +53,32 @@ void MainWindow::launchGame()
     QString problem;
     if (GameFolder::launch(process, *game, &problem))
         return;
-    // Nothing to retry (no Wine to start a Windows launcher): the match ends
-    // the way a launcher that never started ends it, and the player is told
-    // what is missing.
+    // Nothing to retry (a launcher or Wine that is missing, a folder or not
+    // executable fails the same way every time): the match ends at once.
     disconnectGameProcess(process);
     global->setGameProcess(nullptr);
     process->deleteLater();
+    launchFailed(problem);
+}
+
+void MainWindow::launchFailed(const QString &notice)
+{
+    m_launchFailure = notice;
     unsetStates(GAME_SPAWNED);
     setStates(GAME_FINISHED);
-    showNotice(problem);
+}
+
+void MainWindow::retrySpawn()
+{
+    // Only the match that failed to start is started again; one ended or
+    // reset meanwhile is not brought back.
+    if (!(m_state & NETWORK_READY) || (m_state & (MATCHUP_FOUND | GAME_SPAWNED | GAME_FINISHED))) {
+        qDebug().noquote() << "Spawn retry dropped: the match is no longer waiting for its game";
+        m_spawnRetryClock.invalidate();
+        return;
+    }
+    unsetStates(MATCHUP_REQUESTED | MATCHUP_WAITFOR);
+    setStates(MATCHUP_FOUND);
 }
 
 void MainWindow::disconnectGameProcess(QProcess *process)
@@ -75,26 +94,38 @@ void MainWindow::handleGameSpawnError(QProcess::ProcessError error)
     qDebug().noquote() << QStringLiteral("Error reported during spawn: %1").arg(int(error));
     switch (error) {
     case QProcess::FailedToStart:
-    case QProcess::Timedout:
+    case QProcess::Timedout: {
+        auto *process = qobject_cast<QProcess *>(sender());
         if (m_spawnRetryClock.hasExpired(m_spawnRetryMs)) {
             qDebug() << "Respawn failed";
-            unsetStates(GAME_SPAWNED);
-            setStates(GAME_FINISHED);
+            const QString why = process ? tr("%1 did not start (%2).").arg(process->program(), process->errorString())
+                                        : tr("it did not start.");
+            qDebug().noquote() << "Cannot start the game: " + why;
             m_spawnRetryClock.invalidate();
-        } else {
-            qDebug().noquote() << "Retrying spawn for the next" << m_spawnRetryMs << "ms";
-            if (auto *process = qobject_cast<QProcess *>(sender())) {
-                disconnectGameProcess(process);
-                // The next attempt makes its own; this one is done.
-                if (Global::instance()->gameProcess() == process)
-                    Global::instance()->setGameProcess(nullptr);
-                process->deleteLater();
-            }
-            unsetStates(GAME_SPAWNED);
-            unsetStates(MATCHUP_REQUESTED | MATCHUP_WAITFOR);
-            setStates(MATCHUP_FOUND);
+            launchFailed(tr("The game could not be started: %1 The match has ended; queue again when the game can "
+                            "start.")
+                             .arg(why));
+            break;
         }
+        qDebug().noquote() << "Retrying spawn for the next" << m_spawnRetryMs << "ms";
+        if (process) {
+            disconnectGameProcess(process);
+            // The next attempt makes its own; this one is done.
+            if (Global::instance()->gameProcess() == process)
+                Global::instance()->setGameProcess(nullptr);
+            process->deleteLater();
+        }
+        unsetStates(GAME_SPAWNED);
+        // A pause between tries: what keeps the launcher from starting needs
+        // time to pass, and a start a moment later would only fail again.
+        if (!m_spawnRetryTimer) {
+            m_spawnRetryTimer = new QTimer(this);
+            m_spawnRetryTimer->setSingleShot(true);
+            connect(m_spawnRetryTimer, &QTimer::timeout, this, &MainWindow::retrySpawn);
+        }
+        m_spawnRetryTimer->start(m_spawnRetryPauseMs);
         break;
+    }
     case QProcess::Crashed:
         m_api->updateMatchStatus(QStringLiteral("GameCrashed"));
         break;
@@ -113,8 +144,16 @@ void MainWindow::endGame()
 {
     Global *global = Global::instance();
     logRoutes();
-    const bool crashed = CrashHandler::instance()->uploadGameCrashFiles();
-    m_api->updateMatchStatus(crashed ? QStringLiteral("GameCrashed") : QStringLiteral("GameFinished"));
+    if (m_spawnRetryTimer)
+        m_spawnRetryTimer->stop();
+    // A game that never ran neither crashed nor finished.
+    const QString launchFailure = std::exchange(m_launchFailure, QString());
+    if (!launchFailure.isEmpty()) {
+        m_api->updateMatchStatus(QStringLiteral("GameError"));
+    } else {
+        const bool crashed = CrashHandler::instance()->uploadGameCrashFiles();
+        m_api->updateMatchStatus(crashed ? QStringLiteral("GameCrashed") : QStringLiteral("GameFinished"));
+    }
     m_statusTimer->stop();
     m_internetDetector->stop();
     bringToFront();
@@ -138,4 +177,8 @@ void MainWindow::endGame()
     emit newStatesSet();
     setBroadcastFlags(false, false);
     m_spawnRetryClock.invalidate();
+    // Told once the window is back at ready, outside the flow's own run.
+    if (!launchFailure.isEmpty())
+        QMetaObject::invokeMethod(
+            this, [this, launchFailure] { showNotice(launchFailure); }, Qt::QueuedConnection);
 }
