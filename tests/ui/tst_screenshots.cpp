@@ -1,6 +1,7 @@
 // Renders the main window (maps and settings tabs) and every dialog with the
 // built-in style into build/screenshots/, and fails on a blank picture or a
 // label not drawn in Roboto (the fonts did not load).
+#include "api/servicefault.h"
 #include "sandbox.h"
 #include "testenv.h"
 
@@ -73,6 +74,11 @@ private slots:
         form.setEmailAddress(QStringLiteral("player@example.com"));
         form.setWarning(true);
         shoot(&form, QStringLiteral("password-warning"));
+        // The longest text the form gets: a certificate nobody vouches for.
+        form.setWarningText(ServiceFault{ServiceFault::Certificate, QStringLiteral("The certificate is self-signed, and untrusted"), 0}.message()
+                            + QStringLiteral(" Trying again in 8 s."));
+        form.resize(form.minimumSizeHint());
+        shoot(&form, QStringLiteral("password-fault"));
         BusyWidget busy;
         busy.setText(QStringLiteral("Waiting in Zantry Queue"));
         shoot(&busy, QStringLiteral("busywidget"));

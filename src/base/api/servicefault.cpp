@@ -20,8 +20,8 @@ QString ServiceFault::message() const
     case Unreachable:
         return QStringLiteral("LORVANE could not be contacted (%1). Please check your network connection.").arg(detail);
     case Certificate:
-        return QStringLiteral("LORVANE's certificate is not trusted (%1). Zantry did not connect and sent no "
-                              "password. Check the date of this computer, or the network you are on.")
+        return QStringLiteral("LORVANE's certificate is not trusted (%1), so nothing was sent. Check this "
+                              "computer's date and the network you are on.")
             .arg(detail);
     case Unexpected:
         return QStringLiteral("LORVANE gave an answer Zantry does not understand (%1).")
@@ -39,7 +39,9 @@ ServiceFault ServiceFault::ofTransport(const QNetworkReply *reply)
         || reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).isValid())
         return fault;
     // A handshake that failed on the certificate reports it in the text only.
-    const QString text = reply->errorString();
+    // Qt's text leads with the step that failed; the reason is what helps.
+    QString text = reply->errorString();
+    text.remove(QStringLiteral("SSL handshake failed: "));
     const bool certificate = isCertificateError(reply->error())
                              && (reply->error() != QNetworkReply::UnknownNetworkError
                                  || text.contains(QLatin1String("certificate"), Qt::CaseInsensitive));

@@ -1,6 +1,8 @@
 #include "ui/password.h"
 #include "ui_password.h"
 
+#include <algorithm>
+
 #include "util/endpoints.h"
 #include "ui/framelessdialog.h"
 #include "ui/titlebar.h"
@@ -56,11 +58,17 @@ void Password::show()
 void Password::setWarning(bool enabled)
 {
     ui->warningLabel->setVisible(enabled);
+    // The warning takes the spacer's room, so the form still fits a laptop.
+    ui->spacerLabel->setVisible(!enabled);
 }
 
 void Password::setWarningText(const QString &text)
 {
     ui->warningLabel->setText(text);
+    // A wrapped label does not ask the layout for its lines' height: a
+    // service fault's few lines would be drawn over the logo.
+    const int width = std::max(ui->warningLabel->width(), ui->emailAddress->minimumWidth());
+    ui->warningLabel->setMinimumHeight(ui->warningLabel->heightForWidth(width));
 }
 
 void Password::setEmailAddress(const QString &value)
