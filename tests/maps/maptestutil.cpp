@@ -9,6 +9,8 @@
 #include <QDirIterator>
 #include <QFile>
 
+#include <memory>
+
 namespace MapTest {
 
 namespace {
@@ -88,22 +90,29 @@ QStringList filesBelow(const QString &root, const QStringList &skip)
     return found;
 }
 
+namespace {
+
+// The game useGame made last; the next call or forgetGames deletes it.
+std::unique_ptr<SpawnableGame> s_game;
+
+} // namespace
+
 SpawnableGame *useGame(const QString &folder, const QString &abbreviation)
 {
+    forgetGames();
     QDir().mkpath(folder);
-    auto *game = new SpawnableGame(abbreviation);
-    game->workingDir = QDir(folder).absolutePath() + QLatin1Char('/');
-    Global::instance()->setGames({{abbreviation, game}});
-    Global::instance()->setCurrentGame(game);
-    return game;
+    s_game = std::make_unique<SpawnableGame>(abbreviation);
+    s_game->workingDir = QDir(folder).absolutePath() + QLatin1Char('/');
+    Global::instance()->setGames({{abbreviation, s_game.get()}});
+    Global::instance()->setCurrentGame(s_game.get());
+    return s_game.get();
 }
 
 void forgetGames()
 {
-    const auto games = Global::instance()->games();
     Global::instance()->setGames({});
     Global::instance()->setCurrentGame(nullptr);
-    qDeleteAll(games);
+    s_game.reset();
 }
 
 } // namespace MapTest

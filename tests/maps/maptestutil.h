@@ -28,7 +28,8 @@ void writeFile(const QString &path, const QByteArray &content, const QDateTime &
 // folders; for checking that nothing landed outside them.
 QStringList filesBelow(const QString &root, const QStringList &skip = QStringList());
 
-// A game in folder (created) made the only detected and the current game.
+// A game in folder (created) made the only detected and the current game;
+// the one made before is deleted.
 SpawnableGame *useGame(const QString &folder, const QString &abbreviation = QStringLiteral("yr"));
 void forgetGames();
 

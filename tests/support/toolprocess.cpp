@@ -59,6 +59,9 @@ bool ToolProcess::start(const QStringList &args, int timeoutMs)
 
 ChildProcess::~ChildProcess()
 {
+    // The subclass that reads the output is gone already; output that
+    // arrives while the program stops would reach it through its handler.
+    QObject::disconnect(&m_process, &QProcess::readyReadStandardOutput, nullptr, nullptr);
     stop();
 }
 

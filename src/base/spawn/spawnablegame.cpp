@@ -51,6 +51,12 @@ SpawnableGame::SpawnableGame(const QString &abbreviation, QObject *parent)
 
 void SpawnableGame::load()
 {
+    // What detection fills in starts empty, as in a new run's object.
+    exeFile.clear();
+    exeHash.clear();
+    exceptionFile.clear();
+    ddraw.clear();
+    ddrawHash.clear();
     QSettings settings;
     settings.beginGroup(abbreviation);
     exe = settings.value(QStringLiteral("exe")).toString();
@@ -103,10 +109,9 @@ void SpawnableGame::loadAll()
     const QStringList saved = settings.childKeys();
     settings.endGroup();
     for (const QString &abbreviation : saved) {
-        auto *game = new SpawnableGame(abbreviation);
-        game->load();
-        // An earlier object may be held elsewhere (Global); it stays alive.
-        s_table.insert(abbreviation, game);
+        // The object others may hold (Global) is read afresh in place: one
+        // per abbreviation for the run, and none dropped without a delete.
+        get(abbreviation)->load();
     }
 }
 
