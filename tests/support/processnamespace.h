@@ -9,7 +9,8 @@
 // all of them end when the namespace's first process does.
 namespace ProcessNamespace {
 
-// Whether one can be made here (as root, or else through a user namespace).
+// Whether tools/isolate can make one here (as root, or else through a user
+// namespace); why not otherwise.
 bool available(QString *why = nullptr);
 
 // For ChildProcess::setLauncher: the program runs in a namespace of its own
