@@ -221,5 +221,5 @@ void TestClientMatch::commandLine()
     QCOMPARE(QDir(start).entryList(QDir::NoDotAndDotDot | QDir::AllEntries), QStringList());
 }
 
-ZANTRY_GUILESS_MAIN_IN_OWN_NAMESPACE(TestClientMatch)
+ZANTRY_TEST_MAIN_IN_OWN_NAMESPACE(TestClientMatch)
 #include "tst_clientmatch.moc"

@@ -12,32 +12,8 @@
 #include <QtTest>
 
 #include <csignal>
-#include <cstdio>
 
 namespace {
-
-// This program started by its own test as a test that starts a tool and an
-// orphan, and then waits to be killed.
-const char *const kHelper = "ZANTRY_ISOLATION_HELPER";
-const char *const kOrphan = "ZANTRY_ISOLATION_ORPHAN";
-
-int helper(int argc, char *argv[])
-{
-    const bool own = qgetenv(kHelper) == "namespace";
-    if (own)
-        ProcessNamespace::enter(argv);
-    QCoreApplication app(argc, argv);
-    TunnelProcess tunnel;
-    if (!tunnel.start())
-        return 1;
-    // Only a namespace takes an orphan along.
-    if (own && !QProcess::startDetached(qEnvironmentVariable(kOrphan), {QStringLiteral("60")}))
-        return 1;
-    std::printf("PORT %d\n", tunnel.relayPort());
-    std::fflush(stdout);
-    QThread::sleep(60);
-    return 0;
-}
 
 // Running, and no zombie: a zombie's executable cannot be read.
 bool running(const QString &exe)
@@ -111,48 +87,44 @@ void TestIsolation::watchedGameOutsideDoesNotPauseTheQueue()
 
 void TestIsolation::childrenEndWithAKilledTest_data()
 {
-    QTest::addColumn<QByteArray>("mode");
-    QTest::newRow("its children") << QByteArray("plain");
-    QTest::newRow("its own namespace") << QByteArray("namespace");
+    QTest::addColumn<bool>("own");
+    QTest::newRow("its children") << false;
+    QTest::newRow("its own namespace") << true;
 }
 
-// SIGKILL, as CTest's time-out sends: no destructor runs.
+// A shell stands for the test: a tool as its child, a program it left in the
+// background as an orphan, and SIGKILL, as CTest's time-out sends.
 void TestIsolation::childrenEndWithAKilledTest()
 {
-    QFETCH(QByteArray, mode);
+    QFETCH(bool, own);
     QString why;
-    if (mode == "namespace" && !ProcessNamespace::available(&why))
+    if (own && !ProcessNamespace::available(&why))
         QSKIP(qPrintable(why));
     TestEnv env;
     const QString orphan = env.filePath(QStringLiteral("orphan"));
     QVERIFY(QFile::copy(QStringLiteral("/bin/sleep"), orphan));
     QProcess test;
-    QProcessEnvironment e = QProcessEnvironment::systemEnvironment();
-    e.insert(QLatin1String(kHelper), QString::fromLatin1(mode));
-    e.insert(QLatin1String(kOrphan), orphan);
+    QProcessEnvironment e = env.clientEnvironment();
+    e.insert(QStringLiteral("ZANTRY_DIE_WITH_PARENT"), QStringLiteral("1"));
     test.setProcessEnvironment(e);
-    test.start(QCoreApplication::applicationFilePath(), QStringList());
+    const QStringList shell{QStringLiteral("sh"), QStringLiteral("-c"), QStringLiteral("\"$0\" & (\"$1\" 60 &); wait"),
+                            TestEnv::toolPath(QStringLiteral("tunnel")), orphan};
+    const QStringList command = (own ? ProcessNamespace::launcher() : QStringList()) + shell;
+    test.start(command.first(), command.mid(1));
     QVERIFY(QTest::qWaitFor([&] { return test.canReadLine() || test.state() == QProcess::NotRunning; }, 20000));
-    const QByteArray line = test.readLine().trimmed();
-    QVERIFY2(line.startsWith("PORT "), QByteArray(line + test.readAllStandardError()).constData());
-    const quint16 port = quint16(line.mid(5).toUInt());
+    const QList<QByteArray> listen = test.readLine().split(' ');
+    QVERIFY2(listen.size() == 4 && listen.at(1) == "relay", qPrintable(test.readAllStandardError()));
+    const quint16 port = quint16(listen.at(3).trimmed().toUInt());
     QVERIFY(!portFree(port));
-    QVERIFY(mode == "plain" || running(orphan));
+    QTRY_VERIFY_WITH_TIMEOUT(running(orphan), 5000);
 
     ::kill(pid_t(test.processId()), SIGKILL);
     QVERIFY(test.waitForFinished(5000));
     QTRY_VERIFY_WITH_TIMEOUT(portFree(port), 5000);
-    QTRY_VERIFY_WITH_TIMEOUT(!running(orphan), 5000);
+    // Only a namespace takes an orphan along; elsewhere the test's folder does.
+    if (own)
+        QTRY_VERIFY_WITH_TIMEOUT(!running(orphan), 5000);
 }
 
-int main(int argc, char *argv[])
-{
-    if (qEnvironmentVariableIsSet(kHelper))
-        return helper(argc, argv);
-    QCoreApplication app(argc, argv);
-    TestIsolation tc;
-    QTEST_SET_MAIN_SOURCE_PATH
-    return QTest::qExec(&tc, argc, argv);
-}
-
+QTEST_GUILESS_MAIN(TestIsolation)
 #include "tst_isolation.moc"

@@ -26,20 +26,10 @@ bool entered();
 
 } // namespace ProcessNamespace
 
-// QTEST_MAIN and QTEST_GUILESS_MAIN, run in a namespace of the test's own.
+// QTEST_MAIN, run in a namespace of the test's own.
 #define ZANTRY_TEST_MAIN_IN_OWN_NAMESPACE(TestObject)                                                                  \
     int main(int argc, char *argv[])                                                                                   \
     {                                                                                                                  \
         ProcessNamespace::enter(argv);                                                                                 \
         QTEST_MAIN_IMPL(TestObject)                                                                                    \
-    }
-#define ZANTRY_GUILESS_MAIN_IN_OWN_NAMESPACE(TestObject)                                                               \
-    int main(int argc, char *argv[])                                                                                   \
-    {                                                                                                                  \
-        ProcessNamespace::enter(argv);                                                                                 \
-        QCoreApplication app(argc, argv);                                                                              \
-        app.setAttribute(Qt::AA_Use96Dpi, true);                                                                       \
-        TestObject tc;                                                                                                 \
-        QTEST_SET_MAIN_SOURCE_PATH                                                                                     \
-        return QTest::qExec(&tc, argc, argv);                                                                          \
     }
