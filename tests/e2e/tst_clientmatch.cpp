@@ -76,7 +76,8 @@ void TestClientMatch::storedTokenToUploadedResult()
     QVERIFY(startBot());
     const QString shots = m_env->filePath(QStringLiteral("shots"));
     QVERIFY(m_client->start(m_env->clientEnvironment(), {QStringLiteral("--demo-autoplay"), QStringLiteral("--demo-screenshots"), shots}));
-    QVERIFY2(m_bot->waitWhilePlaying([this] { return !m_client->isRunning(); }, kMatchMs), qPrintable(m_bot->whereabouts()));
+    QVERIFY2(m_bot->waitWhilePlaying([this] { return !m_client->isRunning(); }, kMatchMs),
+             qPrintable(m_bot->whereabouts() + QLatin1Char('\n') + m_client->tail()));
     QVERIFY2(m_client->waitForExit(0) == 0, qPrintable(m_client->tail()));
     QVERIFY2(m_bot->waitForLine(QStringLiteral("BOT done"), 20000), qPrintable(m_bot->transcript()));
     QVERIFY2(m_client->startWarnings().isEmpty(), qPrintable(m_client->startWarnings().join(QLatin1Char('\n'))));
@@ -156,7 +157,8 @@ void TestClientMatch::crashingGameIsReportedAndWindowReturnsToReady()
     ini.close();
     QVERIFY(startBot());
     QVERIFY(m_client->start(m_env->clientEnvironment()));
-    QVERIFY2(m_bot->waitWhilePlaying([this] { return !m_client->isRunning(); }, kMatchMs), qPrintable(m_bot->whereabouts()));
+    QVERIFY2(m_bot->waitWhilePlaying([this] { return !m_client->isRunning(); }, kMatchMs),
+             qPrintable(m_bot->whereabouts() + QLatin1Char('\n') + m_client->tail()));
     QVERIFY2(m_client->waitForExit(0) == 0, qPrintable(m_client->tail()));
     QVERIFY2(aliceStatuses().contains(QStringLiteral("GameCrashed")), qPrintable(aliceStatuses().join(QLatin1Char(','))));
     // Back at ready after the game: the demo switch quits only there.

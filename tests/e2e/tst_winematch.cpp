@@ -105,7 +105,8 @@ void TestWineMatch::play(const QStringList &expectedRoad)
 {
     ClientProcess client(clientDir());
     QVERIFY(client.start(wineQuiet(m_env->clientEnvironment())));
-    QVERIFY2(m_bot->waitWhilePlaying([&] { return !client.isRunning(); }, kMatchMs), qPrintable(m_bot->whereabouts()));
+    QVERIFY2(m_bot->waitWhilePlaying([&] { return !client.isRunning(); }, kMatchMs),
+             qPrintable(m_bot->whereabouts() + QLatin1Char('\n') + client.tail()));
     QVERIFY2(client.waitForExit(0) == 0, qPrintable(client.tail()));
     QVERIFY2(client.log().contains(QStringLiteral("Through ") + QStandardPaths::findExecutable(QStringLiteral("wine"))),
              qPrintable(client.tail()));

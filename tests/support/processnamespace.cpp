@@ -19,13 +19,15 @@ const char *const kState = "ZANTRY_PROCESS_NAMESPACE";
 const QString &unavailable()
 {
     static const QString why = []() -> QString {
-        const QByteArray command = QFile::encodeName(TestEnv::toolPath(QStringLiteral("isolate"))) + " --check 2>&1";
+        const QByteArray command = "'" + QFile::encodeName(TestEnv::toolPath(QStringLiteral("isolate"))) + "' --check 2>&1";
         FILE *check = ::popen(command.constData(), "r");
         if (!check)
             return QStringLiteral("isolate: ") + QString::fromLocal8Bit(std::strerror(errno));
         char said[512] = {};
         const size_t n = std::fread(said, 1, sizeof said - 1, check);
-        return ::pclose(check) == 0 ? QString() : QString::fromLocal8Bit(said, int(n)).trimmed();
+        if (::pclose(check) == 0)
+            return QString();
+        return n > 0 ? QString::fromLocal8Bit(said, int(n)).trimmed() : QStringLiteral("isolate --check failed");
     }();
     return why;
 }
