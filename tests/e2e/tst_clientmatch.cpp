@@ -223,5 +223,5 @@ void TestClientMatch::commandLine()
     QCOMPARE(QDir(start).entryList(QDir::NoDotAndDotDot | QDir::AllEntries), QStringList());
 }
 
-ZANTRY_TEST_MAIN_IN_OWN_NAMESPACE(TestClientMatch)
+ZANTRY_TEST_MAIN_IN_OWN_NAMESPACE(TestClientMatch, QCoreApplication)
 #include "tst_clientmatch.moc"

@@ -350,5 +350,5 @@ void TestUserRoad::closeWhileQueuedEndsOnTheConfirmation()
     QCOMPARE(QSettings().value(QStringLiteral("accountName")).toString(), kEmail);
 }
 
-ZANTRY_TEST_MAIN_IN_OWN_NAMESPACE(TestUserRoad)
+ZANTRY_TEST_MAIN_IN_OWN_NAMESPACE(TestUserRoad, QApplication)
 #include "tst_userroad.moc"

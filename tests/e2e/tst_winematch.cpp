@@ -132,5 +132,5 @@ void TestWineMatch::crashingWindowsGameIsReported()
     QTRY_VERIFY_WITH_TIMEOUT(!m_sandbox->inspect().value(QStringLiteral("crashReports")).toArray().isEmpty(), 10000);
 }
 
-ZANTRY_TEST_MAIN_IN_OWN_NAMESPACE(TestWineMatch)
+ZANTRY_TEST_MAIN_IN_OWN_NAMESPACE(TestWineMatch, QCoreApplication)
 #include "tst_winematch.moc"

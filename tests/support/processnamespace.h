@@ -26,10 +26,15 @@ bool entered();
 
 } // namespace ProcessNamespace
 
-// QTEST_MAIN, run in a namespace of the test's own.
-#define ZANTRY_TEST_MAIN_IN_OWN_NAMESPACE(TestObject)                                                                  \
+// QTEST_MAIN (QApplication) or QTEST_GUILESS_MAIN (QCoreApplication), run in
+// a namespace of the test's own.
+#define ZANTRY_TEST_MAIN_IN_OWN_NAMESPACE(TestObject, Application)                                                     \
     int main(int argc, char *argv[])                                                                                   \
     {                                                                                                                  \
         ProcessNamespace::enter(argv);                                                                                 \
-        QTEST_MAIN_IMPL(TestObject)                                                                                    \
+        Application app(argc, argv);                                                                                   \
+        app.setAttribute(Qt::AA_Use96Dpi, true);                                                                       \
+        TestObject tc;                                                                                                 \
+        QTEST_SET_MAIN_SOURCE_PATH                                                                                     \
+        return QTest::qExec(&tc, argc, argv);                                                                          \
     }
