@@ -50,7 +50,7 @@ const int kAlicePlayerId = 101;
             return;                                                                                                    \
     } while (false)
 
-// Waits for cond while the bot plays its part: an opponent who left ends the
+// Waits for cond while the bot still plays: an opponent who left ends the
 // case at once, saying so.
 #define WAIT_WHILE_BOT_PLAYS(cond, ms)                                                                                 \
     QVERIFY2(m_bot->waitWhilePlaying([&]() { return bool(cond); }, ms), qPrintable(m_bot->whereabouts()))

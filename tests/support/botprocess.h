@@ -28,7 +28,7 @@ public:
     bool waitForLine(const QString &prefix, int timeoutMs);
 
     bool hasLine(const QString &prefix) const;
-    // Waits up to timeoutMs for done() while the bot plays its part: once it
+    // Waits up to timeoutMs for done() while the bot still plays: once it
     // ended without finishing its matches, the player's client would wait
     // for nobody, and the wait ends at once. Returns done().
     bool waitWhilePlaying(const std::function<bool()> &done, int timeoutMs);
