@@ -5,9 +5,14 @@
 #include "demo/demoautoplay.h"
 
 #include <QCommandLineParser>
+#include <csignal>
+#include <sys/prctl.h>
 
 int main(int argc, char *argv[])
 {
+    // Started by a test or the demo script: ends with it, even a killed one.
+    if (qEnvironmentVariableIsSet("ZANTRY_DIE_WITH_PARENT"))
+        ::prctl(PR_SET_PDEATHSIG, SIGKILL);
     const QCommandLineOption autoplay(QStringLiteral("demo-autoplay"),
                                       QStringLiteral("Press the buttons: queue, accept, quit after the result."));
     const QCommandLineOption shots(QStringLiteral("demo-screenshots"),

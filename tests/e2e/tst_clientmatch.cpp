@@ -4,6 +4,7 @@
 // from the stored token to the uploaded result.
 #include "botprocess.h"
 #include "clientprocess.h"
+#include "processnamespace.h"
 #include "sandbox.h"
 #include "tunnel.h"
 
@@ -75,7 +76,9 @@ void TestClientMatch::storedTokenToUploadedResult()
     QVERIFY(startBot());
     const QString shots = m_env->filePath(QStringLiteral("shots"));
     QVERIFY(m_client->start(m_env->clientEnvironment(), {QStringLiteral("--demo-autoplay"), QStringLiteral("--demo-screenshots"), shots}));
-    QVERIFY2(m_client->waitForExit(kMatchMs) == 0, qPrintable(m_client->tail()));
+    QVERIFY2(m_bot->waitWhilePlaying([this] { return !m_client->isRunning(); }, kMatchMs),
+             qPrintable(m_bot->whereabouts() + QLatin1Char('\n') + m_client->tail()));
+    QVERIFY2(m_client->waitForExit(0) == 0, qPrintable(m_client->tail()));
     QVERIFY2(m_bot->waitForLine(QStringLiteral("BOT done"), 20000), qPrintable(m_bot->transcript()));
     QVERIFY2(m_client->startWarnings().isEmpty(), qPrintable(m_client->startWarnings().join(QLatin1Char('\n'))));
     // The demo's pictures: each named after the flags its stage added (two
@@ -131,7 +134,8 @@ void TestClientMatch::tunnelStoppedDuringFloodIsToldAndRequeued()
     QVERIFY(m_client->start(m_env->clientEnvironment()));
     // On one host the tunnel is the only path; it goes once flooding began
     // ("Ready" is sent as the flood starts).
-    QVERIFY2(QTest::qWaitFor([&] { return aliceStatuses().contains(QStringLiteral("Ready")); }, kMatchMs), qPrintable(m_client->tail()));
+    QVERIFY2(m_bot->waitWhilePlaying([&] { return aliceStatuses().contains(QStringLiteral("Ready")); }, kMatchMs),
+             qPrintable(m_bot->whereabouts() + QLatin1Char('\n') + m_client->tail()));
     m_tunnel->stop();
     QTRY_COMPARE_WITH_TIMEOUT(aliceStatuses(), (QStringList{"Ready", "NotReached"}), 60000);
     // The warning says who and what was tried.
@@ -153,7 +157,9 @@ void TestClientMatch::crashingGameIsReportedAndWindowReturnsToReady()
     ini.close();
     QVERIFY(startBot());
     QVERIFY(m_client->start(m_env->clientEnvironment()));
-    QVERIFY2(m_client->waitForExit(kMatchMs) == 0, qPrintable(m_client->tail()));
+    QVERIFY2(m_bot->waitWhilePlaying([this] { return !m_client->isRunning(); }, kMatchMs),
+             qPrintable(m_bot->whereabouts() + QLatin1Char('\n') + m_client->tail()));
+    QVERIFY2(m_client->waitForExit(0) == 0, qPrintable(m_client->tail()));
     QVERIFY2(aliceStatuses().contains(QStringLiteral("GameCrashed")), qPrintable(aliceStatuses().join(QLatin1Char(','))));
     // Back at ready after the game: the demo switch quits only there.
     QTRY_VERIFY_WITH_TIMEOUT(count("crashReports") > 0, 10000);
@@ -163,7 +169,8 @@ void TestClientMatch::killedInGameStartsAgainAndUploadsTheCrashAndTheResult()
 {
     QVERIFY(startBot());
     QVERIFY(m_client->start(m_env->clientEnvironment()));
-    QVERIFY(QTest::qWaitFor([&]() { return aliceStatuses().contains(QStringLiteral("GameSpawned")); }, kMatchMs));
+    QVERIFY2(m_bot->waitWhilePlaying([&]() { return aliceStatuses().contains(QStringLiteral("GameSpawned")); }, kMatchMs),
+             qPrintable(m_bot->whereabouts()));
     // A fault while the game runs: the crash capture leaves its record.
     m_client->sendSignal(SIGSEGV);
     QVERIFY(m_client->waitForExit(10000) != 0);
@@ -216,5 +223,5 @@ void TestClientMatch::commandLine()
     QCOMPARE(QDir(start).entryList(QDir::NoDotAndDotDot | QDir::AllEntries), QStringList());
 }
 
-QTEST_GUILESS_MAIN(TestClientMatch)
+ZANTRY_TEST_MAIN_IN_OWN_NAMESPACE(TestClientMatch, QCoreApplication)
 #include "tst_clientmatch.moc"

@@ -5,6 +5,7 @@
 #include "botprocess.h"
 #include "clientprocess.h"
 #include "dialogs.h"
+#include "processnamespace.h"
 #include "sandbox.h"
 #include "tunnel.h"
 
@@ -48,6 +49,11 @@ const int kAlicePlayerId = 101;
         if (QTest::currentTestFailed())                                                                                \
             return;                                                                                                    \
     } while (false)
+
+// Waits for cond while the bot still plays: an opponent who left ends the
+// case at once, saying so.
+#define WAIT_WHILE_BOT_PLAYS(cond, ms)                                                                                 \
+    QVERIFY2(m_bot->waitWhilePlaying([&]() { return bool(cond); }, ms), qPrintable(m_bot->whereabouts()))
 
 class TestUserRoad : public QObject
 {
@@ -177,18 +183,18 @@ QPushButton *TestUserRoad::closeButton() const
 // From the queue to the result uploaded and the window back at ready.
 void TestUserRoad::playMatch()
 {
-    QTRY_VERIFY_WITH_TIMEOUT(readyCheck()->isVisible(), 60000);
+    WAIT_WHILE_BOT_PLAYS(readyCheck()->isVisible(), 60000);
     QVERIFY(Dialogs::click(readyCheck()->findChild<QPushButton *>(QStringLiteral("confirmReadyButton"))));
     // The route on screen: the Connection tab, the opponent, the path the
     // match plays on (the tunnel, on one machine) and its round-trip time.
     auto *routes = child<QTableWidget>("routeTable");
-    QTRY_VERIFY_WITH_TIMEOUT(routes->isVisible() && routes->rowCount() == 1 && routes->item(0, 1)->text() == QLatin1String("ready"),
-                             60000);
+    WAIT_WHILE_BOT_PLAYS(routes->isVisible() && routes->rowCount() == 1 && routes->item(0, 1)->text() == QLatin1String("ready"),
+                         60000);
     QCOMPARE(routes->item(0, 0)->text(), QStringLiteral("Bob"));
     QVERIFY2(routes->item(0, 2)->text().startsWith(QLatin1String("tunnel Sandbox")), qPrintable(routes->item(0, 2)->text()));
     QVERIFY(routes->item(0, 3)->text().endsWith(QLatin1String(" ms")));
-    QTRY_VERIFY_WITH_TIMEOUT(m_window->state() & GAME_SPAWNED, 60000);
-    QTRY_VERIFY_WITH_TIMEOUT(resultUploaded(), kMatchMs);
+    WAIT_WHILE_BOT_PLAYS(m_window->state() & GAME_SPAWNED, 60000);
+    WAIT_WHILE_BOT_PLAYS(resultUploaded(), kMatchMs);
     STEP(waitReady());
     QVERIFY2(m_bot->waitForLine(QStringLiteral("BOT match done"), 30000), qPrintable(m_bot->transcript()));
     const QStringList road{"Ready", "Reached", "GameSpawned", "GameFinished"};
@@ -344,5 +350,5 @@ void TestUserRoad::closeWhileQueuedEndsOnTheConfirmation()
     QCOMPARE(QSettings().value(QStringLiteral("accountName")).toString(), kEmail);
 }
 
-QTEST_MAIN(TestUserRoad)
+ZANTRY_TEST_MAIN_IN_OWN_NAMESPACE(TestUserRoad, QApplication)
 #include "tst_userroad.moc"

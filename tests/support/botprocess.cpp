@@ -50,6 +50,29 @@ bool BotProcess::waitForLine(const QString &prefix, int timeoutMs)
     return hasLine(prefix);
 }
 
+bool BotProcess::left()
+{
+    if (m_process.state() != QProcess::NotRunning)
+        return false;
+    collect();
+    return !hasLine(QStringLiteral("BOT done"));
+}
+
+bool BotProcess::waitWhilePlaying(const std::function<bool()> &done, int timeoutMs)
+{
+    (void)QTest::qWaitFor([&]() { return done() || left(); }, timeoutMs);
+    return done();
+}
+
+QString BotProcess::whereabouts()
+{
+    if (!left())
+        return QStringLiteral("the bot still plays; its last line: ") + m_lines.value(m_lines.size() - 1);
+    const QString how = m_process.exitStatus() == QProcess::NormalExit ? QStringLiteral("exit code %1").arg(m_process.exitCode())
+                                                                        : QStringLiteral("killed");
+    return QStringLiteral("the opponent left: the bot ended (%1) before its match was done\n").arg(how) + transcript();
+}
+
 QString BotProcess::transcript() const
 {
     return m_lines.join(QLatin1Char('\n')) + QStringLiteral("\n--- stderr ---\n") + m_errors.right(4000);

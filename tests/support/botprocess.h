@@ -6,6 +6,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
+
 // tools/bot as a child process. It prints progress lines ("BOT state
 // <name>", "BOT match done <n>", "BOT done", "BOT error <text>").
 class BotProcess : public ChildProcess
@@ -26,11 +28,18 @@ public:
     bool waitForLine(const QString &prefix, int timeoutMs);
 
     bool hasLine(const QString &prefix) const;
+    // Waits up to timeoutMs for done() while the bot still plays: once it
+    // ended without finishing its matches, the player's client would wait
+    // for nobody, and the wait ends at once. Returns done().
+    bool waitWhilePlaying(const std::function<bool()> &done, int timeoutMs);
+    // For failure messages: whether the opponent left, and its last lines.
+    QString whereabouts();
     // Everything printed, for failure messages.
     QString transcript() const;
 
 private:
     void collect() override;
+    bool left();
     QStringList m_lines;
     QString m_errors;
 };

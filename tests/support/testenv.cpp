@@ -30,6 +30,9 @@ TestEnv::TestEnv()
     setVar("XDG_RUNTIME_DIR", QFile::encodeName(base + QStringLiteral("/runtime")));
     setVar("TMPDIR", QFile::encodeName(base + QStringLiteral("/tmp")));
     setVar("XDG_DATA_HOME", QFile::encodeName(base + QStringLiteral("/home/.local/share")));
+    // The stand-in games end once this process is gone (they outlive the
+    // client that started them, as real games do).
+    setVar("ZANTRY_RUN_PID", QByteArray::number(QCoreApplication::applicationPid()));
     Endpoints none;
     none.siteUrl = none.masterListUrl = none.mapDbUrl = none.logCollectorUrl = QString::fromLatin1(kUnsetHttp);
     setEndpoints(none);

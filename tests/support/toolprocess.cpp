@@ -67,6 +67,16 @@ ChildProcess::~ChildProcess()
 
 void ChildProcess::startProgram(const QString &program, const QStringList &args)
 {
+    QProcessEnvironment env = m_process.processEnvironment();
+    if (env.isEmpty())
+        env = QProcessEnvironment::systemEnvironment();
+    // The tools and the demo client end with this process, even a killed one.
+    env.insert(QStringLiteral("ZANTRY_DIE_WITH_PARENT"), QStringLiteral("1"));
+    // A launcher's namespace ends with this process already, and numbers
+    // processes its own way.
+    if (!m_launcher.isEmpty())
+        env.remove(QStringLiteral("ZANTRY_RUN_PID"));
+    m_process.setProcessEnvironment(env);
     if (m_launcher.isEmpty())
         m_process.start(program, args);
     else

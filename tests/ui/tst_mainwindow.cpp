@@ -64,7 +64,7 @@ private slots:
         QVERIFY(!Sandbox::makeGameFolder(QDir::currentPath()).isEmpty());
         QDir().mkpath(QStringLiteral("Zantry"));
         Global::instance()->setDataDir(QDir(QStringLiteral("Zantry")));
-        Global::instance()->processWatcher()->setWatchedProcs({QStringLiteral("game.exe")});
+        Global::instance()->processWatcher()->setWatchedProcs({QStringLiteral("no-such-game.exe")});
         Global::instance()->setAllowP2P(true);
     }
     void cleanup() { m_env.reset(); }

@@ -4,6 +4,7 @@
 #include "watch/statusbroadcaster.h"
 
 #include <QtEndian>
+#include <QUuid>
 #include <QtNetwork>
 #include <QtTest>
 
@@ -17,17 +18,26 @@ private slots:
         QUdpSocket listener;
         for (int i = 0; i < 20 && listener.state() != QAbstractSocket::BoundState; ++i)
             listener.bind(QHostAddress::LocalHost, quint16(StatusBroadcaster::kFirstPort + i));
-        // Only this process's datagrams: other clients here broadcast too.
-        const auto own = [&listener] {
+        // Only this broadcaster's datagrams, with this process's id: other
+        // clients here broadcast too, and one in a process namespace of its
+        // own may even carry the same id.
+        const QByteArray marker = "zb" + QUuid::createUuid().toByteArray(QUuid::Id128).left(12);
+        const auto own = [&listener, &marker] {
             int n = 0;
             while (listener.hasPendingDatagrams()) {
                 const QByteArray d = listener.receiveDatagram().data();
                 const int at = d.indexOf("PROC");
-                n += at > 0 && qFromBigEndian<qint32>(d.constData() + at + 8) == qint32(QCoreApplication::applicationPid());
+                n += d.contains(marker) && at > 0 && d.size() >= at + 12
+                     && qFromBigEndian<qint32>(d.constData() + at + 8) == qint32(QCoreApplication::applicationPid());
             }
             return n;
         };
         StatusBroadcaster broadcaster;
+        broadcaster.setSource([&marker] {
+            StatusSnapshot s;
+            s.gameAbbreviation = QString::fromLatin1(marker);
+            return s;
+        });
         broadcaster.setInterval(20);
         broadcaster.start();
         int received = 0;

@@ -11,9 +11,14 @@
 #include <QSettings>
 
 #include <cstdio>
+#include <csignal>
+#include <sys/prctl.h>
 
 int main(int argc, char *argv[])
 {
+    // Started by a test or the demo script: ends with it, even a killed one.
+    if (qEnvironmentVariableIsSet("ZANTRY_DIE_WITH_PARENT"))
+        ::prctl(PR_SET_PDEATHSIG, SIGKILL);
     QCoreApplication app(argc, argv);
     // Its own settings: a bot beside the client must not take the client's
     // stored token or selections.

@@ -27,6 +27,8 @@ int main(int argc, char *argv[])
                     "                                   sent or read, default 0; Seconds count after it\n"
                     "  FAKEGAME_INTERVAL_MS / IntervalMs  send interval, default 100\n"
                     "  FAKEGAME_EIP / Eip               the crash address, default 0045A1B3\n"
+                    "  ZANTRY_RUN_PID                   the test or demo it belongs to: it stops as on SIGTERM\n"
+                    "                                   once that process is gone (not on Windows)\n"
                     "Exit codes: 0 done (also on SIGTERM or SIGINT, on Windows Ctrl+C or the console's close,\n"
                     "with stats.dmp if the exchange had begun), 1 nostart, 3 crash, 4 missing or bad\n"
                     "spawn.ini/spawnmap.ini.\n");

@@ -27,6 +27,11 @@ namespace {
 
 std::atomic<bool> g_stop{false};
 std::atomic<bool> g_finished{false};
+#ifndef _WIN32
+// The test or demo this game belongs to; 0 when none was named or it was not
+// to be seen at the start (another process namespace).
+pid_t g_run = 0;
+#endif
 
 #ifdef _WIN32
 
@@ -127,11 +132,21 @@ void installStopHandlers()
     sigemptyset(&action.sa_mask);
     sigaction(SIGTERM, &action, nullptr);
     sigaction(SIGINT, &action, nullptr);
+    if (const char *run = std::getenv("ZANTRY_RUN_PID")) {
+        const long pid = std::strtol(run, nullptr, 10);
+        if (pid > 0 && ::kill(pid_t(pid), 0) == 0)
+            g_run = pid_t(pid);
+    }
 #endif
 }
 
 bool stopRequested()
 {
+#ifndef _WIN32
+    // A run killed without a word leaves no game behind.
+    if (g_run > 0 && ::kill(g_run, 0) != 0 && errno == ESRCH)
+        g_stop = true;
+#endif
     return g_stop;
 }
 

@@ -15,6 +15,8 @@
 #include <QCoreApplication>
 
 #include <cstdio>
+#include <csignal>
+#include <sys/prctl.h>
 
 namespace {
 
@@ -34,6 +36,9 @@ void say(const QString &line)
 
 int main(int argc, char *argv[])
 {
+    // Started by a test or the demo script: ends with it, even a killed one.
+    if (qEnvironmentVariableIsSet("ZANTRY_DIE_WITH_PARENT"))
+        ::prctl(PR_SET_PDEATHSIG, SIGKILL);
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("sandbox"));
 

@@ -9,6 +9,7 @@
 
 #include <csignal>
 #include <cstdio>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -49,6 +50,9 @@ void installStatsSignal(TunnelRelay *relay)
 
 int main(int argc, char *argv[])
 {
+    // Started by a test or the demo script: ends with it, even a killed one.
+    if (qEnvironmentVariableIsSet("ZANTRY_DIE_WITH_PARENT"))
+        ::prctl(PR_SET_PDEATHSIG, SIGKILL);
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("tunnel"));
 
