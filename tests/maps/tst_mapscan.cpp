@@ -120,35 +120,6 @@ private slots:
         QCOMPARE(downloader.mapFilePath(sha1("same")), game + QStringLiteral("Maps/Custom/two.map"));
     }
 
-    void emptyListStillSignals()
-    {
-        TestEnv env;
-        MapTest::useGame(env.filePath(QStringLiteral("work/game/")));
-        MapDownloader downloader;
-        QList<int> states;
-        connect(&downloader, &MapDownloader::stateChanged, this, [&] { states.append(downloader.state()); });
-        QSignalSpy download(&downloader, &MapDownloader::signalDownload);
-        downloader.setMaps({});
-        QCOMPARE(states, QList<int>({2, 3}));
-        QCOMPARE(download.count(), 1);
-        // Nothing wanted and no previews listed: the chain ends at once.
-        QTRY_COMPARE(downloader.state(), 4);
-        QCOMPARE(states, QList<int>({2, 3, 4}));
-        downloader.setMaps({});
-        QCOMPARE(states, QList<int>({2, 3, 4, 2, 3}));
-    }
-
-    void noGamesMeansNoFiles()
-    {
-        TestEnv env;
-        LogCapture log;
-        MapDownloader downloader;
-        QVERIFY(downloader.mapFiles().isEmpty());
-        downloader.setMaps({sha1("alpha")});
-        QCOMPARE(downloader.state(), 3);
-        QCOMPARE(filesHashed(log), 0);
-    }
-
     // With the shortest slice the scan hashes one file per event-loop turn;
     // a new list arriving in between restarts the match without reading any
     // file twice or running two scans.

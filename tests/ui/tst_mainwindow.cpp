@@ -263,26 +263,6 @@ private slots:
         QTRY_COMPARE(waited, 1);
     }
 
-    // The design's flag writers that no signal reaches yet keep their rows
-    // of its table: each clears and sets its own flags only.
-    void unconnectedFlagWriters()
-    {
-        auto window = startWindow();
-        QTRY_VERIFY(window->state() & LOGIN_FAIL);
-        const quint32 loaded = LOGGED_IN | LADDERS_LOADED | PLAYERS_LOADED;
-        const QList<std::tuple<quint32, const char *, quint32>> rows{
-            {loaded | MAP_DLSCAN_STARTED, "setMapDLFinished", loaded | MAP_DLSCAN_FINISHED},
-            {loaded | MATCHUP_WAITFOR, "setMatchupFound", loaded | MATCHUP_FOUND},
-            {loaded | MATCHUP_FOUND | NETWORK_PERF_STARTED, "setNetworkFailed", loaded},
-            {loaded, "setStateInitial", INITIAL}};
-        for (const auto &[before, slot, after] : rows) {
-            window->unsetStates(STATE_ALL);
-            window->setStates(before);
-            QVERIFY(QMetaObject::invokeMethod(window.get(), slot, Qt::DirectConnection));
-            QCOMPARE(window->state(), after);
-        }
-    }
-
     // A warning left alone accepts itself when asked to; "Clear Cache" on a
     // warning empties the settings.
     void warningAutoAcceptAndClearCache()
