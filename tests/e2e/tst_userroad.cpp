@@ -15,6 +15,7 @@
 #include "spawn/spawnablegame.h"
 #include "ui/mainwindow.h"
 #include "ui/password.h"
+#include "ui/warningdialog.h"
 #include "ui/zantrystate.h"
 
 #include <QJsonArray>
@@ -24,6 +25,7 @@
 #include <QPointer>
 #include <QPushButton>
 #include <QSettings>
+#include <QTimer>
 #include <QSystemTrayIcon>
 #include <QTableWidget>
 #include <QtTest>
@@ -39,6 +41,7 @@ const int kMatchMs = 150000;
 const QString kEmail = QStringLiteral("alice@sandbox.test");
 const QString kPassword = QStringLiteral("alice-pass");
 const int kAlicePlayerId = 101;
+const QString kFolderQuestion = QStringLiteral("Please run Zantry from a Lorvane game folder.");
 } // namespace
 
 // A step of the road: a failure inside it ends the case.
@@ -61,9 +64,19 @@ private slots:
     void watchedProgramPausesTheQueueUntilItEnds();
     void silentGameLoadKeepsTheRoute();
     void closeWhileQueuedEndsOnTheConfirmation();
+    void fromTheDesktopMenuFolderFirst_data();
+    void fromTheDesktopMenuFolderFirst();
+    void closeAtTheFolderQuestionEndsTheProgram_data();
+    void closeAtTheFolderQuestionEndsTheProgram();
 
 private:
-    void openClient();
+    void openClient(const QString &gameDir = QString());
+    // As the desktop entry starts it: from the home folder.
+    void openFromHome(const QString &gameDir = QString());
+    void chooseGameFolder();
+    // The program's event loop, as start-up runs it, until the program ends;
+    // its exit status (-1: still running after timeoutMs).
+    int runProgram(int timeoutMs);
     void logIn(const QString &email, const QString &password);
     void waitReady();
     void queue();
@@ -120,11 +133,64 @@ void TestUserRoad::cleanup()
     m_env.reset();
 }
 
-void TestUserRoad::openClient()
+void TestUserRoad::openClient(const QString &gameDir)
 {
     Startup::prepareProcess();
-    Startup::prepareApplication(*qApp);
+    Startup::prepareApplication(*qApp, gameDir);
     m_window.reset(new MainWindow);
+}
+
+void TestUserRoad::openFromHome(const QString &gameDir)
+{
+    m_window.reset();
+    ZantryLog::instance()->close();
+    SpawnableGame::resetTable();
+    QVERIFY(QDir().mkpath(QDir::homePath()) && QDir::setCurrent(QDir::homePath()));
+    STEP(openClient(gameDir));
+}
+
+int TestUserRoad::runProgram(int timeoutMs)
+{
+    QTimer bound;
+    bound.setSingleShot(true);
+    connect(&bound, &QTimer::timeout, qApp, [] { QCoreApplication::exit(-1); });
+    bound.start(timeoutMs);
+    return QCoreApplication::exec();
+}
+
+// The folder question, alone on screen, answered "Choose Game Folder"; a
+// folder without a game is refused with the reason and the question asked
+// again; the game's folder is taken, remembered and handed on: the program
+// ends and starts again there, as start-up does. No dialog answered on the
+// way (the window is hidden meanwhile) ends the program.
+void TestUserRoad::chooseGameFolder()
+{
+    QString restartIn;
+    connect(m_window.get(), &MainWindow::gameFolderChosen, qApp, [&restartIn](const QString &folder) {
+        restartIn = folder;
+        QCoreApplication::quit();
+    });
+    const QString empty = m_env->filePath(QStringLiteral("no-game"));
+    QVERIFY(QDir().mkpath(empty));
+    int asked = 0, refused = 0, alone = 0;
+    const auto onlyTheQuestion = [this, &alone] {
+        alone += Dialogs::visibleWarnings().size() == 1 && !child<Password>("Password")->isVisible()
+                 && !m_window->isVisible();
+    };
+    // The flow runs again meanwhile (the service answers): still one question.
+    QTest::qWait(1500);
+    QVERIFY(Dialogs::visibleWarning() && Dialogs::visibleWarning()->text() == kFolderQuestion);
+    Dialogs::answerWarning(this, kFolderQuestion, QStringLiteral("Choose Game Folder"), &asked, onlyTheQuestion);
+    Dialogs::answerWarning(this, kFolderQuestion, QStringLiteral("Choose Game Folder"), &asked, onlyTheQuestion);
+    Dialogs::answerFolderChoosers(this, {empty, gameDir()});
+    Dialogs::answerWarning(this, QStringLiteral("No Lorvane game was found in"), QStringLiteral("OK"), &refused);
+    QCOMPARE(runProgram(20000), 0);
+    QCOMPARE(restartIn, gameDir());
+    QCOMPARE(asked, 2);
+    QCOMPARE(alone, 2);
+    QCOMPARE(refused, 1);
+    STEP(openFromHome(restartIn));
+    QCOMPARE(QDir::currentPath(), gameDir());
 }
 
 void TestUserRoad::logIn(const QString &email, const QString &password)
@@ -342,6 +408,62 @@ void TestUserRoad::closeWhileQueuedEndsOnTheConfirmation()
     QTRY_VERIFY_WITH_TIMEOUT(window.isNull(), 20000);
     QCOMPARE(queued(), 0);
     QCOMPARE(QSettings().value(QStringLiteral("accountName")).toString(), kEmail);
+}
+
+// Started from the desktop menu (the home folder), fresh or logged in
+// before: the game's folder is asked for first, then the login follows (or
+// the stored one is used); the next start from the home folder goes
+// straight on. No dialog answered on the way ends the program.
+void TestUserRoad::fromTheDesktopMenuFolderFirst_data()
+{
+    QTest::addColumn<bool>("storedLogin");
+    QTest::newRow("fresh") << false;
+    QTest::newRow("stored login") << true;
+}
+
+void TestUserRoad::fromTheDesktopMenuFolderFirst()
+{
+    QFETCH(bool, storedLogin);
+    if (storedLogin)
+        QSettings().setValue(QStringLiteral("accessToken"), QStringLiteral("token-alice"));
+    STEP(openFromHome());
+    QTRY_VERIFY_WITH_TIMEOUT(Dialogs::visibleWarning(), 15000);
+    STEP(chooseGameFolder());
+    if (!storedLogin)
+        STEP(logIn(kEmail, kPassword));
+    STEP(waitReady());
+    QCOMPARE(QSettings().value(MainWindow::gameFolderKey()).toString(), gameDir());
+
+    STEP(openFromHome());
+    QCOMPARE(QDir::currentPath(), gameDir());
+    STEP(waitReady());
+    QVERIFY(Dialogs::visibleWarnings().isEmpty());
+}
+
+// Close, and as the question's other answer also Escape and the title
+// bar's close, end the program at once: no close question, nothing else.
+void TestUserRoad::closeAtTheFolderQuestionEndsTheProgram_data()
+{
+    QTest::addColumn<QString>("answer");
+    QTest::newRow("Close") << QStringLiteral("Close");
+    QTest::newRow("Escape") << QStringLiteral("Escape");
+    QTest::newRow("title bar") << QString();
+}
+
+void TestUserRoad::closeAtTheFolderQuestionEndsTheProgram()
+{
+    QFETCH(QString, answer);
+    QSettings().setValue(QStringLiteral("accessToken"), QStringLiteral("token-alice"));
+    STEP(openFromHome());
+    int answered = 0, closeAsked = 0;
+    Dialogs::answerWarning(this, kFolderQuestion, answer, &answered);
+    Dialogs::answerWarning(this, QStringLiteral("Are you sure you want to close?"), QStringLiteral("No"), &closeAsked);
+    QCOMPARE(runProgram(20000), 0);
+    QCOMPARE(answered, 1);
+    // The service's answers still arriving ask nothing more.
+    QTest::qWait(1000);
+    QCOMPARE(closeAsked, 0);
+    QCOMPARE(Dialogs::visibleWarnings().size(), 0);
 }
 
 QTEST_MAIN(TestUserRoad)

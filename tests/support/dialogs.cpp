@@ -11,18 +11,25 @@
 #include <QTimer>
 #include <QtTest>
 
+#include <algorithm>
 #include <memory>
 
 namespace Dialogs {
 
-WarningDialog *visibleWarning()
+QList<WarningDialog *> visibleWarnings()
 {
+    QList<WarningDialog *> shown;
     const auto windows = QApplication::topLevelWidgets();
     for (QWidget *window : windows) {
         if (auto *dialog = qobject_cast<WarningDialog *>(window); dialog && dialog->isVisible())
-            return dialog;
+            shown << dialog;
     }
-    return nullptr;
+    return shown;
+}
+
+WarningDialog *visibleWarning()
+{
+    return visibleWarnings().value(0);
 }
 
 void answerWarning(QObject *owner, const QString &text, const QString &button, int *answered,
@@ -30,9 +37,22 @@ void answerWarning(QObject *owner, const QString &text, const QString &button, i
 {
     auto *timer = new QTimer(owner);
     QObject::connect(timer, &QTimer::timeout, timer, [timer, text, button, answered, beforeClick] {
-        WarningDialog *dialog = visibleWarning();
-        if (!dialog || !dialog->text().startsWith(text))
+        const auto shown = visibleWarnings();
+        const auto match = std::find_if(shown.cbegin(), shown.cend(),
+                                        [&text](const WarningDialog *dialog) { return dialog->text().startsWith(text); });
+        if (match == shown.cend())
             return;
+        WarningDialog *dialog = *match;
+        if (button == QLatin1String("Escape")) {
+            timer->stop();
+            timer->deleteLater();
+            if (answered)
+                ++*answered;
+            if (beforeClick)
+                beforeClick();
+            QTest::keyClick(dialog, Qt::Key_Escape);
+            return;
+        }
         auto buttons = dialog->findChild<QDialogButtonBox *>()->buttons();
         if (button.isEmpty())
             buttons = {dialog->titleBar()->findChild<QAbstractButton *>(QStringLiteral("closeButton"))};
