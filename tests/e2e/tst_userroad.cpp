@@ -15,7 +15,6 @@
 #include "spawn/spawnablegame.h"
 #include "ui/mainwindow.h"
 #include "ui/password.h"
-#include "ui/warningdialog.h"
 #include "ui/zantrystate.h"
 
 #include <QJsonArray>
@@ -73,7 +72,6 @@ private:
     void openClient(const QString &gameDir = QString());
     // As the desktop entry starts it: from the home folder.
     void openFromHome(const QString &gameDir = QString());
-    void chooseGameFolder();
     // The program's event loop, as start-up runs it, until the program ends;
     // its exit status (-1: still running after timeoutMs).
     int runProgram(int timeoutMs);
@@ -158,40 +156,6 @@ int TestUserRoad::runProgram(int timeoutMs)
     return QCoreApplication::exec();
 }
 
-// The folder question, alone on screen, answered "Choose Game Folder"; a
-// folder without a game is refused with the reason and the question asked
-// again; the game's folder is taken, remembered and handed on: the program
-// ends and starts again there, as start-up does. No dialog answered on the
-// way (the window is hidden meanwhile) ends the program.
-void TestUserRoad::chooseGameFolder()
-{
-    QString restartIn;
-    connect(m_window.get(), &MainWindow::gameFolderChosen, qApp, [&restartIn](const QString &folder) {
-        restartIn = folder;
-        QCoreApplication::quit();
-    });
-    const QString empty = m_env->filePath(QStringLiteral("no-game"));
-    QVERIFY(QDir().mkpath(empty));
-    int asked = 0, refused = 0, alone = 0;
-    const auto onlyTheQuestion = [this, &alone] {
-        alone += Dialogs::visibleWarnings().size() == 1 && !child<Password>("Password")->isVisible()
-                 && !m_window->isVisible();
-    };
-    // The flow runs again meanwhile (the service answers): still one question.
-    QTest::qWait(1500);
-    QVERIFY(Dialogs::visibleWarning() && Dialogs::visibleWarning()->text() == kFolderQuestion);
-    Dialogs::answerWarning(this, kFolderQuestion, QStringLiteral("Choose Game Folder"), &asked, onlyTheQuestion);
-    Dialogs::answerWarning(this, kFolderQuestion, QStringLiteral("Choose Game Folder"), &asked, onlyTheQuestion);
-    Dialogs::answerFolderChoosers(this, {empty, gameDir()});
-    Dialogs::answerWarning(this, QStringLiteral("No Lorvane game was found in"), QStringLiteral("OK"), &refused);
-    QCOMPARE(runProgram(20000), 0);
-    QCOMPARE(restartIn, gameDir());
-    QCOMPARE(asked, 2);
-    QCOMPARE(alone, 2);
-    QCOMPARE(refused, 1);
-    STEP(openFromHome(restartIn));
-    QCOMPARE(QDir::currentPath(), gameDir());
-}
 
 void TestUserRoad::logIn(const QString &email, const QString &password)
 {
@@ -411,9 +375,13 @@ void TestUserRoad::closeWhileQueuedEndsOnTheConfirmation()
 }
 
 // Started from the desktop menu (the home folder), fresh or logged in
-// before: the game's folder is asked for first, then the login follows (or
+// before: the folder question comes first, alone on screen, and stays one
+// while the flow runs again; a folder without a game is refused with the
+// reason and the question asked again; the game's folder is taken and the
+// program ends and starts again there, as start-up does. No dialog answered
+// on the way (the window hidden) ends the program. The login follows (or
 // the stored one is used); the next start from the home folder goes
-// straight on. No dialog answered on the way ends the program.
+// straight on.
 void TestUserRoad::fromTheDesktopMenuFolderFirst_data()
 {
     QTest::addColumn<bool>("storedLogin");
@@ -427,12 +395,34 @@ void TestUserRoad::fromTheDesktopMenuFolderFirst()
     if (storedLogin)
         QSettings().setValue(QStringLiteral("accessToken"), QStringLiteral("token-alice"));
     STEP(openFromHome());
-    QTRY_VERIFY_WITH_TIMEOUT(Dialogs::visibleWarning(), 15000);
-    STEP(chooseGameFolder());
+    QString restartIn;
+    connect(m_window.get(), &MainWindow::gameFolderChosen, qApp, [&restartIn](const QString &folder) {
+        restartIn = folder;
+        QCoreApplication::quit();
+    });
+    const QString empty = m_env->filePath(QStringLiteral("no-game"));
+    QVERIFY(QDir().mkpath(empty));
+    int asked = 0, refused = 0, alone = 0;
+    const auto onlyTheQuestion = [this, &alone] {
+        alone += Dialogs::visibleWarnings().size() == 1 && !child<Password>("Password")->isVisible()
+                 && !m_window->isVisible();
+    };
+    // The flow runs again meanwhile (the service answers): still one question.
+    QTest::qWait(1500);
+    Dialogs::answerWarning(this, kFolderQuestion, QStringLiteral("Choose Game Folder"), &asked, onlyTheQuestion);
+    Dialogs::answerWarning(this, kFolderQuestion, QStringLiteral("Choose Game Folder"), &asked, onlyTheQuestion);
+    Dialogs::answerFolderChoosers(this, {empty, gameDir()});
+    Dialogs::answerWarning(this, QStringLiteral("No Lorvane game was found in"), QStringLiteral("OK"), &refused);
+    QCOMPARE(runProgram(20000), 0);
+    QCOMPARE(restartIn, gameDir());
+    QCOMPARE(asked, 2);
+    QCOMPARE(alone, 2);
+    QCOMPARE(refused, 1);
+    STEP(openFromHome(restartIn));
+    QCOMPARE(QDir::currentPath(), gameDir());
     if (!storedLogin)
         STEP(logIn(kEmail, kPassword));
     STEP(waitReady());
-    QCOMPARE(QSettings().value(MainWindow::gameFolderKey()).toString(), gameDir());
 
     STEP(openFromHome());
     QCOMPARE(QDir::currentPath(), gameDir());

@@ -11,7 +11,6 @@
 #include <QTimer>
 #include <QtTest>
 
-#include <algorithm>
 #include <memory>
 
 namespace Dialogs {
@@ -37,35 +36,28 @@ void answerWarning(QObject *owner, const QString &text, const QString &button, i
 {
     auto *timer = new QTimer(owner);
     QObject::connect(timer, &QTimer::timeout, timer, [timer, text, button, answered, beforeClick] {
-        const auto shown = visibleWarnings();
-        const auto match = std::find_if(shown.cbegin(), shown.cend(),
-                                        [&text](const WarningDialog *dialog) { return dialog->text().startsWith(text); });
-        if (match == shown.cend())
-            return;
-        WarningDialog *dialog = *match;
-        if (button == QLatin1String("Escape")) {
-            timer->stop();
-            timer->deleteLater();
-            if (answered)
-                ++*answered;
-            if (beforeClick)
-                beforeClick();
-            QTest::keyClick(dialog, Qt::Key_Escape);
-            return;
-        }
-        auto buttons = dialog->findChild<QDialogButtonBox *>()->buttons();
-        if (button.isEmpty())
-            buttons = {dialog->titleBar()->findChild<QAbstractButton *>(QStringLiteral("closeButton"))};
-        for (QAbstractButton *candidate : buttons) {
-            if (!button.isEmpty() && candidate->text().remove(QLatin1Char('&')) != button)
+        for (WarningDialog *dialog : visibleWarnings()) {
+            if (!dialog->text().startsWith(text))
                 continue;
+            const bool escape = button == QLatin1String("Escape");
+            QAbstractButton *target = nullptr;
+            const auto buttons = dialog->findChild<QDialogButtonBox *>()->buttons();
+            for (QAbstractButton *candidate : buttons)
+                target = candidate->text().remove(QLatin1Char('&')) == button ? candidate : target;
+            if (button.isEmpty())
+                target = dialog->titleBar()->findChild<QAbstractButton *>(QStringLiteral("closeButton"));
+            if (!target && !escape)
+                return;
             timer->stop();
             timer->deleteLater();
             if (answered)
                 ++*answered;
             if (beforeClick)
                 beforeClick();
-            click(candidate);
+            if (escape)
+                QTest::keyClick(dialog, Qt::Key_Escape);
+            else
+                click(target);
             return;
         }
     });
