@@ -407,8 +407,10 @@ void TestUserRoad::fromTheDesktopMenuFolderFirst()
         alone += Dialogs::visibleWarnings().size() == 1 && !child<Password>("Password")->isVisible()
                  && !m_window->isVisible();
     };
-    // The flow runs again meanwhile (the service answers): still one question.
+    // The flow runs again meanwhile (the service answers), and the program
+    // is started again from the menu: still the one question, alone.
     QTest::qWait(1500);
+    m_window->instanceStarted();
     Dialogs::answerWarning(this, kFolderQuestion, QStringLiteral("Choose Game Folder"), &asked, onlyTheQuestion);
     Dialogs::answerWarning(this, kFolderQuestion, QStringLiteral("Choose Game Folder"), &asked, onlyTheQuestion);
     Dialogs::answerFolderChoosers(this, {empty, gameDir()});

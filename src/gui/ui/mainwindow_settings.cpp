@@ -174,6 +174,12 @@ void MainWindow::instanceStarted()
         connect(m_api, &LorvaneAPI::cancelledFindMatch, this, &MainWindow::unsetMatchupRequested,
                 Qt::UniqueConnection);
     }
+    // Still without a game: the question is what there is to bring up.
+    if (m_folderQuestion->isVisible()) {
+        m_folderQuestion->raise();
+        m_folderQuestion->activateWindow();
+        return;
+    }
     bringToFront();
 }
 
