@@ -25,6 +25,7 @@
 #include <QPointer>
 #include <QPushButton>
 #include <QSettings>
+#include <QTimer>
 #include <QSystemTrayIcon>
 #include <QTableWidget>
 #include <QtTest>
@@ -40,6 +41,7 @@ const int kMatchMs = 150000;
 const QString kEmail = QStringLiteral("alice@sandbox.test");
 const QString kPassword = QStringLiteral("alice-pass");
 const int kAlicePlayerId = 101;
+const QString kFolderQuestion = QStringLiteral("Please run Zantry from a Lorvane game folder.");
 } // namespace
 
 // A step of the road: a failure inside it ends the case.
@@ -67,9 +69,18 @@ private slots:
     void watchedProgramPausesTheQueueUntilItEnds();
     void silentGameLoadKeepsTheRoute();
     void closeWhileQueuedEndsOnTheConfirmation();
+    void fromTheDesktopMenuFolderFirst_data();
+    void fromTheDesktopMenuFolderFirst();
+    void closeAtTheFolderQuestionEndsTheProgram_data();
+    void closeAtTheFolderQuestionEndsTheProgram();
 
 private:
-    void openClient();
+    void openClient(const QString &gameDir = QString());
+    // As the desktop entry starts it: from the home folder.
+    void openFromHome(const QString &gameDir = QString());
+    // The program's event loop, as start-up runs it, until the program ends;
+    // its exit status (-1: still running after timeoutMs).
+    int runProgram(int timeoutMs);
     void logIn(const QString &email, const QString &password);
     void waitReady();
     void queue();
@@ -126,12 +137,31 @@ void TestUserRoad::cleanup()
     m_env.reset();
 }
 
-void TestUserRoad::openClient()
+void TestUserRoad::openClient(const QString &gameDir)
 {
     Startup::prepareProcess();
-    Startup::prepareApplication(*qApp);
+    Startup::prepareApplication(*qApp, gameDir);
     m_window.reset(new MainWindow);
 }
+
+void TestUserRoad::openFromHome(const QString &gameDir)
+{
+    m_window.reset();
+    ZantryLog::instance()->close();
+    SpawnableGame::resetTable();
+    QVERIFY(QDir().mkpath(QDir::homePath()) && QDir::setCurrent(QDir::homePath()));
+    STEP(openClient(gameDir));
+}
+
+int TestUserRoad::runProgram(int timeoutMs)
+{
+    QTimer bound;
+    bound.setSingleShot(true);
+    connect(&bound, &QTimer::timeout, qApp, [] { QCoreApplication::exit(-1); });
+    bound.start(timeoutMs);
+    return QCoreApplication::exec();
+}
+
 
 void TestUserRoad::logIn(const QString &email, const QString &password)
 {
@@ -348,6 +378,90 @@ void TestUserRoad::closeWhileQueuedEndsOnTheConfirmation()
     QTRY_VERIFY_WITH_TIMEOUT(window.isNull(), 20000);
     QCOMPARE(queued(), 0);
     QCOMPARE(QSettings().value(QStringLiteral("accountName")).toString(), kEmail);
+}
+
+// Started from the desktop menu (the home folder), fresh or logged in
+// before: the folder question comes first, alone on screen, and stays one
+// while the flow runs again; a folder without a game is refused with the
+// reason and the question asked again; the game's folder is taken and the
+// program ends and starts again there, as start-up does. No dialog answered
+// on the way (the window hidden) ends the program. The login follows (or
+// the stored one is used); the next start from the home folder goes
+// straight on.
+void TestUserRoad::fromTheDesktopMenuFolderFirst_data()
+{
+    QTest::addColumn<bool>("storedLogin");
+    QTest::newRow("fresh") << false;
+    QTest::newRow("stored login") << true;
+}
+
+void TestUserRoad::fromTheDesktopMenuFolderFirst()
+{
+    QFETCH(bool, storedLogin);
+    if (storedLogin)
+        QSettings().setValue(QStringLiteral("accessToken"), QStringLiteral("token-alice"));
+    STEP(openFromHome());
+    QString restartIn;
+    connect(m_window.get(), &MainWindow::gameFolderChosen, qApp, [&restartIn](const QString &folder) {
+        restartIn = folder;
+        QCoreApplication::quit();
+    });
+    const QString empty = m_env->filePath(QStringLiteral("no-game"));
+    QVERIFY(QDir().mkpath(empty));
+    int asked = 0, refused = 0, alone = 0;
+    const auto onlyTheQuestion = [this, &alone] {
+        alone += Dialogs::visibleWarnings().size() == 1 && !child<Password>("Password")->isVisible()
+                 && !m_window->isVisible();
+    };
+    // The flow runs again meanwhile (the service answers), and the program
+    // is started again from the menu: still the one question, alone.
+    QTest::qWait(1500);
+    m_window->instanceStarted();
+    Dialogs::answerWarning(this, kFolderQuestion, QStringLiteral("Choose Game Folder"), &asked, onlyTheQuestion);
+    Dialogs::answerWarning(this, kFolderQuestion, QStringLiteral("Choose Game Folder"), &asked, onlyTheQuestion);
+    Dialogs::answerFolderChoosers(this, {empty, gameDir()});
+    Dialogs::answerWarning(this, QStringLiteral("No Lorvane game was found in"), QStringLiteral("OK"), &refused);
+    QCOMPARE(runProgram(20000), 0);
+    QCOMPARE(restartIn, gameDir());
+    QCOMPARE(asked, 2);
+    QCOMPARE(alone, 2);
+    QCOMPARE(refused, 1);
+    STEP(openFromHome(restartIn));
+    QCOMPARE(QDir::currentPath(), gameDir());
+    if (!storedLogin)
+        STEP(logIn(kEmail, kPassword));
+    STEP(waitReady());
+
+    STEP(openFromHome());
+    QCOMPARE(QDir::currentPath(), gameDir());
+    STEP(waitReady());
+    QVERIFY(Dialogs::visibleWarnings().isEmpty());
+}
+
+// Close, and as the question's other answer also Escape and the title
+// bar's close, end the program at once: no close question, nothing else.
+void TestUserRoad::closeAtTheFolderQuestionEndsTheProgram_data()
+{
+    QTest::addColumn<QString>("answer");
+    QTest::newRow("Close") << QStringLiteral("Close");
+    QTest::newRow("Escape") << QStringLiteral("Escape");
+    QTest::newRow("title bar") << QString();
+}
+
+void TestUserRoad::closeAtTheFolderQuestionEndsTheProgram()
+{
+    QFETCH(QString, answer);
+    QSettings().setValue(QStringLiteral("accessToken"), QStringLiteral("token-alice"));
+    STEP(openFromHome());
+    int answered = 0, closeAsked = 0;
+    Dialogs::answerWarning(this, kFolderQuestion, answer, &answered);
+    Dialogs::answerWarning(this, QStringLiteral("Are you sure you want to close?"), QStringLiteral("No"), &closeAsked);
+    QCOMPARE(runProgram(20000), 0);
+    QCOMPARE(answered, 1);
+    // The service's answers still arriving ask nothing more.
+    QTest::qWait(1000);
+    QCOMPARE(closeAsked, 0);
+    QCOMPARE(Dialogs::visibleWarnings().size(), 0);
 }
 
 ZANTRY_TEST_MAIN_IN_OWN_NAMESPACE(TestUserRoad, QApplication)

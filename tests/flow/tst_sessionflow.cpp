@@ -408,7 +408,8 @@ private slots:
 
     // Rounds in one window: the ready check left to run out; accepted, then
     // cancelled while the route is searched; accepted with bob never
-    // routing, the warning answered Ok (queued again) and then closed.
+    // routing, the warning answered Ok (queued again), and then with a
+    // close question open under it.
     void readyCheckRoundsThatEndWithoutAGame()
     {
         FlowFixture f;
@@ -445,13 +446,28 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(f.state(), FlowFixture::kReady | MATCHUP_WAITFOR, 10000);
         QVERIFY(f.clickMainButton(FlowFixture::kReady));
 
-        // Closed instead: "NotReady", not queued again; the close question
-        // that follows is answered No.
+        // The window's close asked while the route is searched: the warning
+        // comes over the open close question, as a dialog of its own.
+        // Closed with its title bar it declines the next match ("NotReady",
+        // not queued again) and leaves the close question as it was, whose
+        // No keeps the program.
         QVERIFY(readyCheck(f, bob));
-        f.answerWarning(QStringLiteral("The other player wasn't ready!"), QString(), &told);
-        f.answerWarning(QStringLiteral("Are you sure you want to close?"), QStringLiteral("No"));
         acceptReadyCheck(f, shortFlood);
-        QTRY_COMPARE_WITH_TIMEOUT(told, 2, 15000);
+        QTRY_VERIFY_WITH_TIMEOUT(f.state() & NETWORK_FIND_STARTED, 10000);
+        int closeAsked = 0, bothOpen = 0;
+        MainWindow *window = f.window();
+        Dialogs::answerWarning(window, QStringLiteral("The other player wasn't ready!"), QString(), &told, [&] {
+            bothOpen = Dialogs::visibleWarnings().size();
+            Dialogs::answerWarning(window, QStringLiteral("Are you sure you want to close?"), QStringLiteral("No"),
+                                   &closeAsked);
+        });
+        QPushButton *close = nullptr;
+        for (QPushButton *button : window->findChildren<QPushButton *>(QStringLiteral("closeButton")))
+            close = button->window() == window ? button : close;
+        QVERIFY(Dialogs::click(close)); // returns once the close question is answered
+        QCOMPARE(told, 2);
+        QCOMPARE(bothOpen, 2);
+        QCOMPARE(closeAsked, 1);
         QTRY_COMPARE_WITH_TIMEOUT(count(f.updateStatuses(QStringLiteral("Alice")), "NotReady"), 2, 10000);
         QTest::qWait(500);
         QCOMPARE(f.state(), FlowFixture::kReady);

@@ -15,14 +15,20 @@
 
 namespace Dialogs {
 
-WarningDialog *visibleWarning()
+QList<WarningDialog *> visibleWarnings()
 {
+    QList<WarningDialog *> shown;
     const auto windows = QApplication::topLevelWidgets();
     for (QWidget *window : windows) {
         if (auto *dialog = qobject_cast<WarningDialog *>(window); dialog && dialog->isVisible())
-            return dialog;
+            shown << dialog;
     }
-    return nullptr;
+    return shown;
+}
+
+WarningDialog *visibleWarning()
+{
+    return visibleWarnings().value(0);
 }
 
 void answerWarning(QObject *owner, const QString &text, const QString &button, int *answered,
@@ -30,22 +36,28 @@ void answerWarning(QObject *owner, const QString &text, const QString &button, i
 {
     auto *timer = new QTimer(owner);
     QObject::connect(timer, &QTimer::timeout, timer, [timer, text, button, answered, beforeClick] {
-        WarningDialog *dialog = visibleWarning();
-        if (!dialog || !dialog->text().startsWith(text))
-            return;
-        auto buttons = dialog->findChild<QDialogButtonBox *>()->buttons();
-        if (button.isEmpty())
-            buttons = {dialog->titleBar()->findChild<QAbstractButton *>(QStringLiteral("closeButton"))};
-        for (QAbstractButton *candidate : buttons) {
-            if (!button.isEmpty() && candidate->text().remove(QLatin1Char('&')) != button)
+        for (WarningDialog *dialog : visibleWarnings()) {
+            if (!dialog->text().startsWith(text))
                 continue;
+            const bool escape = button == QLatin1String("Escape");
+            QAbstractButton *target = nullptr;
+            const auto buttons = dialog->findChild<QDialogButtonBox *>()->buttons();
+            for (QAbstractButton *candidate : buttons)
+                target = candidate->text().remove(QLatin1Char('&')) == button ? candidate : target;
+            if (button.isEmpty())
+                target = dialog->titleBar()->findChild<QAbstractButton *>(QStringLiteral("closeButton"));
+            if (!target && !escape)
+                return;
             timer->stop();
             timer->deleteLater();
             if (answered)
                 ++*answered;
             if (beforeClick)
                 beforeClick();
-            click(candidate);
+            if (escape)
+                QTest::keyClick(dialog, Qt::Key_Escape);
+            else
+                click(target);
             return;
         }
     });

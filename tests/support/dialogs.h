@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QList>
 #include <QString>
 #include <QStringList>
 
@@ -13,9 +14,12 @@ namespace Dialogs {
 
 // The warning on screen, or null.
 WarningDialog *visibleWarning();
+// Every warning on screen: questions asked over one another.
+QList<WarningDialog *> visibleWarnings();
 
 // Answers the next warning whose text begins with text by clicking the
-// button labelled button (empty: the title bar's close, a rejection), from a
+// button labelled button (empty: the title bar's close, a rejection;
+// "Escape": the Escape key), from a
 // timer: the window runs its warnings modally, so the answer
 // must come from inside that loop. The timer lives as long as owner; each
 // answer counts in *answered; beforeClick runs just before the click.

@@ -51,6 +51,10 @@ void addShadow(QWidget *frame, int blurRadius, int alpha)
 TitleBar *decorate(QDialog *dialog, QWidget *outerFrame, QLayout *titleBarLayout, int blurRadius, int alpha)
 {
     dialog->setWindowFlags(dialog->windowType() | Qt::FramelessWindowHint);
+    // Only the main window's close ends the program: a dialog answered
+    // while that window is hidden (the login form's time, the tray) would
+    // otherwise count as the last window closing.
+    dialog->setAttribute(Qt::WA_QuitOnClose, false);
     makeTranslucent(dialog);
     addShadow(outerFrame, blurRadius, alpha);
     auto *titleBar = new TitleBar(dialog);

@@ -43,11 +43,31 @@ MainWindow::MainWindow(QWidget *parent)
     m_busyWidget = new BusyWidget(this);
     m_password = new Password(this);
     m_waitingDialog = new WaitingDialog(this);
-    m_warningDialog = new WarningDialog(QString(), this);
-    Global::instance()->setWarningDialog(m_warningDialog);
+    const auto question = [this](const QString &text, QDialogButtonBox::StandardButtons buttons) {
+        auto *dialog = new WarningDialog(text, buttons, this);
+        connect(dialog, &QDialog::finished, this, &MainWindow::questionClosed);
+        return dialog;
+    };
+    m_folderQuestion = question(QStringLiteral("Please run Zantry from a Lorvane game folder."),
+                                QDialogButtonBox::Open | QDialogButtonBox::Close);
+    m_folderQuestion->setButtonText(QDialogButtonBox::Open, tr("Choose Game Folder"));
+    m_folderQuestion->setWindowModality(Qt::ApplicationModal);
+    m_closeQuestion = question(tr("Are you sure you want to close?"),
+                               QDialogButtonBox::Yes | QDialogButtonBox::No | QDialogButtonBox::Discard);
+    m_signUpQuestion =
+        question(QStringLiteral("You don't have a ladder account for this game.\nWould you like to sign up?"),
+                 QDialogButtonBox::Yes | QDialogButtonBox::Cancel);
+    m_signUpQuestion->setWindowModality(Qt::ApplicationModal);
+    m_notReachedWarning = question(QStringLiteral("The other player wasn't ready!"), QDialogButtonBox::Ok);
+    m_pwatchNotice = question(
+        QStringLiteral("You've disabled Process Watcher. It can be permanently disabled in the Settings menu."),
+        QDialogButtonBox::Ok);
+    m_fatalWarning = question(QString(), QDialogButtonBox::Close);
+    m_fatalWarning->setWindowModality(Qt::ApplicationModal);
     m_folderDialog = new QFileDialog(this, tr("Open Directory"));
     m_folderDialog->setFileMode(QFileDialog::Directory);
     m_folderDialog->setOption(QFileDialog::ShowDirsOnly);
+    m_folderDialog->setAttribute(Qt::WA_QuitOnClose, false);
     m_soundPlayer = new QMediaPlayer(this);
     // The ready check chimes through the same player.
     Global::instance()->setSoundPlayer(m_soundPlayer);
@@ -75,8 +95,13 @@ MainWindow::MainWindow(QWidget *parent)
     connect(m_titleBar, &TitleBar::closeButtonClicked, this, &QWidget::close);
     connect(m_titleBar, &TitleBar::minimizeClicked, this, qOverload<>(&MainWindow::minimizeToTray));
     connect(m_busyWidget, &BusyWidget::minimizeClicked, this, qOverload<>(&MainWindow::minimizeToTray));
-    connect(m_warningDialog, &QDialog::accepted, this, &MainWindow::warningAccepted);
-    connect(m_warningDialog, &QDialog::rejected, this, &MainWindow::closeDueToWarn);
+    connect(m_folderQuestion, &QDialog::finished, this, &MainWindow::gameFolderAnswered);
+    // The session's own warnings: their answers move the session or end it.
+    for (WarningDialog *warning : {m_signUpQuestion, m_fatalWarning}) {
+        connect(warning, &QDialog::accepted, this, &MainWindow::warningAccepted);
+        connect(warning, &QDialog::rejected, this, &MainWindow::closeDueToWarn);
+    }
+    connect(m_pwatchNotice, &QDialog::accepted, this, &MainWindow::warningAccepted);
     m_titleBar->show();
     m_busyWidget->hide();
     m_confirmReadyDialog->hide();
@@ -119,8 +144,6 @@ MainWindow::~MainWindow()
     Global *global = Global::instance();
     if (global->soundPlayer() == m_soundPlayer)
         global->setSoundPlayer(nullptr);
-    if (global->warningDialog() == m_warningDialog)
-        global->setWarningDialog(nullptr);
     // A game still running is ended here, without telling the session flow.
     if (QProcess *game = global->gameProcess(); game && game->parent() == this) {
         global->setGameProcess(nullptr);

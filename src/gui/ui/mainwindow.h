@@ -220,6 +220,13 @@ private:
     void logRoutes() const;
     QString unreachedDetails() const;
     void closeAfterWarning();
+    // The game-folder question, asked before anything else while no game
+    // was found; its answer is taken by gameFolderAnswered().
+    void askForGameFolder();
+    void gameFolderAnswered(int result);
+    // A question was answered: the waiting dialog held back by it may come.
+    void questionClosed();
+    bool questionOpen() const;
     void queueLeft();
     // Game run helpers.
     void startGame();
@@ -253,7 +260,18 @@ private:
     BusyWidget *m_busyWidget = nullptr;
     Password *m_password = nullptr;
     WaitingDialog *m_waitingDialog = nullptr;
-    WarningDialog *m_warningDialog = nullptr;
+    // One dialog per question, each with its own answer: a question asked
+    // while another is open never takes that one's answer.
+    WarningDialog *m_folderQuestion = nullptr;
+    WarningDialog *m_closeQuestion = nullptr;
+    WarningDialog *m_signUpQuestion = nullptr;
+    WarningDialog *m_notReachedWarning = nullptr;
+    WarningDialog *m_pwatchNotice = nullptr;
+    WarningDialog *m_fatalWarning = nullptr;
+    bool m_choosingFolder = false;
+    bool m_folderChosen = false;
+    bool m_closeAnswered = false; // Close at the folder question: nothing more to ask
+    bool m_waitDialogHeld = false;
     QFileDialog *m_folderDialog = nullptr;
     QMediaPlayer *m_soundPlayer = nullptr;
     ConfirmReadyDialog *m_confirmReadyDialog = nullptr;

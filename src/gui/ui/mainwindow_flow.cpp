@@ -19,6 +19,8 @@
 #include <QMenu>
 #include <QMovie>
 
+#include <algorithm>
+
 using namespace Zantry;
 
 void MainWindow::slotStatesChanged()
@@ -26,6 +28,15 @@ void MainWindow::slotStatesChanged()
     qDebug().noquote() << "Running States changed: " + QString::number(m_state);
     QStringList lines;
     const quint32 seen = m_state;
+    if (seen & GAME_NOT_FOUND) {
+        // Nothing of the session works without a game: the folder first,
+        // before any login form.
+        m_password->hide();
+        m_busyWidget->hide();
+        hide();
+        askForGameFolder();
+        return;
+    }
     if (seen & (LOGIN | LOGIN_FAIL)) {
         lines << QStringLiteral("Logging in");
         flowLoginForm(seen);
@@ -130,12 +141,8 @@ void MainWindow::flowSessionCase(quint32 s, bool clicked, QStringList &lines)
         ui->userNamesBox->setEnabled(true);
         ui->sideBox->setEnabled(true);
         ui->mainButton->setEnabled(true);
-        if (clicked) {
-            m_warningDialog->setText(QStringLiteral(
-                "You've disabled Process Watcher. It can be permanently disabled in the Settings menu."));
-            m_warningDialog->setButtons(QDialogButtonBox::Ok);
-            m_warningDialog->show();
-        }
+        if (clicked)
+            m_pwatchNotice->show();
         setBroadcastFlags(false, false);
         break;
     case READY_TO_QUEUE | MATCHUP_FOUND:
@@ -181,7 +188,7 @@ void MainWindow::flowMatched(quint32 s, bool clicked, QStringList &lines)
     if (s & GAME_SPAWNED) {
         lines << matchMapName() + QStringLiteral("\nGame In Progress.");
         ui->statusLabel->setText(QStringLiteral("Game In Progress"));
-        m_warningDialog->hide();
+        m_pwatchNotice->hide();
         m_busyWidget->hide();
         ui->userNamesBox->setEnabled(true);
         ui->sideBox->setEnabled(true);
@@ -196,7 +203,7 @@ void MainWindow::flowMatched(quint32 s, bool clicked, QStringList &lines)
         ui->sideBox->setEnabled(false);
         ui->mainButton->setEnabled(false);
         selectMatchMap();
-        m_warningDialog->hide();
+        m_pwatchNotice->hide();
         setBroadcastFlags(true, false);
         if (clicked)
             cancelFindMatch();
@@ -219,7 +226,7 @@ void MainWindow::flowMatched(quint32 s, bool clicked, QStringList &lines)
         showLoader(true);
         bringToFront();
         m_waitingDialog->hide();
-        m_warningDialog->hide();
+        m_pwatchNotice->hide();
         if (clicked)
             cancelFindMatch();
     }
@@ -246,7 +253,7 @@ void MainWindow::flowFallThrough(bool clicked, QStringList &lines)
 
 void MainWindow::flowWarnings(quint32 s, const QStringList &lines)
 {
-    if (!(s & (NO_LADDER_ACCN | GAME_NOT_FOUND))) {
+    if (!(s & NO_LADDER_ACCN)) {
         QStringList shown = lines;
         shown << QStringLiteral("Contacting Lorvane servers");
         m_busyWidget->setText(shown.constFirst());
@@ -255,31 +262,34 @@ void MainWindow::flowWarnings(quint32 s, const QStringList &lines)
         return;
     }
     m_busyWidget->hide();
-    if (s & NO_LADDER_ACCN) {
-        m_warningDialog->setText(
-            QStringLiteral("You don't have a ladder account for this game.\nWould you like to sign up?"));
-        m_warningDialog->setButtons(QDialogButtonBox::Yes | QDialogButtonBox::Cancel);
-        m_warningDialog->exec();
+    // Modal, not run here: a run of the flow while it is open must not ask
+    // again, nor wait for the answer.
+    if ((s & NO_LADDER_ACCN) && !m_signUpQuestion->isVisible())
+        m_signUpQuestion->show();
+}
+
+void MainWindow::askForGameFolder()
+{
+    if (m_folderQuestion->isVisible() || m_choosingFolder || m_folderChosen || m_closeAnswered)
+        return;
+    m_folderQuestion->show();
+}
+
+void MainWindow::gameFolderAnswered(int result)
+{
+    if (result != QDialog::Accepted) {
+        // Close, Escape or the title bar's close: without a game there is
+        // nothing to stay for, and nothing more to ask.
+        qDebug() << "Closing 6";
+        m_closeAnswered = true;
+        closeAfterWarning();
+        return;
     }
-    if (s & GAME_NOT_FOUND) {
-        // Started from the desktop's menu rather than the game's folder: the
-        // player may point at the folder instead of only closing. Asked
-        // again until a game folder is chosen: the session's flags move on
-        // meanwhile (the login fails or asks), so they cannot ask again.
-        bool chosen = false;
-        while (!chosen) {
-            m_warningDialog->setText(QStringLiteral("Please run Zantry from a Lorvane game folder."));
-            m_warningDialog->setButtons(QDialogButtonBox::Open | QDialogButtonBox::Close);
-            m_warningDialog->setButtonText(QDialogButtonBox::Open, tr("Choose Game Folder"));
-            // Answered here: a service failing meanwhile must not turn
-            // "Choose Game Folder" into a close.
-            if (m_warningDialog->ask() != QDialog::Accepted) {
-                closeDueToWarn();
-                break;
-            }
-            chosen = chooseGameFolder();
-        }
-    }
+    m_choosingFolder = true;
+    m_folderChosen = chooseGameFolder();
+    m_choosingFolder = false;
+    // A folder without a game was refused with its reason: asked again.
+    askForGameFolder();
 }
 
 void MainWindow::setControlsEnabled(bool accounts, bool maps)
@@ -369,14 +379,27 @@ void MainWindow::showConfirmReady()
     m_soundPlayer->play();
 }
 
+bool MainWindow::questionOpen() const
+{
+    const auto dialogs = findChildren<WarningDialog *>(QString(), Qt::FindDirectChildrenOnly);
+    return std::any_of(dialogs.cbegin(), dialogs.cend(), [](const WarningDialog *dialog) { return dialog->isVisible(); });
+}
+
 void MainWindow::maybeShowWaitDialog()
 {
-    if (!m_warningDialog->isVisible()) {
+    // Not over a question: it comes once the questions are answered.
+    m_waitDialogHeld = questionOpen();
+    if (!m_waitDialogHeld)
         m_waitingDialog->show();
+}
+
+void MainWindow::questionClosed()
+{
+    if (!m_waitDialogHeld || questionOpen())
         return;
-    }
-    connect(m_warningDialog, &QDialog::accepted, m_waitingDialog, &WaitingDialog::show, Qt::UniqueConnection);
-    connect(m_warningDialog, &QDialog::rejected, m_waitingDialog, &WaitingDialog::show, Qt::UniqueConnection);
+    m_waitDialogHeld = false;
+    if (m_state & (MATCHUP_REQUESTED | MATCHUP_WAITFOR))
+        m_waitingDialog->show();
 }
 
 void MainWindow::updateZantryStatus()
@@ -387,16 +410,22 @@ void MainWindow::updateZantryStatus()
 
 void MainWindow::showNotice(const QString &text)
 {
-    m_warningDialog->setText(text);
-    m_warningDialog->setButtons(QDialogButtonBox::Ok);
-    m_warningDialog->ask();
+    // Each notice its own dialog: one shown while another is open keeps
+    // both texts.
+    auto *notice = new WarningDialog(text, QDialogButtonBox::Ok, this);
+    notice->setAttribute(Qt::WA_DeleteOnClose);
+    connect(notice, &QDialog::finished, this, &MainWindow::questionClosed);
+    notice->ask();
 }
 
 void MainWindow::fatalError(const QString &message)
 {
-    m_warningDialog->setText(message);
-    m_warningDialog->setButtons(QDialogButtonBox::Close);
-    m_warningDialog->exec();
+    if (m_fatalWarning->isVisible()) {
+        qDebug().noquote() << "Not shown, another fatal message is open: " + message;
+        return;
+    }
+    m_fatalWarning->setText(message);
+    m_fatalWarning->show();
 }
 
 void MainWindow::pWatchTriggered()

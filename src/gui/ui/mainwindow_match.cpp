@@ -56,10 +56,11 @@ void MainWindow::networkNotReached()
     unsetStates(MATCHUP_FOUND | NETWORK_FIND_STARTED | NETWORK_FIND_FINISHED | NETWORK_PERF_STARTED);
     emit newStatesSet();
     logRoutes();
-    m_warningDialog->setText(QStringLiteral("The other player wasn't ready!") + unreachedDetails());
-    m_warningDialog->setButtons(QDialogButtonBox::Ok);
+    if (m_notReachedWarning->isVisible())
+        return; // the open one's answer decides
+    m_notReachedWarning->setText(QStringLiteral("The other player wasn't ready!") + unreachedDetails());
     // Dismissing this warning declines the next match, not the program.
-    if (m_warningDialog->ask() == QDialog::Accepted)
+    if (m_notReachedWarning->ask() == QDialog::Accepted)
         m_api->findMatch();
     else
         m_api->updateMatchStatus(QStringLiteral("NotReady"));

@@ -118,17 +118,18 @@ void MainWindow::closeEvent(QCloseEvent *event)
     settings.setValue(QStringLiteral("mainWindowState"), saveState());
     settings.setValue(QStringLiteral("passwordEntryGeometry"), m_password->saveGeometry());
 
-    if (s_closeConfirmed || (m_state & LOGIN)) {
+    if (s_closeConfirmed || m_closeAnswered || (m_state & LOGIN)) {
         qDebug() << "Closing 7";
         event->accept();
         return;
     }
 
-    m_warningDialog->setText(tr("Are you sure you want to close?"));
-    m_warningDialog->setButtons(QDialogButtonBox::Yes | QDialogButtonBox::No | QDialogButtonBox::Discard);
-    // "No" here must not read as the session warnings' "close the program".
-    if (m_warningDialog->ask() != QDialog::Accepted) {
-        s_closeConfirmed = false;
+    // Escape and the title bar's close answer No; a close while the
+    // question is open waits for its answer.
+    const int answer = m_closeQuestion->ask();
+    if (answer != QDialog::Accepted) {
+        if (answer != WarningDialog::kNotAsked)
+            s_closeConfirmed = false;
         event->ignore();
         return;
     }
@@ -138,7 +139,7 @@ void MainWindow::closeEvent(QCloseEvent *event)
     } else {
         event->accept();
     }
-    if (m_warningDialog->logOut())
+    if (m_closeQuestion->logOut())
         settings.setValue(LorvaneAPI::accessTokenKey(), QString());
     qDebug() << "Closing 8";
 }
@@ -172,6 +173,12 @@ void MainWindow::instanceStarted()
         disconnect(m_api, &LorvaneAPI::cancelledFindMatch, this, &QWidget::close);
         connect(m_api, &LorvaneAPI::cancelledFindMatch, this, &MainWindow::unsetMatchupRequested,
                 Qt::UniqueConnection);
+    }
+    // Still without a game: the question is what there is to bring up.
+    if (m_folderQuestion->isVisible()) {
+        m_folderQuestion->raise();
+        m_folderQuestion->activateWindow();
+        return;
     }
     bringToFront();
 }
@@ -229,9 +236,15 @@ bool MainWindow::chooseGameFolder()
     // Outside a game folder the program works in its data folder, which is
     // no place to start looking from.
     const QString start = SpawnableGame::holdsGame(QDir::currentPath()) ? QDir::currentPath() : QDir::homePath();
-    const QString dir = QFileDialog::getExistingDirectory(this, tr("Choose the folder your game is installed in"), start);
-    if (dir.isEmpty())
+    QFileDialog chooser(this, tr("Choose the folder your game is installed in"), start);
+    chooser.setFileMode(QFileDialog::Directory);
+    chooser.setOption(QFileDialog::ShowDirsOnly);
+    // Answered while the window is hidden (the folder question), it must
+    // not count as the program's last window closing.
+    chooser.setAttribute(Qt::WA_QuitOnClose, false);
+    if (chooser.exec() != QDialog::Accepted || chooser.selectedFiles().value(0).isEmpty())
         return false;
+    const QString dir = chooser.selectedFiles().constFirst();
     if (!SpawnableGame::holdsGame(dir)) {
         showNotice(tr("No Lorvane game was found in %1.\nThe game's folder holds morvel.exe, quillon.exe or fennick.exe.")
                        .arg(QDir::toNativeSeparators(dir)));

@@ -8,7 +8,6 @@
 #include <QLayout>
 #include <QPushButton>
 #include <QSettings>
-#include <QSignalBlocker>
 #include <QTimer>
 
 WarningDialog::WarningDialog(const QString &text, QWidget *parent)
@@ -86,7 +85,10 @@ void WarningDialog::startAutoAccept(int ms)
 
 int WarningDialog::ask()
 {
-    const QSignalBlocker askerHandlesTheAnswer(this);
+    if (isVisible()) {
+        qDebug().noquote() << "Already asked: " + text().replace(QLatin1Char('\n'), QLatin1Char(' '));
+        return kNotAsked;
+    }
     return exec();
 }
 

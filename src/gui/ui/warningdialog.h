@@ -26,10 +26,11 @@ public:
     void setButtonText(QDialogButtonBox::StandardButton button, const QString &text);
     // Accepts by itself after ms milliseconds unless answered first.
     void startAutoAccept(int ms);
-    // Runs a question whose answer the asker handles: accepted() and
-    // rejected() stay silent, since the window's session reactions (close the
-    // program on a failed service, ...) listen to them.
+    // Runs the question modally and returns its result; kNotAsked, without
+    // showing anything, while it is already open: a question asked twice
+    // must not read as answered.
     int ask();
+    static constexpr int kNotAsked = -1;
     bool logOut() const { return m_logOut; }
     TitleBar *titleBar() const { return m_titleBar; }
 
