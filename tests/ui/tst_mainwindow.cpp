@@ -231,6 +231,23 @@ private slots:
         QTRY_COMPARE(waited, 1);
     }
 
+    // Outside a game folder with the service down: the failures that follow
+    // bring no login form beside the folder question.
+    void folderQuestionAloneWhileTheServiceFails()
+    {
+        const QString elsewhere = m_env->filePath(QStringLiteral("elsewhere"));
+        QVERIFY(QDir().mkpath(elsewhere) && QDir::setCurrent(elsewhere));
+        SpawnableGame::resetTable();
+        QSettings().setValue(QStringLiteral("accessToken"), QStringLiteral("stored"));
+        auto window = startWindow();
+        auto *form = window->findChild<Password *>();
+        QTRY_VERIFY(Dialogs::visibleWarning());
+        QTest::qWait(2500); // the refresh refused, and tried again
+        QVERIFY(!form->isVisible() && !window->isVisible());
+        QCOMPARE(Dialogs::visibleWarnings().size(), 1);
+        QVERIFY(Dialogs::visibleWarning()->text().startsWith(QLatin1String("Please run Zantry from a Lorvane game folder")));
+    }
+
     // A warning left alone accepts itself when asked to; "Clear Cache" on a
     // warning empties the settings.
     void warningAutoAcceptAndClearCache()

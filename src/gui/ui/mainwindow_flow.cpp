@@ -28,7 +28,9 @@ void MainWindow::slotStatesChanged()
     qDebug().noquote() << "Running States changed: " + QString::number(m_state);
     QStringList lines;
     const quint32 seen = m_state;
-    if (seen & GAME_NOT_FOUND) {
+    // A failing service clears every flag, the missing game's too: the open
+    // question still holds the session back.
+    if ((seen & GAME_NOT_FOUND) || m_folderQuestion->isVisible() || m_choosingFolder || m_folderChosen) {
         // Nothing of the session works without a game: the folder first,
         // before any login form.
         m_password->hide();
