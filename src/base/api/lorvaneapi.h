@@ -126,6 +126,7 @@ private:
     // keptFile: the outbox entry the upload is of, empty for none.
     void uploadResult(const QString &path, const QString &fileName, const QString &keptFile);
     void sendFindMatch();
+    void sendQuit();
     QJsonObject updateRequest(const QString &status) const;
     void storeToken(const QString &token);
     void onAuthenticated();
@@ -178,4 +179,7 @@ private:
     // Set from sending "match me up" until "spawn", "fatal" or a broken answer,
     // so a late broken answer cannot cancel a match already formed.
     bool m_matchPending = false;
+    // The find-match request on its way, and whether a quit waits for it.
+    QPointer<QNetworkReply> m_findReply;
+    bool m_quitAfterAnswer = false;
 };

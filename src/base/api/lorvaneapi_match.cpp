@@ -87,7 +87,7 @@ void LorvaneAPI::sendFindMatch()
         return;
     const QJsonObject request = findMatchRequest();
     qDebug().noquote() << "Sending findMatch request with: " + QString::fromUtf8(QJsonDocument(forLog(request)).toJson());
-    postJson(matchPath(), request, &LorvaneAPI::slotFindMatchFinished);
+    m_findReply = postJson(matchPath(), request, &LorvaneAPI::slotFindMatchFinished);
 }
 
 void LorvaneAPI::slotFindMatchFinished()
@@ -95,8 +95,14 @@ void LorvaneAPI::slotFindMatchFinished()
     QNetworkReply *reply = senderReply();
     if (!reply)
         return;
+    m_findReply = nullptr;
     const bool json = isJson(reply);
     const QByteArray body = takeBody(reply);
+    if (m_quitAfterAnswer) {
+        m_quitAfterAnswer = false;
+        sendQuit();
+        return;
+    }
     if (!json) {
         abandonFindMatch(body);
         return;
@@ -139,6 +145,18 @@ void LorvaneAPI::cancelFindMatch()
     m_addressWait->stop();
     if (!haveMatchPlayer())
         return;
+    // A quit that overtook the request on another connection would leave
+    // the player queued: it goes once the request has its answer.
+    if (m_findReply) {
+        qDebug() << "Leaving the queue once the request in flight is answered";
+        m_quitAfterAnswer = true;
+        return;
+    }
+    sendQuit();
+}
+
+void LorvaneAPI::sendQuit()
+{
     QJsonObject request;
     request.insert(QStringLiteral("type"), QStringLiteral("quit"));
     request.insert(QStringLiteral("version"), kVersion);

@@ -122,6 +122,9 @@ void MainWindow::flowSessionCase(quint32 s, bool clicked, QStringList &lines)
             Player *player = m_api ? m_api->currentPlayer() : nullptr;
             if (player && player->currentSide()) {
                 m_api->findMatch();
+                // Queued from this moment: a close before the service has
+                // answered must still leave its queue.
+                setMatchupRequested();
             } else {
                 // The client would refuse silently and leave the button dead.
                 qDebug() << "findMatch: no side selected";

@@ -110,6 +110,13 @@ void MainWindow::connectServiceClient()
 {
     connect(m_api, &LorvaneAPI::apiFailed, this, &MainWindow::setApiFailed);
     connect(m_api, &LorvaneAPI::apiFatal, this, &MainWindow::fatalError);
+    connect(m_api, &LorvaneAPI::apiFatal, this, [this]() {
+        // Refused to queue: not waiting for an answer any more.
+        if (m_state & Zantry::MATCHUP_REQUESTED) {
+            unsetStates(Zantry::MATCHUP_REQUESTED);
+            emit newStatesSet();
+        }
+    });
     connect(m_api, &LorvaneAPI::laddersChanged, this, &MainWindow::setLaddersLoaded);
     connect(m_api, &LorvaneAPI::playersChanged, this, &MainWindow::populateLadderBox);
     connect(m_api, &LorvaneAPI::playersChanged, this, &MainWindow::setPlayersLoaded);
