@@ -79,22 +79,6 @@ private slots:
         QCOMPARE(other->mapSides().at(4).toInt(), -3);
     }
 
-    void mapSideFallsBackToTheCurrentSide()
-    {
-        m_player->setSide(11); // Soviet, local id 1
-        m_player->setMapSide(0, -2);
-        m_player->setMapSide(1, 10); // Allies, local id 0
-        QCOMPARE(m_player->mapSide(0), -2);
-        QCOMPARE(m_player->mapSide(1), 0);
-        QCOMPARE(m_player->mapSide(2), -3);   // no choice passes through
-        QCOMPARE(m_player->mapSide(500), -3); // past the end is no choice, not side 0
-        // A stored local id the ladder no longer offers (2 was filtered out).
-        QSettings().setValue("Soviet42", QByteArray("[2, -1]"));
-        m_player->setSide(11);
-        QCOMPARE(m_player->mapSide(0), 1);
-        QCOMPARE(m_player->mapSide(1), -1);
-    }
-
     // Each game's port derives from its player's name, not the one sent;
     // ports outside 16 bits leave the candidate out, the player in.
     void spawnAnswerIdsAndPorts()

@@ -218,26 +218,6 @@ private slots:
         m_opened.clear();
     }
 
-    void unreachableServiceShowsWarning()
-    {
-        FlowFixture f;
-        QVERIFY(f.start(QStringLiteral("token-alice"), {}, false));
-        auto *form = f.window()->findChild<Password *>();
-        auto *warning = form->findChild<QLabel *>(QStringLiteral("warningLabel"));
-        QTRY_VERIFY_WITH_TIMEOUT(form->isVisible() && warning->isVisible(), 10000);
-        QVERIFY2(warning->text().startsWith(QStringLiteral("LORVANE could not be contacted (Connection refused)."))
-                     && warning->text().contains(QStringLiteral("Trying again in ")),
-                 qPrintable(warning->text()));
-        QCOMPARE(f.state(), quint32(LOGIN_FAIL));
-        // The form's sign-up and logo links follow the configured site.
-        QDesktopServices::setUrlHandler(QStringLiteral("http"), this, "openUrl");
-        QVERIFY(Dialogs::click(form->findChild<QPushButton *>(QStringLiteral("registerButton"))));
-        QTest::mouseClick(form->findChild<QLabel *>(QStringLiteral("logoLabel")), Qt::LeftButton);
-        QDesktopServices::unsetUrlHandler(QStringLiteral("http"));
-        QCOMPARE(m_opened, (QList<QUrl>{QUrl(QStringLiteral("http://127.0.0.1:9/auth/register")), QUrl(QStringLiteral("http://127.0.0.1:9"))}));
-        m_opened.clear();
-    }
-
     // A maintenance page at start is named on the form, the stored login is
     // kept, and the session goes on by itself once the service is back.
     void serviceBackAfterMaintenance()

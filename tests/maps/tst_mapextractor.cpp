@@ -15,34 +15,6 @@ class TestMapExtractor : public QObject
 {
     Q_OBJECT
 private slots:
-    void entryNames_data()
-    {
-        QTest::addColumn<QString>("name");
-        QTest::addColumn<QString>("expected"); // null: refused
-        QTest::newRow("plain") << "Tour of Egypt.map" << "Tour of Egypt.map";
-        QTest::newRow("nested") << "sub/dir/a.map" << "sub/dir/a.map";
-        QTest::newRow("dot segments inside") << "./a/../b.map" << "b.map";
-        QTest::newRow("backslashes") << "sub\\a.map" << "sub/a.map";
-        QTest::newRow("parent") << "../a.map" << QString();
-        QTest::newRow("parent after cleaning") << "a/../../b.map" << QString();
-        QTest::newRow("parent with backslash") << "..\\a.map" << QString();
-        QTest::newRow("absolute") << "/etc/a.map" << QString();
-        QTest::newRow("absolute with backslash") << "\\etc\\a.map" << QString();
-        QTest::newRow("drive") << "C:/a.map" << QString();
-        QTest::newRow("stream") << "a.map:hidden" << QString();
-        QTest::newRow("control character") << QStringLiteral("a\nb.map") << QString();
-        QTest::newRow("empty") << "" << QString();
-        QTest::newRow("only dots") << "a/.." << QString();
-    }
-    void entryNames()
-    {
-        QFETCH(QString, name);
-        QFETCH(QString, expected);
-        const QString got = MapExtractor::safeRelativePath(name);
-        QCOMPARE(got.isNull(), expected.isNull());
-        QCOMPARE(got, expected);
-    }
-
     // Each archive tries to put something outside the folder; the whole
     // test folder is listed afterwards, so a write anywhere shows.
     void hostileArchives_data()

@@ -62,20 +62,6 @@ class TestMapScan : public QObject
 private slots:
     void cleanup() { MapTest::forgetGames(); }
 
-    void listsEveryMapFolderInOrder()
-    {
-        TestEnv env;
-        const QString game = gameWithMaps(env);
-        MapTest::writeFile(game + QStringLiteral("Maps/Standards/.hidden"), "x");
-        MapTest::writeFile(game + QStringLiteral("Maps/Standards/sub/f.map"), "x");
-        MapDownloader downloader;
-        QStringList expected;
-        for (const auto &map : kMaps)
-            expected.append(game + map.first);
-        QCOMPARE(downloader.mapFiles(), expected);
-        QCOMPARE(downloader.state(), 1);
-    }
-
     void noFileIsHashedTwice()
     {
         TestEnv env;
@@ -101,23 +87,6 @@ private slots:
         QCOMPARE(filesHashed(log), 5);
         QVERIFY(log.contains(
             QStringLiteral("File: ") + game + QStringLiteral("Maps/Standards/a.map Hashed to ") + sha1("alpha")));
-    }
-
-    // Digests are compared as lower-case text; of two identical files the
-    // later one scanned is kept.
-    void digestMatching()
-    {
-        TestEnv env;
-        const QString game = env.filePath(QStringLiteral("work/game/"));
-        MapTest::writeFile(game + QStringLiteral("Maps/Standards/one.map"), "same");
-        MapTest::writeFile(game + QStringLiteral("Maps/Custom/two.map"), "same");
-        MapTest::writeFile(game + QStringLiteral("Maps/Custom/a.map"), "alpha");
-        MapTest::useGame(game);
-        MapDownloader downloader;
-        downloader.setMaps({sha1("alpha").toUpper()});
-        QVERIFY(downloader.mapFilePath(sha1("alpha").toUpper()).isNull());
-        QCOMPARE(downloader.mapFilePath(sha1("alpha")), game + QStringLiteral("Maps/Custom/a.map"));
-        QCOMPARE(downloader.mapFilePath(sha1("same")), game + QStringLiteral("Maps/Custom/two.map"));
     }
 
     // With the shortest slice the scan hashes one file per event-loop turn;

@@ -69,28 +69,6 @@ private slots:
     }
     void cleanup() { m_env.reset(); }
 
-    // With the login form up the window closes without asking; once ready,
-    // "No" keeps it open and logged in.
-    void closingAsksOnlyOnceLoggedIn()
-    {
-        QSettings().setValue(QStringLiteral("accessToken"), QStringLiteral("token-1"));
-        auto window = startWindow();
-        window->setStates(LOGIN);
-        window->show();
-        QVERIFY(window->close());
-        QVERIFY(Dialogs::visibleWarnings().isEmpty());
-        // The unreachable service's answer would otherwise clear the flags.
-        QTRY_VERIFY(window->state() & LOGIN_FAIL);
-        window->setStates(READY_TO_QUEUE);
-        window->show();
-        int answered = 0;
-        Dialogs::answerWarning(window.get(), QStringLiteral("Are you sure you want to close?"), QStringLiteral("No"), &answered);
-        QVERIFY(!window->close());
-        QCOMPARE(answered, 1);
-        QVERIFY(window->isVisible());
-        QCOMPARE(QSettings().value(QStringLiteral("accessToken")).toString(), QStringLiteral("token-1"));
-    }
-
     void settingsSurviveARestart()
     {
         const QString style = QStringLiteral("QLabel { color: #123456; }");
@@ -246,21 +224,6 @@ private slots:
         QVERIFY(!form->isVisible() && !window->isVisible());
         QCOMPARE(Dialogs::visibleWarnings().size(), 1);
         QVERIFY(Dialogs::visibleWarning()->text().startsWith(QLatin1String("Please run Zantry from a Lorvane game folder")));
-    }
-
-    // A warning left alone accepts itself when asked to; "Clear Cache" on a
-    // warning empties the settings.
-    void warningAutoAcceptAndClearCache()
-    {
-        WarningDialog dialog(QStringLiteral("Hello"));
-        QSignalSpy accepted(&dialog, &QDialog::accepted);
-        dialog.show();
-        dialog.startAutoAccept(20);
-        QTRY_COMPARE(accepted.count(), 1);
-        QSettings().setValue(QStringLiteral("accessToken"), QStringLiteral("t"));
-        dialog.show();
-        QMetaObject::invokeMethod(dialog.findChild<QLabel *>(QStringLiteral("clearDataLabel")), "linkActivated", Q_ARG(QString, QStringLiteral("#clear")));
-        QVERIFY(accepted.count() == 2 && QSettings().allKeys().isEmpty());
     }
 
     // Last: a confirmed close while queued sets the process-wide close flag.

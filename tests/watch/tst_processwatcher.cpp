@@ -95,22 +95,6 @@ private slots:
     }
 
 
-    // The registry's own watcher sets the flag the find-match request sends.
-    void cheatToolSetsGlobalFlag()
-    {
-        TestEnv env;
-        const QString program = sleeperNamed(env, QStringLiteral("CheatEngine-x86_64.exe"));
-        ProcessWatcher &watcher = *Global::instance()->processWatcher();
-        watcher.checkProcs();
-        QVERIFY(!Global::instance()->cheatToolRunning());
-        QProcess tool;
-        tool.start(program, {QStringLiteral("30")});
-        QVERIFY(tool.waitForStarted());
-        QTRY_VERIFY_WITH_TIMEOUT((watcher.checkProcs(), Global::instance()->cheatToolRunning()), 5000);
-        tool.kill();
-        QVERIFY(tool.waitForFinished());
-        QTRY_VERIFY_WITH_TIMEOUT((watcher.checkProcs(), !Global::instance()->cheatToolRunning()), 5000);
-    }
 };
 
 QTEST_GUILESS_MAIN(TestProcessWatcher)
