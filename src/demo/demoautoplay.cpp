@@ -5,7 +5,7 @@
 #include "demo/demoscreenshots.h"
 #include "ui/mainwindow.h"
 #include "ui/warningdialog.h"
-#include "ui/zantrystate.h"
+#include "session/zantrystate.h"
 
 #include <QApplication>
 #include <QDebug>
@@ -20,7 +20,7 @@ constexpr int kPollMs = 250;
 DemoAutoplay::DemoAutoplay(MainWindow *window, const QString &shots) : QObject(window), m_window(window)
 {
     qDebug() << "Demo: autoplay on";
-    connect(window, &MainWindow::newStatesSet, this, &DemoAutoplay::statesChanged, Qt::QueuedConnection);
+    connect(window->session(), &Session::phaseShown, this, &DemoAutoplay::statesChanged, Qt::QueuedConnection);
     connect(&m_dialogPoll, &QTimer::timeout, this, &DemoAutoplay::pollDialog);
     m_dialogPoll.start(kPollMs);
     if (!shots.isEmpty()) {
@@ -39,7 +39,7 @@ void DemoAutoplay::capture(const QString &stage)
 
 void DemoAutoplay::captureStage()
 {
-    const quint32 s = m_window->state();
+    const quint32 s = m_window->session()->state();
     if (s == m_lastState)
         return;
     capture(DemoScreenshots::stageName(m_lastState, s));
@@ -49,7 +49,7 @@ void DemoAutoplay::captureStage()
 void DemoAutoplay::statesChanged()
 {
     if (!m_apiWired) {
-        if (LorvaneAPI *api = m_window->api()) {
+        if (LorvaneAPI *api = m_window->session()->api()) {
             m_apiWired = true;
             // Taken or kept for later, the match's result is dealt with.
             const auto done = [this]() {
@@ -60,7 +60,7 @@ void DemoAutoplay::statesChanged()
             connect(api, &LorvaneAPI::resultUploadFailed, this, done);
         }
     }
-    const quint32 s = m_window->state();
+    const quint32 s = m_window->session()->state();
     // After the events already queued: the session flow may have changed the
     // set again, and its own run for that change must draw the window first.
     if (m_shots)
@@ -113,7 +113,7 @@ void DemoAutoplay::pollDialog()
 
 void DemoAutoplay::quitWhenDone()
 {
-    if (!m_played || m_window->state() != READY_TO_QUEUE)
+    if (!m_played || m_window->session()->state() != READY_TO_QUEUE)
         return;
     if (m_resultPosted) {
         captureStage();

@@ -1,6 +1,6 @@
 #include "demo/demoscreenshots.h"
 
-#include "ui/zantrystate.h"
+#include "session/zantrystate.h"
 
 #include <QApplication>
 #include <QDebug>

@@ -16,7 +16,7 @@
 #include "spawn/spawnablegame.h"
 #include "ui/mainwindow.h"
 #include "ui/password.h"
-#include "ui/zantrystate.h"
+#include "session/zantrystate.h"
 
 #include <QJsonArray>
 #include <QLabel>
@@ -167,7 +167,7 @@ void TestUserRoad::logIn(const QString &email, const QString &password)
 {
     // The form shows from the start; it asks once the service said so.
     auto *form = child<Password>("Password");
-    QTRY_VERIFY_WITH_TIMEOUT((m_window->state() & (LOGIN | LOGIN_FAIL)) && form->isVisible(), 15000);
+    QTRY_VERIFY_WITH_TIMEOUT((m_window->session()->state() & (LOGIN | LOGIN_FAIL)) && form->isVisible(), 15000);
     QVERIFY(!m_window->isVisible());
     const auto type = [](QLineEdit *field, const QString &text) {
         QVERIFY(Dialogs::click(field));
@@ -185,7 +185,7 @@ void TestUserRoad::logIn(const QString &email, const QString &password)
 void TestUserRoad::waitReady()
 {
     auto *button = child<QPushButton>("mainButton");
-    QTRY_VERIFY_WITH_TIMEOUT(m_window->state() == READY_TO_QUEUE && m_window->mapDownloader()->state() == MapDownloader::Done
+    QTRY_VERIFY_WITH_TIMEOUT(m_window->session()->state() == READY_TO_QUEUE && m_window->session()->mapDownloader()->state() == MapDownloader::Done
                                  && m_window->isVisible() && button->isVisible() && button->isEnabled(),
                              30000);
     QCOMPARE(button->text(), QStringLiteral("Zantry!"));
@@ -196,7 +196,7 @@ void TestUserRoad::queue()
 {
     QVERIFY(Dialogs::click(child<QPushButton>("mainButton")));
     // Queued, or matched at once with a player already waiting.
-    QTRY_VERIFY_WITH_TIMEOUT((m_window->state() & (MATCHUP_REQUESTED | MATCHUP_WAITFOR)) || readyCheck()->isVisible(), 20000);
+    QTRY_VERIFY_WITH_TIMEOUT((m_window->session()->state() & (MATCHUP_REQUESTED | MATCHUP_WAITFOR)) || readyCheck()->isVisible(), 20000);
 }
 
 QPushButton *TestUserRoad::closeButton() const
@@ -223,7 +223,7 @@ void TestUserRoad::playMatch()
     QCOMPARE(routes->item(0, 0)->text(), QStringLiteral("Bob"));
     QVERIFY2(routes->item(0, 2)->text().startsWith(QLatin1String("tunnel Sandbox")), qPrintable(routes->item(0, 2)->text()));
     QVERIFY(routes->item(0, 3)->text().endsWith(QLatin1String(" ms")));
-    WAIT_WHILE_BOT_PLAYS(m_window->state() & GAME_SPAWNED, 60000);
+    WAIT_WHILE_BOT_PLAYS(m_window->session()->state() & GAME_SPAWNED, 60000);
     WAIT_WHILE_BOT_PLAYS(resultUploaded(), kMatchMs);
     STEP(waitReady());
     QVERIFY2(m_bot->waitForLine(QStringLiteral("BOT match done"), 30000), qPrintable(m_bot->transcript()));
@@ -291,7 +291,7 @@ void TestUserRoad::logOutThenLogInAgain()
     m_window.reset();
     STEP(openClient());
     auto *form = child<Password>("Password");
-    QTRY_VERIFY_WITH_TIMEOUT((m_window->state() & LOGIN) && form->isVisible(), 15000);
+    QTRY_VERIFY_WITH_TIMEOUT((m_window->session()->state() & LOGIN) && form->isVisible(), 15000);
     QCOMPARE(form->emailAddress(), kEmail);
     STEP(logIn(QString(), kPassword));
     STEP(waitReady());
@@ -312,7 +312,7 @@ void TestUserRoad::watchedProgramPausesTheQueueUntilItEnds()
     QVERIFY(QFile::copy(QStringLiteral("/bin/sleep"), program));
     qint64 pid = 0;
     QVERIFY(QProcess::startDetached(program, {QStringLiteral("60")}, QString(), &pid));
-    QTRY_VERIFY_WITH_TIMEOUT(m_window->state() == (READY_TO_QUEUE | PWATCH_TRIGGERED), 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(m_window->session()->state() == (READY_TO_QUEUE | PWATCH_TRIGGERED), 10000);
     QTRY_COMPARE_WITH_TIMEOUT(queued(), 0, 10000);
     QCOMPARE(child<QLabel>("statusLabel")->text(), QStringLiteral("Paused by Process Watcher"));
     // Out of the way, in the tray, saying why.
@@ -324,7 +324,7 @@ void TestUserRoad::watchedProgramPausesTheQueueUntilItEnds()
 
     ::kill(pid_t(pid), SIGKILL);
     QTRY_COMPARE_WITH_TIMEOUT(queued(), 1, 20000);
-    QVERIFY(m_window->state() & (MATCHUP_REQUESTED | MATCHUP_WAITFOR));
+    QVERIFY(m_window->session()->state() & (MATCHUP_REQUESTED | MATCHUP_WAITFOR));
     QVERIFY(m_window->isVisible());
 }
 
@@ -361,7 +361,7 @@ void TestUserRoad::closeWhileQueuedEndsOnTheConfirmation()
     QVERIFY(Dialogs::click(closeButton()));
     QTRY_VERIFY_WITH_TIMEOUT(!m_window->isVisible(), 5000);
     m_window->instanceStarted();
-    QTRY_VERIFY_WITH_TIMEOUT(m_window->state() == READY_TO_QUEUE, 15000);
+    QTRY_VERIFY_WITH_TIMEOUT(m_window->session()->state() == READY_TO_QUEUE, 15000);
     QTest::qWait(500);
     QVERIFY(m_window->isVisible());
     QCOMPARE(queued(), 0);

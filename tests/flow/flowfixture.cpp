@@ -95,7 +95,7 @@ bool FlowFixture::waitReady()
 {
     return QTest::qWaitFor(
                [this] {
-                   return state() == kReady && m_window->mapDownloader()->state() == MapDownloader::Done
+                   return state() == kReady && m_window->session()->mapDownloader()->state() == MapDownloader::Done
                           && child<QPushButton>("mainButton")->isEnabled();
                },
                20000);

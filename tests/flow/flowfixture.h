@@ -4,7 +4,7 @@
 #include "testenv.h"
 
 #include "ui/mainwindow.h"
-#include "ui/zantrystate.h"
+#include "session/zantrystate.h"
 
 #include <QApplication>
 #include <QJsonObject>
@@ -45,7 +45,7 @@ public:
     Sandbox &sandbox() { return m_sandbox; }
     QString gameDir() const; // ends with "/"
     QString mapHash(const QString &fileName) const;
-    quint32 state() const { return m_window->state(); }
+    quint32 state() const { return m_window->session()->state(); }
 
     template<typename T> T *child(const char *name) const
     {

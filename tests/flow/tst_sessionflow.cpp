@@ -124,7 +124,7 @@ private:
     static int mapSideOfRow(FlowFixture &f, int row)
     {
         const QComboBox *box = rowBox(f.child<QTableWidget>("mapsList"), row);
-        return f.window()->api()->currentPlayer()->mapSide(box->property("bit_idx").toInt());
+        return f.window()->session()->api()->currentPlayer()->mapSide(box->property("bit_idx").toInt());
     }
 
     std::unique_ptr<TunnelProcess> m_tunnel;
@@ -310,7 +310,7 @@ private slots:
         sides->setCurrentText(QStringLiteral("Germany"));
         QCOMPARE(rowTexts(maps), (QStringList{"Arena of Glass", "Coldwater Ford", "Rusted Basin"}));
         QTRY_COMPARE_WITH_TIMEOUT(f.state(), FlowFixture::kReady, 10000);
-        QVERIFY(!f.window()->mapDownloader()->mapFilePath(f.mapHash(QStringLiteral("twin.spires.map"))).isEmpty());
+        QVERIFY(!f.window()->session()->mapDownloader()->mapFilePath(f.mapHash(QStringLiteral("twin.spires.map"))).isEmpty());
         // Each per-map box starts on the main side unless a choice was stored.
         QCOMPARE(rowBox(maps, 2)->currentText(), QStringLiteral("Germany"));
         // A map's downloaded preview shows when its row is chosen (fitted by
@@ -318,7 +318,7 @@ private slots:
         sides->setCurrentText(QStringLiteral("America"));
         auto *view = f.child<QLabel>("mapViewLabel");
         const QImage logo = QPixmap(QStringLiteral(":/images/logo-icon-dark.png")).toImage();
-        const QString arena = f.window()->mapDownloader()->mapFilePath(f.mapHash(QStringLiteral("arena_of_glass.map")));
+        const QString arena = f.window()->session()->mapDownloader()->mapFilePath(f.mapHash(QStringLiteral("arena_of_glass.map")));
         QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(QFileInfo(arena).path() + QStringLiteral("/arena_of_glass.png")), 15000);
         maps->setCurrentCell(0, 1);
         emit maps->doubleClicked(maps->model()->index(0, 1));
@@ -355,7 +355,7 @@ private slots:
         const Router::Timing timing = matchTiming(8000);
         Bob bob(f, timing);
         QVERIFY(openAndQueue(f, bob));
-        f.window()->setStatusInterval(100);
+        f.window()->session()->setStatusInterval(100);
         acceptReadyCheck(f, timing);
         bob.play(relay());
         QVERIFY(QTest::qWaitFor([&] { bob.exchange(); return (f.state() & GAME_SPAWNED) != 0; }, 20000));
@@ -377,7 +377,7 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(!f.journal(QStringLiteral("results")).isEmpty(), 10000);
         const QJsonObject result = f.journal(QStringLiteral("results")).at(0).toObject();
         QCOMPARE(result.value(QStringLiteral("gameId")).toInt(), 41);
-        const InternetDetector *pings = f.window()->internetDetector();
+        const InternetDetector *pings = f.window()->session()->internetDetector();
         // One answer may still have been on its way when the counts were read.
         QVERIFY(pings->sent() > 0 && result.value(QStringLiteral("pingSent")).toInt() == pings->sent()
                 && pings->received() - result.value(QStringLiteral("pingReceived")).toInt() <= 1);
@@ -466,8 +466,8 @@ private:
         const Router::Timing timing = matchTiming(8000);
         Bob bob(f, timing);
         QVERIFY(openAndQueue(f, bob));
-        f.window()->setSpawnRetryWindow(3000);
-        f.window()->setSpawnRetryPause(300);
+        f.window()->session()->setSpawnRetryWindow(3000);
+        f.window()->session()->setSpawnRetryPause(300);
         int answered = 0;
         f.answerWarning(told, QStringLiteral("OK"), &answered);
         acceptReadyCheck(f, timing);

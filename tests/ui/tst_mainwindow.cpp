@@ -123,7 +123,7 @@ private slots:
             QCOMPARE(Global::instance()->publicIP(), QHostAddress(QStringLiteral("203.0.113.9")));
             child<QLineEdit>(window.get(), "winePrefixEdit")->setText(QStringLiteral("/home/me/.wine"));
             emit volume->sliderReleased(); // the sample at the chosen volume
-            QCOMPARE(qobject_cast<QMediaPlayer *>(Global::instance()->soundPlayer())->media().request().url(), QUrl(QStringLiteral("qrc:/sounds/shake_it.wav")));
+            QCOMPARE(child<QMediaPlayer>(window.get(), "soundPlayer")->media().request().url(), QUrl(QStringLiteral("qrc:/sounds/shake_it.wav")));
         }
         QSettings settings;
         QCOMPARE(settings.value(QStringLiteral("WatchedProcesses")).toStringList(), (QStringList{"renamed.exe", "spare.exe"}));
@@ -132,16 +132,16 @@ private slots:
 
         auto window = startWindow();
         QCOMPARE(child<QSlider>(window.get(), "volumeSlider")->value(), 0);
-        QCOMPARE(qobject_cast<QMediaPlayer *>(Global::instance()->soundPlayer())->volume(), 0);
+        QCOMPARE(child<QMediaPlayer>(window.get(), "soundPlayer")->volume(), 0);
         QVERIFY(!child<QCheckBox>(window.get(), "pWatchCheck")->isChecked() && !child<QCheckBox>(window.get(), "p2pCheckBox")->isChecked());
         QVERIFY(!Global::instance()->allowP2P());
         QCOMPARE(child<QPlainTextEdit>(window.get(), "styleEdit")->toPlainText(), style);
         QCOMPARE(child<QListWidget>(window.get(), "processWatchList")->item(1)->text(), QStringLiteral("spare.exe"));
         // The watcher stays switched off: a watched game does not pause a queue.
-        window->setStates(READY_TO_QUEUE | MATCHUP_WAITFOR);
+        window->session()->setStates(READY_TO_QUEUE | MATCHUP_WAITFOR);
         window->show();
         emit Global::instance()->processWatcher()->triggered();
-        QVERIFY(!(window->state() & PWATCH_TRIGGERED));
+        QVERIFY(!(window->session()->state() & PWATCH_TRIGGERED));
         QVERIFY(window->isVisible());
     }
 
@@ -153,8 +153,8 @@ private slots:
     {
         auto window = startWindow();
         // Past the unreachable service's answer, so only the test sets flags.
-        QTRY_VERIFY(window->state() & LOGIN_FAIL);
-        window->unsetStates(STATE_ALL);
+        QTRY_VERIFY(window->session()->state() & LOGIN_FAIL);
+        window->session()->unsetStates(STATE_ALL);
         window->show();
         TitleBar *bar = nullptr;
         for (TitleBar *candidate : window->findChildren<TitleBar *>())
@@ -166,13 +166,13 @@ private slots:
         QApplication::sendEvent(bar, &move);
         QCOMPARE(window->pos(), at + QPoint(30, 20));
 
-        window->setStates(READY_TO_QUEUE | MATCHUP_WAITFOR);
+        window->session()->setStates(READY_TO_QUEUE | MATCHUP_WAITFOR);
         emit window->findChild<BusyWidget *>()->findChild<TitleBar *>()->minimizeClicked();
         QVERIFY(!window->isVisible() && window->findChild<QSystemTrayIcon *>()->isVisible());
         QMetaObject::invokeMethod(window.get(), "systemTrayActivated", Q_ARG(QSystemTrayIcon::ActivationReason, QSystemTrayIcon::DoubleClick));
         QVERIFY(window->isVisible());
-        window->unsetStates(MATCHUP_WAITFOR);
-        window->setStates(PWATCH_TRIGGERED);
+        window->session()->unsetStates(MATCHUP_WAITFOR);
+        window->session()->setStates(PWATCH_TRIGGERED);
         QVERIFY(QTest::qWaitFor([&] { return Dialogs::click(child<QPushButton>(window.get(), "mainButton")); }, 5000));
         QTRY_VERIFY(Dialogs::visibleWarning());
         QVERIFY(Dialogs::visibleWarning()->text().startsWith(QLatin1String("You've disabled Process Watcher.")));
@@ -202,7 +202,7 @@ private slots:
         auto window = startWindow();
         window->show();
         window->on_actionSettings_triggered();
-        window->setStates(MATCHUP_WAITFOR);
+        window->session()->setStates(MATCHUP_WAITFOR);
         int waited = 0;
         Dialogs::answerWarning(window.get(), QStringLiteral("Leave the queue or finish the match first"), QStringLiteral("OK"), &waited);
         QVERIFY(Dialogs::click(child<QPushButton>(window.get(), "gameFolderButton")));
@@ -234,10 +234,10 @@ private slots:
         auto window = startWindow();
         // The unreachable service's answer would otherwise clear the flags
         // set here while the question is up.
-        QTRY_VERIFY(window->state() & LOGIN_FAIL);
+        QTRY_VERIFY(window->session()->state() & LOGIN_FAIL);
         QPointer<MainWindow> alive = window.get();
         window->setAttribute(Qt::WA_DeleteOnClose);
-        window->setStates(READY_TO_QUEUE | MATCHUP_WAITFOR);
+        window->session()->setStates(READY_TO_QUEUE | MATCHUP_WAITFOR);
         window->show();
         window->setQueuedCloseTimeout(300);
         Dialogs::answerWarning(window.get(), QStringLiteral("Are you sure you want to close?"), QStringLiteral("Yes"));

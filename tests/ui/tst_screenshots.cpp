@@ -87,7 +87,7 @@ private slots:
         shoot(&warning, QStringLiteral("warningdialog"));
         WaitingDialog waiting;
         shoot(&waiting, QStringLiteral("waitingdialog"));
-        ConfirmReadyDialog ready;
+        ConfirmReadyDialog ready(nullptr);
         shoot(&ready, QStringLiteral("confirmreadydialog"));
         ready.hide();
     }

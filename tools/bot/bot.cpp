@@ -1,16 +1,10 @@
 #include "bot.h"
 
 #include "api/lorvaneapi.h"
-#include "crash/crashhandler.h"
 #include "util/endpoints.h"
-#include "botgame.h"
-#include "maps/mapdownloader.h"
 #include "net/global.h"
 #include "net/lorvanenetwork.h"
-#include "net/matchrouting.h"
-#include "net/router.h"
 #include "spawn/spawnablegame.h"
-#include "watch/internetdetector.h"
 
 #include <QCoreApplication>
 #include <QDebug>
@@ -32,17 +26,27 @@ void printLine(const QString &line)
     std::fflush(stdout);
 }
 
+// The progress line of each phase; the tests, the demo and the benchmarks
+// wait for some of them.
+QString stepName(Session::Phase phase)
+{
+    switch (phase) {
+    case Session::Phase::Ready: return QStringLiteral("ready");
+    case Session::Phase::Queued: return QStringLiteral("queued");
+    case Session::Phase::Connecting: return QStringLiteral("flood");
+    case Session::Phase::Measuring: return QStringLiteral("ping");
+    case Session::Phase::Launching: return QStringLiteral("route-ready");
+    case Session::Phase::InGame: return QStringLiteral("game");
+    case Session::Phase::GameOver: return QStringLiteral("game-finished");
+    default: return QString();
+    }
+}
+
 } // namespace
 
 Bot::Bot(const BotOptions &options, QObject *parent) : QObject(parent), m_options(options) {}
 
-Bot::~Bot()
-{
-    if (m_run)
-        m_run->kill();
-    // The network object stops its thread; the router goes with it.
-    delete m_network;
-}
+Bot::~Bot() = default;
 
 void Bot::step(const QString &name)
 {
@@ -64,8 +68,6 @@ void Bot::finish(int exitCode)
     if (m_finished)
         return;
     m_finished = true;
-    if (m_run)
-        m_run->kill();
     emit finished(exitCode);
 }
 
@@ -74,13 +76,13 @@ void Bot::start()
     // Like the client, the bot plays the game of the folder it runs in.
     QDir::setCurrent(m_options.gameDir);
     SpawnableGame::discoverGames();
-    m_game = SpawnableGame::table().value(SpawnableGame::localGame());
-    if (!m_game) {
+    SpawnableGame *game = SpawnableGame::table().value(SpawnableGame::localGame());
+    if (!game) {
         fail(QStringLiteral("no game launcher in %1").arg(m_options.gameDir));
         return;
     }
     Global::instance()->setGames(SpawnableGame::table());
-    Global::instance()->setCurrentGame(m_game);
+    Global::instance()->setCurrentGame(game);
 
     step(QStringLiteral("login"));
     if (!m_options.token.isEmpty()) {
@@ -89,94 +91,62 @@ void Bot::start()
         // A token of an earlier run may belong to another account.
         QSettings().remove(LorvaneAPI::accessTokenKey());
     }
+    Session::Options options;
+    options.firstPeerPort = LorvaneNetwork::kFirstPort;
+    if (!m_options.bind.isEmpty())
+        options.bind = QHostAddress(m_options.bind);
+    options.broadcastStatus = false;
     // The service client reads the stored token when it is made.
-    m_api = new LorvaneAPI(this);
-    m_maps = new MapDownloader(this);
-    m_routing = new MatchRouting(this);
-    m_detector = new InternetDetector(this);
-    m_run = new BotGame(this);
+    m_session = new Session(options, this);
+    m_session->start();
     wireService();
-    wireRouting();
-    connect(m_run, &BotGame::started, this, [this]() {
-        step(QStringLiteral("game"));
-        m_api->updateMatchStatus(QStringLiteral("GameSpawned"));
+    connect(m_session, &Session::phaseShown, this, &Bot::phaseShown);
+    connect(m_session, &Session::readyCheck, this, &Bot::matchFound);
+    connect(m_session, &Session::gameEnded, this, &Bot::gameEnded);
+    connect(m_session, &Session::launchFailed, this, &Bot::fail);
+    connect(m_session, &Session::queueLeftToEnd, this, [this]() { finish(0); });
+    connect(m_session, &Session::routerStarted, this, &Bot::queueWhenReady);
+    connect(m_session, &Session::notReached, this, [this]() {
+        printLine(QStringLiteral("BOT match not-reached %1").arg(m_played + 1));
+        m_inMatch = true; // no new queue while leaving
+        // The "NotReached" update is still on its way and the service client
+        // tells nobody when it is answered: give it a moment before leaving.
+        QTimer::singleShot(kUpdateGraceMs, this, [this]() { fail(QStringLiteral("the other players were not reached")); });
     });
-    connect(m_run, &BotGame::finished, this, &Bot::gameFinished);
-
-    m_network = new LorvaneNetwork(LorvaneNetwork::kFirstPort,
-                                   m_options.bind.isEmpty() ? QHostAddress(QHostAddress::AnyIPv4) : QHostAddress(m_options.bind));
-    wireNetwork();
-    m_api->setURL(Endpoints::instance().apiUrl());
-}
-
-void Bot::wireService()
-{
-    if (!m_options.password.isEmpty()) {
-        m_api->setAccountName(m_options.account);
-        m_api->setPassword(m_options.password);
-    }
-    connect(m_api, &LorvaneAPI::authenticationRequired, this, &Bot::loginNeeded);
-    connect(m_api, &LorvaneAPI::authenticationFailed, this,
-            [this]() { fail(QStringLiteral("the service refused the login of %1").arg(m_options.account)); });
-    connect(m_api, &LorvaneAPI::apiFailed, this,
-            [this]() { fail(QStringLiteral("the service could not be contacted at %1").arg(Endpoints::instance().apiUrl())); });
-    connect(m_api, &LorvaneAPI::apiFatal, this, [this](const QString &message) { fail(QStringLiteral("the service said: ") + message); });
-    connect(m_api, &LorvaneAPI::playersChanged, this, &Bot::choosePlayer);
-    connect(m_api, &LorvaneAPI::currentPlayerMapsChanged, this, &Bot::mapsListed);
-    connect(m_api, &LorvaneAPI::waitForMatchup, this, [this]() {
-        if (!m_queued)
-            step(QStringLiteral("queued"));
-        m_queued = true;
-    });
-    connect(m_api, &LorvaneAPI::cancelledFindMatch, this, [this]() {
-        // Not asked for by stop(): the service broke off the exchange (no
-        // answer, or not JSON); queueing on would only repeat it.
-        m_queued = false;
-        if (m_stopping)
-            finish(0);
-        else
-            fail(QStringLiteral("the service stopped answering the queue"));
-    });
-    connect(m_api, &LorvaneAPI::matchupFound, this, &Bot::matchFound);
-    connect(m_api, &LorvaneAPI::gameStatsPosted, this, &Bot::resultPosted);
-    // A result the service did not take waits in the outbox; the match is over.
-    connect(m_api, &LorvaneAPI::resultUploadFailed, this, &Bot::resultPosted);
-    connect(m_maps, &MapDownloader::stateChanged, this, &Bot::mapsStateChanged);
-}
-
-void Bot::wireNetwork()
-{
-    connect(m_network, &LorvaneNetwork::threadStarted, this, [this]() {
-        Router *router = m_network->router();
-        connect(router, &Router::stateChanged, m_routing, &MatchRouting::tunnelStateChanged, Qt::QueuedConnection);
-        Global::instance()->setPeerRoutes(router);
-        if (!m_options.bind.isEmpty())
-            Global::instance()->setLocalIP(QHostAddress(m_options.bind));
-        m_networkUp = true;
-        queueWhenReady();
-    });
-    connect(m_network, &LorvaneNetwork::tunnelServersChanged, this, [this]() {
+    connect(m_session->network(), &LorvaneNetwork::tunnelServersChanged, this, [this]() {
         if (m_tunnelsKnown)
             return;
         m_tunnelsKnown = true;
         qDebug() << "Bot: tunnel servers" << Global::instance()->tunnelServers().keys();
         queueWhenReady();
     });
+    m_session->connectTo(Endpoints::instance().apiUrl());
 }
 
-void Bot::wireRouting()
+void Bot::wireService()
 {
-    connect(m_routing, &MatchRouting::statusUpdate, this, [this](const QString &status) { m_api->updateMatchStatus(status); });
-    connect(m_routing, &MatchRouting::findStarted, this, [this]() { step(QStringLiteral("flood")); });
-    connect(m_routing, &MatchRouting::findFinished, this, [this]() { step(QStringLiteral("reached")); });
-    connect(m_routing, &MatchRouting::perfStarted, this, [this]() { step(QStringLiteral("ping")); });
-    connect(m_routing, &MatchRouting::networkReady, this, &Bot::launchGame);
-    connect(m_routing, &MatchRouting::notReached, this, [this]() {
-        printLine(QStringLiteral("BOT match not-reached %1").arg(m_played + 1));
-        // The "NotReached" update is still on its way and the service client
-        // tells nobody when it is answered: give it a moment before leaving.
-        QTimer::singleShot(kUpdateGraceMs, this, [this]() { fail(QStringLiteral("the other players were not reached")); });
+    LorvaneAPI *api = m_session->api();
+    if (!m_options.password.isEmpty()) {
+        api->setAccountName(m_options.account);
+        api->setPassword(m_options.password);
+    }
+    connect(api, &LorvaneAPI::authenticationRequired, this, &Bot::loginNeeded);
+    connect(api, &LorvaneAPI::authenticationFailed, this,
+            [this]() { fail(QStringLiteral("the service refused the login of %1").arg(m_options.account)); });
+    connect(api, &LorvaneAPI::apiFailed, this,
+            [this]() { fail(QStringLiteral("the service could not be contacted at %1").arg(Endpoints::instance().apiUrl())); });
+    connect(api, &LorvaneAPI::apiFatal, this, [this](const QString &message) { fail(QStringLiteral("the service said: ") + message); });
+    connect(api, &LorvaneAPI::playersChanged, this, &Bot::choosePlayer);
+    connect(api, &LorvaneAPI::currentPlayerMapsChanged, this, &Bot::mapsListed);
+    connect(api, &LorvaneAPI::cancelledFindMatch, this, [this]() {
+        // Not asked for by stop(): the service broke off the exchange (no
+        // answer, or not JSON); queueing on would only repeat it.
+        if (!m_stopping && !m_inMatch)
+            fail(QStringLiteral("the service stopped answering the queue"));
     });
+    connect(api, &LorvaneAPI::gameStatsPosted, this, &Bot::resultPosted);
+    // A result the service did not take waits in the outbox; the match is over.
+    connect(api, &LorvaneAPI::resultUploadFailed, this, &Bot::resultPosted);
 }
 
 void Bot::loginNeeded()
@@ -189,19 +159,21 @@ void Bot::loginNeeded()
     if (m_loginSent)
         return;
     m_loginSent = true;
-    m_api->login();
+    m_session->setLoginAttempted();
+    m_session->api()->login();
 }
 
 void Bot::choosePlayer()
 {
     step(QStringLiteral("logged-in"));
-    for (Player *player : m_api->players()) {
+    LorvaneAPI *api = m_session->api();
+    for (Player *player : api->players()) {
         if (!player->ladder || player->ladder->abbreviation != m_options.ladder)
             continue;
         if (!m_options.player.isEmpty() && player->username != m_options.player)
             continue;
         qDebug().noquote() << "Bot plays as " + player->username;
-        m_api->setCurrentPlayer(player->id);
+        api->setCurrentPlayer(player->id);
         // Maps already listed for this ladder are not fetched again.
         if (!player->ladder->maps.isEmpty())
             mapsListed();
@@ -213,71 +185,54 @@ void Bot::choosePlayer()
 
 void Bot::mapsListed()
 {
-    const Player *player = m_api->currentPlayer();
+    const Player *player = m_session->api()->currentPlayer();
     if (!player || !player->ladder)
         return;
     QStringList hashes;
     for (const Map *map : qAsConst(player->ladder->maps))
         hashes.append(map->hash);
     step(QStringLiteral("maps"));
-    m_maps->setMaps(hashes);
+    m_session->setWantedMaps(hashes);
 }
 
-void Bot::mapsStateChanged()
+void Bot::phaseShown(Session::Phase phase)
 {
-    if (m_maps->state() != MapDownloader::Done || m_mapsReady)
-        return;
-    m_mapsReady = true;
-    queueWhenReady();
+    if (phase != m_phase) {
+        m_phase = phase;
+        const QString name = stepName(phase);
+        if (!name.isEmpty() && phase != Session::Phase::Ready)
+            step(name);
+    }
+    if (phase == Session::Phase::Ready)
+        queueWhenReady();
 }
 
 void Bot::queueWhenReady()
 {
-    if (m_finished || m_inMatch || m_queued || !m_networkUp || !m_tunnelsKnown || !m_mapsReady)
+    if (m_finished || m_stopping || m_inMatch || m_resultPending || !m_tunnelsKnown || !Global::instance()->router()
+        || m_session->phase() != Session::Phase::Ready || (m_session->state() & Zantry::MATCHUP_REQUESTED))
         return;
     step(QStringLiteral("ready"));
-    m_api->findMatch();
+    m_session->pressMainButton();
 }
 
 void Bot::matchFound()
 {
-    m_queued = false;
     m_inMatch = true;
     const SpawnInfo spawn = Global::instance()->spawnInfo();
     step(QStringLiteral("matched %1 peers %2").arg(spawn.gameID).arg(spawn.paths.uniqueKeys().size()));
-    if (!MatchRouting::beginMatch(m_game->workingDir))
-        fail(QStringLiteral("the router is not running"));
+    m_session->acceptMatch();
 }
 
-void Bot::launchGame()
+void Bot::gameEnded(bool resultSent)
 {
-    step(QStringLiteral("route-ready"));
-    m_detector->reset();
-    m_detector->setInterval(1000);
-    m_detector->start();
-    const SpawnInfo spawn = Global::instance()->spawnInfo();
-    QString error;
-    if (!m_run->launch(m_game, m_maps->mapFilePath(spawn.mapHash), &error)) {
-        m_api->updateMatchStatus(QStringLiteral("GameError"));
-        fail(error);
-    }
-}
-
-void Bot::gameFinished(bool crashed)
-{
-    m_detector->stop();
-    const bool crashFiles = CrashHandler::instance()->uploadGameCrashFiles();
-    m_api->updateMatchStatus(crashed || crashFiles ? QStringLiteral("GameCrashed") : QStringLiteral("GameFinished"));
-    step(crashed ? QStringLiteral("game-crashed") : QStringLiteral("game-finished"));
-    const QString result = m_run->resultFile();
-    m_run->cleanUp();
-    if (result.isEmpty()) {
+    m_resultPending = resultSent;
+    if (!resultSent) {
         qDebug() << "Bot: the game left no result file";
         resultPosted();
         return;
     }
     step(QStringLiteral("uploading"));
-    m_api->postGameStats(result, uint(Global::instance()->spawnInfo().gameID), m_detector->sent(), m_detector->received());
 }
 
 void Bot::resultPosted()
@@ -285,6 +240,7 @@ void Bot::resultPosted()
     if (!m_inMatch)
         return;
     m_inMatch = false;
+    m_resultPending = false;
     ++m_played;
     printLine(QStringLiteral("BOT match done %1").arg(m_played));
     if (m_played >= m_options.matches) {
@@ -300,14 +256,12 @@ void Bot::stop()
     if (m_finished)
         return;
     printLine(QStringLiteral("BOT stopping"));
-    if (m_run)
-        m_run->kill();
-    if (!m_queued || !m_api) {
+    m_stopping = true;
+    if (!m_session || !(m_session->state() & (Zantry::MATCHUP_REQUESTED | Zantry::MATCHUP_WAITFOR))) {
         finish(0);
         return;
     }
     // Leave the queue, so the other player is not matched with nobody.
-    m_stopping = true;
     QTimer::singleShot(kQuitWaitMs, this, [this]() { finish(0); });
-    m_api->cancelFindMatch();
+    m_session->leaveQueueToEnd();
 }

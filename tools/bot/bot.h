@@ -1,22 +1,14 @@
 #pragma once
 
 #include "botoptions.h"
+#include "session/session.h"
 
 #include <QObject>
 #include <QString>
 
-class BotGame;
-class InternetDetector;
-class LorvaneAPI;
-class LorvaneNetwork;
-class MapDownloader;
-class MatchRouting;
-class SpawnableGame;
-
-// The session of the window without the window: the same service client,
-// network object, router road, map downloader and crash upload, answered
-// by a fixed policy (take the first account on the ladder, accept every
-// match, leave after the last one).
+// A windowless player: drives the client's own session with a fixed policy
+// (take the first account on the ladder, accept every match, leave after
+// the last one) and prints its progress for the tests and the demo.
 class Bot : public QObject
 {
     Q_OBJECT
@@ -36,32 +28,22 @@ private:
     void fail(const QString &message);
     void finish(int exitCode);
     void wireService();
-    void wireNetwork();
-    void wireRouting();
     void loginNeeded();
     void choosePlayer();
     void mapsListed();
-    void mapsStateChanged();
+    void phaseShown(Session::Phase phase);
     void queueWhenReady();
     void matchFound();
-    void launchGame();
-    void gameFinished(bool crashed);
+    void gameEnded(bool resultSent);
     void resultPosted();
 
     BotOptions m_options;
-    SpawnableGame *m_game = nullptr;
-    LorvaneAPI *m_api = nullptr;
-    LorvaneNetwork *m_network = nullptr;
-    MapDownloader *m_maps = nullptr;
-    MatchRouting *m_routing = nullptr;
-    InternetDetector *m_detector = nullptr;
-    BotGame *m_run = nullptr;
+    Session *m_session = nullptr;
+    Session::Phase m_phase = Session::Phase::Starting;
     bool m_loginSent = false;
-    bool m_networkUp = false;
     bool m_tunnelsKnown = false;
-    bool m_mapsReady = false;
     bool m_inMatch = false;
-    bool m_queued = false;
+    bool m_resultPending = false;
     bool m_finished = false;
     bool m_stopping = false;
     int m_played = 0;

@@ -1,16 +1,16 @@
 #include "ui/confirmreadydialog.h"
 #include "ui_confirmreadydialog.h"
 
-#include "net/global.h"
 #include "ui/framelessdialog.h"
 #include "ui/titlebar.h"
 
 #include <QMediaPlayer>
 #include <QTimer>
 
-ConfirmReadyDialog::ConfirmReadyDialog(QWidget *parent)
+ConfirmReadyDialog::ConfirmReadyDialog(QMediaPlayer *soundPlayer, QWidget *parent)
     : QDialog(parent)
     , ui(new Ui::ConfirmReadyDialog)
+    , m_soundPlayer(soundPlayer)
     , m_updateTimer(new QTimer(this))
     , m_timeoutTimer(new QTimer(this))
 {
@@ -35,10 +35,9 @@ ConfirmReadyDialog::~ConfirmReadyDialog()
 void ConfirmReadyDialog::updateTime()
 {
     ui->countDownLabel->setText(QString::number(m_timeoutTimer->remainingTime() / 1000));
-    auto *player = qobject_cast<QMediaPlayer *>(Global::instance()->soundPlayer());
-    if (player && player->state() == QMediaPlayer::StoppedState) {
-        player->setMedia(QUrl(QStringLiteral("qrc:/sounds/reminder.wav")));
-        player->play();
+    if (m_soundPlayer && m_soundPlayer->state() == QMediaPlayer::StoppedState) {
+        m_soundPlayer->setMedia(QUrl(QStringLiteral("qrc:/sounds/reminder.wav")));
+        m_soundPlayer->play();
     }
 }
 

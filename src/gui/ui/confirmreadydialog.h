@@ -5,6 +5,7 @@
 namespace Ui {
 class ConfirmReadyDialog;
 }
+class QMediaPlayer;
 class QTimer;
 class TitleBar;
 
@@ -16,7 +17,8 @@ class ConfirmReadyDialog : public QDialog
 public:
     static constexpr int kCountDownSeconds = 20;
 
-    explicit ConfirmReadyDialog(QWidget *parent = nullptr);
+    // The reminder chimes through soundPlayer, the window's own.
+    explicit ConfirmReadyDialog(QMediaPlayer *soundPlayer, QWidget *parent = nullptr);
     ~ConfirmReadyDialog() override;
 
     TitleBar *titleBar() const { return m_titleBar; }
@@ -32,6 +34,7 @@ private:
     void stopTimers();
 
     Ui::ConfirmReadyDialog *ui;
+    QMediaPlayer *m_soundPlayer;
     TitleBar *m_titleBar;
     QTimer *m_updateTimer;
     QTimer *m_timeoutTimer;

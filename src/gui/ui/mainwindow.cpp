@@ -3,7 +3,6 @@
 
 #include "util/endpoints.h"
 #include "net/global.h"
-#include "net/lorvanenetwork.h"
 #include "ui/busywidget.h"
 #include "ui/confirmreadydialog.h"
 #include "ui/framelessdialog.h"
@@ -15,6 +14,7 @@
 #include "watch/processwatcher.h"
 #include "zantryversion.h"
 
+#include <QDebug>
 #include <QFile>
 #include <QFileDialog>
 #include <QMediaPlayer>
@@ -69,12 +69,9 @@ MainWindow::MainWindow(QWidget *parent)
     m_folderDialog->setOption(QFileDialog::ShowDirsOnly);
     m_folderDialog->setAttribute(Qt::WA_QuitOnClose, false);
     m_soundPlayer = new QMediaPlayer(this);
-    // The ready check chimes through the same player.
-    Global::instance()->setSoundPlayer(m_soundPlayer);
-    m_confirmReadyDialog = new ConfirmReadyDialog(this);
-    m_spawnRetryClock.invalidate();
-    m_statusTimer = new QTimer(this);
-    m_statusTimer->setInterval(kStatusIntervalMs);
+    m_soundPlayer->setObjectName(QStringLiteral("soundPlayer"));
+    m_confirmReadyDialog = new ConfirmReadyDialog(m_soundPlayer, this);
+    m_session = new Session(Session::Options(), this);
     m_queuedCloseTimer = new QTimer(this);
     m_queuedCloseTimer->setSingleShot(true);
     connect(m_queuedCloseTimer, &QTimer::timeout, this, &QWidget::close);
@@ -99,7 +96,10 @@ MainWindow::MainWindow(QWidget *parent)
     // The session's own warnings: their answers move the session or end it.
     for (WarningDialog *warning : {m_signUpQuestion, m_fatalWarning}) {
         connect(warning, &QDialog::accepted, this, &MainWindow::warningAccepted);
-        connect(warning, &QDialog::rejected, this, &MainWindow::closeDueToWarn);
+        connect(warning, &QDialog::rejected, this, [this]() {
+            qDebug() << "Closing 6";
+            closeAfterWarning();
+        });
     }
     connect(m_pwatchNotice, &QDialog::accepted, this, &MainWindow::warningAccepted);
     m_titleBar->show();
@@ -132,34 +132,16 @@ MainWindow::MainWindow(QWidget *parent)
 
     FramelessDialog::addShadow(ui->centralBodyFrame, 30);
 
-    // The flow never runs inside the code that changed the flags.
-    connect(this, &MainWindow::newStatesSet, this, &MainWindow::slotStatesChanged, Qt::QueuedConnection);
-    m_spawnRetryClock.invalidate();
+    connect(m_session, &Session::phaseShown, this, &MainWindow::showPhase);
+    connect(m_session, &Session::stateChanged, this, &MainWindow::showStateNames);
     QTimer::singleShot(0, this, &MainWindow::doRestOfSetup);
 }
 
 MainWindow::~MainWindow()
 {
-    // The registry outlives the window; leave it nothing that dangles.
-    Global *global = Global::instance();
-    if (global->soundPlayer() == m_soundPlayer)
-        global->setSoundPlayer(nullptr);
-    // A game still running is ended here, without telling the session flow.
-    if (QProcess *game = global->gameProcess(); game && game->parent() == this) {
-        global->setGameProcess(nullptr);
-        game->disconnect(this);
-        delete game;
-    }
-    global->processWatcher()->stop();
-    if (global->statusBroadcaster() == m_statusBroadcaster)
-        global->setStatusBroadcaster(nullptr);
-    // Stops the worker thread; the router goes with it. Its connections to
-    // this window go first: the object outlives its thread, and its own
-    // clean-up would leave this window's list of senders dangling.
-    if (m_network) {
-        QObject::disconnect(m_network, nullptr, this, nullptr);
-        delete m_network;
-    }
+    // The session and its game go before the widgets it reports to.
+    delete m_session;
+    Global::instance()->processWatcher()->stop();
     delete ui;
 }
 

@@ -1,36 +1,31 @@
-// The session flow: one slot reads the whole flag set and decides what the
-// window shows and what happens next.
+// What the window shows of each phase of the session; the session has
+// already done what the phase asks of it.
 #include "ui/mainwindow.h"
 #include "ui_mainwindow.h"
 
 #include "api/lorvaneapi.h"
 #include "maps/mapdownloader.h"
 #include "net/global.h"
-#include "net/router.h"
 #include "ui/busywidget.h"
-#include "ui/confirmreadydialog.h"
 #include "ui/password.h"
 #include "ui/waitingdialog.h"
 #include "ui/warningdialog.h"
-#include "watch/statusbroadcaster.h"
 
 #include <QDebug>
-#include <QMediaPlayer>
 #include <QMenu>
 #include <QMovie>
+#include <QStatusBar>
 
 #include <algorithm>
 
 using namespace Zantry;
+using Phase = Session::Phase;
 
-void MainWindow::slotStatesChanged()
+void MainWindow::showPhase(Phase phase, bool clicked)
 {
-    qDebug().noquote() << "Running States changed: " + QString::number(m_state);
-    QStringList lines;
-    const quint32 seen = m_state;
     // A failing service clears every flag, the missing game's too: the open
     // question still holds the session back.
-    if ((seen & GAME_NOT_FOUND) || m_folderQuestion->isVisible() || m_choosingFolder || m_folderChosen) {
+    if (phase == Phase::NoGame || m_folderQuestion->isVisible() || m_choosingFolder || m_folderChosen) {
         // Nothing of the session works without a game: the folder first,
         // before any login form.
         m_password->hide();
@@ -39,39 +34,33 @@ void MainWindow::slotStatesChanged()
         askForGameFolder();
         return;
     }
-    if (seen & (LOGIN | LOGIN_FAIL)) {
+    const quint32 s = m_session->state();
+    QStringList lines;
+    if (s & (LOGIN | LOGIN_FAIL)) {
         lines << QStringLiteral("Logging in");
-        flowLoginForm(seen);
+        showLoginForm(s);
     }
-    if (seen & LOGIN_ATTEMPTED) {
+    if (s & LOGIN_ATTEMPTED) {
         lines << QStringLiteral("Loging in");
         m_password->setWarningText(QStringLiteral("The Email Address or Password is incorrect"));
-        if (m_api) {
-            m_api->setAccountName(m_password->emailAddress());
-            m_api->setPassword(m_password->password());
-        }
+        m_session->api()->setAccountName(m_password->emailAddress());
+        m_session->api()->setPassword(m_password->password());
         show();
     }
-    if (seen & LOGGED_IN) {
+    if (s & LOGGED_IN) {
         m_password->hide();
-        if (!(seen & PWATCH_TRIGGERED))
+        if (!(s & PWATCH_TRIGGERED))
             show();
     }
-    // A click is consumed by exactly one run; the cases compare the flag
-    // set without it.
-    const bool clicked = seen & MAIN_BUTTON_CLICKED;
-    if (clicked)
-        unsetStates(MAIN_BUTTON_CLICKED);
-    const quint32 s = m_state;
     if (s & MAP_DLSCAN_STARTED) {
-        const QString progress = m_mapDownloader ? m_mapDownloader->progressText() : QString();
+        const QString progress = m_session->mapDownloader()->progressText();
         lines << (progress.isEmpty() ? QStringLiteral("Scanning Maps") : progress);
     }
-    flowSessionCase(s, clicked, lines);
-    flowWarnings(s, lines);
+    showPhaseCase(phase, clicked, lines);
+    showWarnings(s, lines);
 }
 
-void MainWindow::flowLoginForm(quint32 s)
+void MainWindow::showLoginForm(quint32 s)
 {
     m_password->setWarning(s & LOGIN_FAIL);
     m_password->resize(m_password->minimumSizeHint());
@@ -82,64 +71,27 @@ void MainWindow::flowLoginForm(quint32 s)
     hide();
 }
 
-void MainWindow::flowSessionCase(quint32 s, bool clicked, QStringList &lines)
+void MainWindow::showPhaseCase(Phase phase, bool clicked, QStringList &lines)
 {
-    switch (s) {
-    case API_FAILED:
+    switch (phase) {
+    case Phase::ServiceFailed:
         m_password->setWarningText(serviceFaultText());
-        unsetStates(API_FAILED | LOGIN_ATTEMPTED);
-        setStates(LOGIN_FAIL);
         break;
-    case LOGGED_IN | LADDERS_LOADED | PLAYERS_LOADED | MAPS_LOADED:
-        if (clicked) {
-            qDebug() << "Closing 1";
-            close();
-            break;
-        }
+    case Phase::Loaded:
+        if (clicked)
+            break; // closing
         show();
         placeBusyWidget();
         setControlsEnabled(true, ui->mapsList->isEnabled());
         ui->mainButton->setEnabled(false);
         break;
-    case READY_TO_QUEUE: {
-        if (clicked) {
-            m_queueInterrupted = false;
-            m_resultNote.clear();
-        } else if (m_queueInterrupted) {
-            qDebug() << "Matchmaking was interrupted";
-        }
-        ui->statusLabel->setText(m_queueInterrupted ? QStringLiteral("Matchmaking was interrupted. Please queue again.")
-                                                    : readyNote());
-        show();
-        m_busyWidget->hide();
-        m_waitingDialog->hide();
-        setControlsEnabled(true, true);
-        ui->mainButton->setText(QStringLiteral("Zantry!"));
-        ui->mainButton->setEnabled(!clicked);
-        showLoader(false);
-        showRoutes(false);
-        if (clicked) {
-            Player *player = m_api ? m_api->currentPlayer() : nullptr;
-            if (player && player->currentSide()) {
-                m_api->findMatch();
-                // Queued from this moment: a close before the service has
-                // answered must still leave its queue.
-                setMatchupRequested();
-            } else {
-                // The client would refuse silently and leave the button dead.
-                qDebug() << "findMatch: no side selected";
-                ui->mainButton->setEnabled(true);
-            }
-        }
-        setBroadcastFlags(false, false);
-        m_statusTimer->stop();
+    case Phase::Ready:
+        showReady(clicked);
         break;
-    }
-    case READY_TO_QUEUE | MATCHUP_REQUESTED:
-    case READY_TO_QUEUE | MATCHUP_WAITFOR:
-        flowQueued(clicked, lines);
+    case Phase::Queued:
+        showQueued(clicked, lines);
         break;
-    case READY_TO_QUEUE | PWATCH_TRIGGERED:
+    case Phase::Paused:
         lines << QStringLiteral("Process Watcher has detected another game is running.\nZantry has been paused.");
         ui->statusLabel->setText(QStringLiteral("Paused by Process Watcher"));
         m_busyWidget->hide();
@@ -148,29 +100,39 @@ void MainWindow::flowSessionCase(quint32 s, bool clicked, QStringList &lines)
         ui->mainButton->setEnabled(true);
         if (clicked)
             m_pwatchNotice->show();
-        setBroadcastFlags(false, false);
         break;
-    case READY_TO_QUEUE | MATCHUP_FOUND:
-    case READY_TO_QUEUE | MATCHUP_FOUND | NETWORK_FIND_STARTED:
-    case READY_TO_QUEUE | MATCHUP_FOUND | NETWORK_FIND_FINISHED:
-    case READY_TO_QUEUE | MATCHUP_FOUND | NETWORK_PERF_STARTED:
-    case READY_TO_QUEUE | MATCHUP_FOUND | NETWORK_READY:
-    case READY_TO_QUEUE | NETWORK_READY | GAME_SPAWNED:
-    case READY_TO_QUEUE | MATCHUP_FOUND | NETWORK_READY | GAME_SPAWNED:
-        flowMatched(s, clicked, lines);
+    case Phase::Connecting:
+    case Phase::Measuring:
+    case Phase::Launching:
+    case Phase::InGame:
+        showMatched(phase, lines);
         break;
-    case READY_TO_QUEUE | NETWORK_READY | GAME_FINISHED:
-    case READY_TO_QUEUE | MATCHUP_FOUND | NETWORK_READY | GAME_FINISHED:
+    case Phase::GameOver:
         lines << matchMapName() + QStringLiteral("\nGame Finished, Uploading Results.");
-        endGame();
         break;
     default:
-        flowFallThrough(clicked, lines);
+        showLoading(clicked, lines);
         break;
     }
 }
 
-void MainWindow::flowQueued(bool clicked, QStringList &lines)
+void MainWindow::showReady(bool clicked)
+{
+    ui->statusLabel->setText(m_session->queueInterrupted()
+                                 ? QStringLiteral("Matchmaking was interrupted. Please queue again.")
+                                 : m_session->readyNote());
+    show();
+    m_busyWidget->hide();
+    m_waitingDialog->hide();
+    setControlsEnabled(true, true);
+    ui->mainButton->setText(QStringLiteral("Zantry!"));
+    // A press the session could not queue (no side) leaves the button alive.
+    ui->mainButton->setEnabled(!clicked || !(m_session->state() & MATCHUP_REQUESTED));
+    showLoader(false);
+    showRoutes(false);
+}
+
+void MainWindow::showQueued(bool clicked, QStringList &lines)
 {
     lines << QStringLiteral("Waiting in Zantry Queue");
     ui->statusLabel->setText(QStringLiteral("Searching for a matchup..."));
@@ -179,18 +141,15 @@ void MainWindow::flowQueued(bool clicked, QStringList &lines)
     ui->mainButton->setEnabled(true);
     ui->mainButton->setText(QStringLiteral("Cancel"));
     showLoader(true);
-    if (clicked)
-        cancelFindMatch();
-    else
+    if (!clicked)
         maybeShowWaitDialog();
-    setBroadcastFlags(false, true);
 }
 
 // From the accepted ready check to the game in progress.
-void MainWindow::flowMatched(quint32 s, bool clicked, QStringList &lines)
+void MainWindow::showMatched(Phase phase, QStringList &lines)
 {
-    const quint32 match = s & ~READY_TO_QUEUE;
-    if (s & GAME_SPAWNED) {
+    switch (phase) {
+    case Phase::InGame:
         lines << matchMapName() + QStringLiteral("\nGame In Progress.");
         ui->statusLabel->setText(QStringLiteral("Game In Progress"));
         m_pwatchNotice->hide();
@@ -198,10 +157,8 @@ void MainWindow::flowMatched(quint32 s, bool clicked, QStringList &lines)
         ui->userNamesBox->setEnabled(true);
         ui->sideBox->setEnabled(true);
         ui->mainButton->setEnabled(false);
-        if (m_api)
-            m_api->updateMatchStatus(QStringLiteral("GameSpawned"));
-        m_statusTimer->start(m_statusIntervalMs);
-    } else if (match == (MATCHUP_FOUND | NETWORK_READY)) {
+        break;
+    case Phase::Launching:
         lines << matchMapName() + QStringLiteral("\nSTARTING GAME!!!");
         ui->statusLabel->setText(QStringLiteral("STARTING GAME!!!"));
         ui->userNamesBox->setEnabled(false);
@@ -209,19 +166,15 @@ void MainWindow::flowMatched(quint32 s, bool clicked, QStringList &lines)
         ui->mainButton->setEnabled(false);
         selectMatchMap();
         m_pwatchNotice->hide();
-        setBroadcastFlags(true, false);
-        if (clicked)
-            cancelFindMatch();
-        else
-            startGame();
-        return;
-    } else if (match == (MATCHUP_FOUND | NETWORK_PERF_STARTED)) {
+        break;
+    case Phase::Measuring:
         lines << matchMapName() + QStringLiteral("\nTesting Performance.");
         ui->statusLabel->setText(QStringLiteral("Network Connection Established."));
         setControlsEnabled(false, false);
         selectMatchMap();
         bringToFront();
-    } else {
+        break;
+    default:
         lines << QStringLiteral("Matchup Found. Starting Network Connection.");
         ui->statusLabel->setText(QStringLiteral("Starting Network Connection."));
         showRoutes(true);
@@ -232,31 +185,21 @@ void MainWindow::flowMatched(quint32 s, bool clicked, QStringList &lines)
         bringToFront();
         m_waitingDialog->hide();
         m_pwatchNotice->hide();
-        if (clicked)
-            cancelFindMatch();
+        break;
     }
-    setBroadcastFlags(true, false);
 }
 
-void MainWindow::flowFallThrough(bool clicked, QStringList &lines)
+void MainWindow::showLoading(bool clicked, QStringList &lines)
 {
     lines << QStringLiteral("Contacting Lorvane");
-    if (isVisible()) {
-        show();
+    if (isVisible() && !clicked)
         placeBusyWidget();
-    }
     ui->userNamesBox->setEnabled(true);
     ui->sideBox->setEnabled(true);
     ui->mainButton->setEnabled(false);
-    resetRouter();
-    if (clicked) {
-        qDebug() << "Closing 2";
-        close();
-    }
-    setBroadcastFlags(false, false);
 }
 
-void MainWindow::flowWarnings(quint32 s, const QStringList &lines)
+void MainWindow::showWarnings(quint32 s, const QStringList &lines)
 {
     if (!(s & NO_LADDER_ACCN)) {
         QStringList shown = lines;
@@ -269,12 +212,24 @@ void MainWindow::flowWarnings(quint32 s, const QStringList &lines)
     m_busyWidget->hide();
     // Modal, not run here: a run of the flow while it is open must not ask
     // again, nor wait for the answer.
-    if ((s & NO_LADDER_ACCN) && !m_signUpQuestion->isVisible())
+    if (!m_signUpQuestion->isVisible())
         m_signUpQuestion->show();
+}
+
+void MainWindow::showStateNames(quint32 state)
+{
+    ui->statusBar->showMessage(QString::fromLatin1(stateNames(state)));
+}
+
+void MainWindow::showReadyNote()
+{
+    if (m_session->state() == READY_TO_QUEUE)
+        ui->statusLabel->setText(m_session->readyNote());
 }
 
 void MainWindow::askForGameFolder()
 {
+    m_session->hold();
     if (m_folderQuestion->isVisible() || m_choosingFolder || m_folderChosen || m_closeAnswered)
         return;
     m_folderQuestion->show();
@@ -316,26 +271,12 @@ void MainWindow::showLoader(bool loading)
         QPixmap(QStringLiteral(":/images/logo-icon.png")).scaled(64, 64, Qt::KeepAspectRatio, Qt::SmoothTransformation));
 }
 
-void MainWindow::setBroadcastFlags(bool inGame, bool inQueue)
-{
-    if (StatusBroadcaster *broadcaster = Global::instance()->statusBroadcaster()) {
-        broadcaster->setInGame(inGame);
-        broadcaster->setInQueue(inQueue);
-    }
-}
-
 void MainWindow::placeBusyWidget()
 {
     m_busyWidget->show();
     QRect frame = m_busyWidget->frameGeometry();
     frame.moveCenter(frameGeometry().center());
     m_busyWidget->move(frame.topLeft());
-}
-
-void MainWindow::resetRouter()
-{
-    if (Router *router = Global::instance()->router())
-        router->setState(Router::NOTHING);
 }
 
 QString MainWindow::matchMapName() const
@@ -355,47 +296,10 @@ void MainWindow::selectMatchMap()
     }
 }
 
-void MainWindow::cancelFindMatch()
-{
-    resetRouter();
-    m_cancelRequested = true;
-    if (m_api)
-        m_api->cancelFindMatch();
-}
-
-void MainWindow::queueLeft()
-{
-    m_queueInterrupted = !m_cancelRequested;
-    m_cancelRequested = false;
-}
-
-void MainWindow::notifyAndCancelFindMatch()
-{
-    if (m_api)
-        m_api->updateMatchStatus(QStringLiteral("NotReady"));
-    cancelFindMatch();
-}
-
-void MainWindow::showConfirmReady()
-{
-    m_confirmReadyDialog->show();
-    bringToFront();
-    m_soundPlayer->setMedia(QUrl(QStringLiteral("qrc:/sounds/shake_it.wav")));
-    m_soundPlayer->play();
-}
-
 bool MainWindow::questionOpen() const
 {
     const auto dialogs = findChildren<WarningDialog *>(QString(), Qt::FindDirectChildrenOnly);
     return std::any_of(dialogs.cbegin(), dialogs.cend(), [](const WarningDialog *dialog) { return dialog->isVisible(); });
-}
-
-void MainWindow::maybeShowWaitDialog()
-{
-    // Not over a question: it comes once the questions are answered.
-    m_waitDialogHeld = questionOpen();
-    if (!m_waitDialogHeld)
-        m_waitingDialog->show();
 }
 
 void MainWindow::questionClosed()
@@ -403,14 +307,8 @@ void MainWindow::questionClosed()
     if (!m_waitDialogHeld || questionOpen())
         return;
     m_waitDialogHeld = false;
-    if (m_state & (MATCHUP_REQUESTED | MATCHUP_WAITFOR))
+    if (m_session->state() & (MATCHUP_REQUESTED | MATCHUP_WAITFOR))
         m_waitingDialog->show();
-}
-
-void MainWindow::updateZantryStatus()
-{
-    if (m_api)
-        m_api->updateMatchStatus(QStringLiteral("touch"));
 }
 
 void MainWindow::showNotice(const QString &text)
@@ -433,50 +331,14 @@ void MainWindow::fatalError(const QString &message)
     m_fatalWarning->show();
 }
 
-void MainWindow::pWatchTriggered()
-{
-    if (!(m_state & (MATCHUP_REQUESTED | MATCHUP_WAITFOR | MATCHUP_FOUND)) || (m_state & GAME_SPAWNED))
-        return;
-    setStates(PWATCH_TRIGGERED);
-    cancelFindMatch();
-    minimizeToTray(false);
-}
-
-void MainWindow::pWatchCleared()
-{
-    if (m_state & PWATCH_TRIGGERED) {
-        // Back into the queue as if the main button had been pressed.
-        setStates(MAIN_BUTTON_CLICKED);
-        unsetStates(PWATCH_TRIGGERED);
-        emit newStatesSet();
-    }
-    show();
-}
-
-void MainWindow::noteResult(const QString &note)
-{
-    m_resultNote = note;
-    if (m_state == READY_TO_QUEUE)
-        ui->statusLabel->setText(readyNote());
-}
-
-QString MainWindow::readyNote() const
-{
-    QStringList notes;
-    for (const QString &note : {m_resultNote, m_mapsNote, m_settingsNote}) {
-        if (!note.isEmpty())
-            notes << note;
-    }
-    return notes.isEmpty() ? QStringLiteral("Zantry") : notes.join(QLatin1Char('\n'));
-}
-
 QString MainWindow::serviceFaultText() const
 {
-    const ServiceFault fault = m_api ? m_api->fault() : ServiceFault();
+    const LorvaneAPI *api = m_session->api();
+    const ServiceFault fault = api->fault();
     QString text = fault.isFault()
                        ? fault.message()
                        : QStringLiteral("LORVANE could not be contacted. Please check your network connection and try again.");
-    const int wait = m_api ? m_api->reconnectIn() : -1;
+    const int wait = api->reconnectIn();
     if (wait >= 0)
         text += QStringLiteral(" Trying again in %1 s.").arg((wait + 500) / 1000);
     return text;

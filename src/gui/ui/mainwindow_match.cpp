@@ -1,69 +1,50 @@
-// From the accepted ready check to a path to every player: the spawn file,
-// the router's peers and candidate paths, and the router's progress.
+// What the window shows and asks of a match: the ready check, the wait,
+// the routes to every player, and the warnings whose answers move the session.
 #include "ui/mainwindow.h"
 #include "ui_mainwindow.h"
 
-#include "api/lorvaneapi.h"
 #include "net/global.h"
-#include "net/matchrouting.h"
 #include "net/router.h"
-#include "spawn/spawnablegame.h"
+#include "ui/confirmreadydialog.h"
+#include "ui/waitingdialog.h"
 #include "ui/routeview.h"
 #include "ui/warningdialog.h"
 
 #include <QDebug>
 #include <QDesktopServices>
 #include <QTimer>
+#include <QMediaPlayer>
 #include <QUrl>
 
 using namespace Zantry;
 
-void MainWindow::setupMatchRouting()
+void MainWindow::showConfirmReady()
 {
-    // The router's road through a match is the bot's too; only what the
-    // window shows and asks is decided here.
-    m_routing = new MatchRouting(this);
-    connect(m_routing, &MatchRouting::statusUpdate, m_api, &LorvaneAPI::updateMatchStatus);
-    connect(m_routing, &MatchRouting::findStarted, this, &MainWindow::setNetworkFindStarted);
-    connect(m_routing, &MatchRouting::findFinished, this, &MainWindow::setNetworkFindFinished);
-    connect(m_routing, &MatchRouting::perfStarted, this, &MainWindow::setNetworkPerfStarted);
-    connect(m_routing, &MatchRouting::networkReady, this, &MainWindow::setNetworkReady);
-    connect(m_routing, &MatchRouting::notReached, this, &MainWindow::networkNotReached);
+    m_confirmReadyDialog->show();
+    bringToFront();
+    m_soundPlayer->setMedia(QUrl(QStringLiteral("qrc:/sounds/shake_it.wav")));
+    m_soundPlayer->play();
 }
 
-void MainWindow::doMatchup()
+void MainWindow::maybeShowWaitDialog()
 {
-    SpawnableGame *game = Global::instance()->currentGame();
-    if (!game || !MatchRouting::beginMatch(game->workingDir)) {
-        // Without a router or a game there is no match to play; tell the
-        // service rather than leave the other player waiting.
-        qDebug() << "doMatchup: no router or no game";
-        notifyAndCancelFindMatch();
-        return;
-    }
-    unsetStates(MATCHUP_REQUESTED | MATCHUP_WAITFOR);
-    setStates(MATCHUP_FOUND);
-}
-
-void MainWindow::tunnelStateChanged()
-{
-    if (m_routing)
-        m_routing->tunnelStateChanged();
+    // Not over a question: it comes once the questions are answered.
+    m_waitDialogHeld = questionOpen();
+    if (!m_waitDialogHeld)
+        m_waitingDialog->show();
 }
 
 void MainWindow::networkNotReached()
 {
-    unsetStates(MATCHUP_FOUND | NETWORK_FIND_STARTED | NETWORK_FIND_FINISHED | NETWORK_PERF_STARTED);
-    emit newStatesSet();
     logRoutes();
     if (m_notReachedWarning->isVisible())
         return; // the open one's answer decides
     m_notReachedWarning->setText(QStringLiteral("The other player wasn't ready!") + unreachedDetails());
     // Dismissing this warning declines the next match, not the program.
     if (m_notReachedWarning->ask() == QDialog::Accepted)
-        m_api->findMatch();
+        m_session->queueAgain();
     else
-        m_api->updateMatchStatus(QStringLiteral("NotReady"));
+        m_session->stayOut();
 }
 
 void MainWindow::routesChanged(const RouteReport &report)
@@ -125,23 +106,17 @@ QString MainWindow::unreachedDetails() const
 
 void MainWindow::warningAccepted()
 {
-    if (m_state & NO_LADDER_ACCN) {
+    const quint32 s = m_session->state();
+    if (s & NO_LADDER_ACCN) {
         QDesktopServices::openUrl(QUrl(m_siteUrl + QStringLiteral("/account?tutorial=true")));
         qDebug() << "Closing 4";
         closeAfterWarning();
-    } else if (m_state & PWATCH_TRIGGERED) {
-        unsetStates(PWATCH_TRIGGERED);
-        emit newStatesSet();
-    } else if (m_state & API_FAILED) {
+    } else if (s & PWATCH_TRIGGERED) {
+        m_session->clearPause();
+    } else if (s & API_FAILED) {
         qDebug() << "Closing 5";
         closeAfterWarning();
     }
-}
-
-void MainWindow::closeDueToWarn()
-{
-    qDebug() << "Closing 6";
-    closeAfterWarning();
 }
 
 void MainWindow::closeAfterWarning()
@@ -150,4 +125,15 @@ void MainWindow::closeAfterWarning()
     // ask the close question through the same dialog, which refuses a second
     // exec() and so refuses the close.
     QTimer::singleShot(0, this, &QWidget::close);
+}
+
+void MainWindow::pWatchTriggered()
+{
+    m_session->pauseForWatcher();
+}
+
+void MainWindow::pWatchCleared()
+{
+    m_session->resumeAfterWatcher();
+    show();
 }

@@ -45,7 +45,7 @@ void MainWindow::discoverGame()
     // A folder without a game leaves no current game behind from an earlier one.
     Global::instance()->setCurrentGame(games.isEmpty() ? nullptr : games.first());
     if (games.isEmpty())
-        setStates(GAME_NOT_FOUND);
+        m_session->setStates(GAME_NOT_FOUND);
     // A client killed during a game left the files it copied in for it.
     for (const SpawnableGame *game : games) {
         if (game) {
@@ -64,7 +64,7 @@ void MainWindow::populateLadderBox()
     ui->ladderBox->clear();
     QSet<int> added;
     int selected = 0;
-    const QMap<int, Player *> players = m_api->players();
+    const QMap<int, Player *> players = m_session->api()->players();
     for (const Player *player : players) {
         if (!player->ladder || added.contains(player->ladder->id) || !games.contains(player->ladder->game))
             continue;
@@ -86,7 +86,7 @@ void MainWindow::populatePlayerBox()
     const int lastPlayer = QSettings().value(lastPlayerKey(SpawnableGame::localGame()), -1).toInt();
     const QVariant ladderId = ui->ladderBox->currentData();
     int selected = 0;
-    const QMap<int, Player *> players = m_api->players();
+    const QMap<int, Player *> players = m_session->api()->players();
     for (const Player *player : players) {
         if (!player->ladder || !ladderId.isValid() || player->ladder->id != ladderId.toInt())
             continue;
@@ -96,7 +96,7 @@ void MainWindow::populatePlayerBox()
     }
     ui->userNamesBox->setCurrentIndex(selected);
     if (ui->userNamesBox->count() == 0)
-        setStates(NO_LADDER_ACCN);
+        m_session->setStates(NO_LADDER_ACCN);
     connect(ui->userNamesBox, qOverload<int>(&QComboBox::currentIndexChanged), this,
             &MainWindow::updateCurrentPlayer);
     updateCurrentPlayer(-1);
@@ -106,8 +106,8 @@ void MainWindow::updateCurrentPlayer(int)
 {
     const QVariant id = ui->userNamesBox->currentData();
     if (id.isValid())
-        m_api->setCurrentPlayer(id.toInt());
-    Player *player = m_api->currentPlayer();
+        m_session->api()->setCurrentPlayer(id.toInt());
+    Player *player = m_session->api()->currentPlayer();
     if (!player || !player->ladder || player->ladder->sides.isEmpty()) {
         populateMaps();
         return;
@@ -133,7 +133,7 @@ void MainWindow::populateMaps()
     ui->mapsList->clearContents();
     ui->mapsList->setRowCount(0);
     qDebug() << "running populateMaps()";
-    Player *player = m_api->currentPlayer();
+    Player *player = m_session->api()->currentPlayer();
     if (player && player->ladder && !player->ladder->maps.isEmpty()) {
         if (ui->sideBox->count() > 0)
             player->setSide(ui->sideBox->currentData().toInt());
@@ -155,19 +155,14 @@ void MainWindow::populateMaps()
             wanted << map->hash;
             qDebug().noquote() << "Adding map:" << map->hash;
         }
-        if (!wanted.isEmpty()) {
-            m_mapDownloader->setMaps(wanted);
-        } else {
-            unsetStates(MAP_DLSCAN_STARTED);
-            setStates(MAP_DLSCAN_FINISHED);
-        }
+        m_session->setWantedMaps(wanted);
     }
     doSideChanged();
 }
 
 void MainWindow::doSideChanged()
 {
-    Player *player = m_api->currentPlayer();
+    Player *player = m_session->api()->currentPlayer();
     if (!player)
         return;
     if (ui->sideBox->count() > 0) {
@@ -217,7 +212,7 @@ void MainWindow::doSideChanged()
 void MainWindow::doMapFactionChanged(int index)
 {
     auto *box = qobject_cast<QComboBox *>(sender());
-    Player *player = m_api->currentPlayer();
+    Player *player = m_session->api()->currentPlayer();
     if (!box || !player)
         return;
     const int choice = box->itemData(index).toInt();
@@ -251,15 +246,15 @@ void MainWindow::setMapView(QTableWidgetItem *current, QTableWidgetItem *)
         ui->mapViewLabel->setPixmap(m_defaultMapImage);
         return;
     }
-    const Map *map = m_api ? findMap(m_api->currentPlayer(), current->data(Qt::UserRole).toInt()) : nullptr;
+    const Map *map = findMap(m_session->api()->currentPlayer(), current->data(Qt::UserRole).toInt());
     QString preview;
     if (map) {
         ui->mapDescriptionLabel->setText(map->description);
-        const QFileInfo file(m_mapDownloader->mapFilePath(map->hash));
+        const QFileInfo file(m_session->mapDownloader()->mapFilePath(map->hash));
         preview = file.path() + QLatin1Char('/') + file.completeBaseName() + QStringLiteral(".png");
         qDebug().noquote() << "Switching to file: " + preview;
     }
-    if (map && !m_mapDownloader->mapFilePath(map->hash).isEmpty() && QFileInfo::exists(preview)) {
+    if (map && !m_session->mapDownloader()->mapFilePath(map->hash).isEmpty() && QFileInfo::exists(preview)) {
         const int width = ui->mapViewLabel->width();
         const int height = ui->mapTab->height() - ui->mapDescriptionLabel->height() - 30;
         const QPixmap image(preview);
@@ -277,43 +272,6 @@ void MainWindow::on_mapsList_doubleClicked(const QModelIndex &index)
 {
     m_mapFitToView = !m_mapFitToView;
     setMapView(ui->mapsList->item(index.row(), 1), nullptr);
-}
-
-void MainWindow::mapDLStateChanged()
-{
-    switch (m_mapDownloader->state()) {
-    case MapDownloader::Matching:
-    case MapDownloader::Downloading:
-        unsetStates(MAP_DLSCAN_FINISHED);
-        setStates(MAP_DLSCAN_STARTED);
-        break;
-    case MapDownloader::Previews:
-    case MapDownloader::Done:
-        if (!(m_state & MAP_DLSCAN_STARTED))
-            break;
-        noteMapFailures();
-        unsetStates(MAP_DLSCAN_STARTED);
-        setStates(MAP_DLSCAN_FINISHED);
-        break;
-    default:
-        break;
-    }
-}
-
-void MainWindow::noteMapFailures()
-{
-    const QHash<QString, QString> failures = m_mapDownloader->failures();
-    if (failures.isEmpty()) {
-        m_mapsNote.clear();
-        return;
-    }
-    QStringList reasons = failures.values();
-    reasons.removeDuplicates();
-    m_mapsNote = (failures.size() == 1 ? QStringLiteral("A ladder map could not be downloaded (%1).")
-                                       : QStringLiteral("%1 ladder maps could not be downloaded (%2).").arg(failures.size()))
-                     .arg(reasons.join(QStringLiteral("; ")));
-    if (m_state & READY_TO_QUEUE)
-        ui->statusLabel->setText(readyNote());
 }
 
 void MainWindow::updateZantryStatsLabel()

@@ -118,7 +118,7 @@ void MainWindow::closeEvent(QCloseEvent *event)
     settings.setValue(QStringLiteral("mainWindowState"), saveState());
     settings.setValue(QStringLiteral("passwordEntryGeometry"), m_password->saveGeometry());
 
-    if (s_closeConfirmed || m_closeAnswered || (m_state & LOGIN)) {
+    if (s_closeConfirmed || m_closeAnswered || (m_session->state() & LOGIN)) {
         qDebug() << "Closing 7";
         event->accept();
         return;
@@ -133,7 +133,7 @@ void MainWindow::closeEvent(QCloseEvent *event)
         event->ignore();
         return;
     }
-    if (m_state & (MATCHUP_REQUESTED | MATCHUP_WAITFOR)) {
+    if (m_session->state() & (MATCHUP_REQUESTED | MATCHUP_WAITFOR)) {
         event->ignore();
         closeWhileQueued();
     } else {
@@ -154,12 +154,11 @@ void MainWindow::closeWhileQueued()
     m_queuedCloseTimer->start(m_queuedCloseMs);
     // Queued: the confirmation may come while this close is still running,
     // and a close inside a close is dropped.
-    disconnect(m_api, &LorvaneAPI::cancelledFindMatch, this, &MainWindow::unsetMatchupRequested);
-    connect(m_api, &LorvaneAPI::cancelledFindMatch, this, &QWidget::close, Qt::QueuedConnection);
     qDebug() << "Canceling zantry";
-    cancelFindMatch();
-    if (!m_api->accountName().isEmpty())
-        QSettings().setValue(LorvaneAPI::accountNameKey(), m_api->accountName());
+    m_session->leaveQueueToEnd();
+    LorvaneAPI *api = m_session->api();
+    if (!api->accountName().isEmpty())
+        QSettings().setValue(LorvaneAPI::accountNameKey(), api->accountName());
 }
 
 void MainWindow::instanceStarted()
@@ -170,9 +169,7 @@ void MainWindow::instanceStarted()
         qDebug() << "Started again while closing; staying open";
         m_queuedCloseTimer->stop();
         s_closeConfirmed = false;
-        disconnect(m_api, &LorvaneAPI::cancelledFindMatch, this, &QWidget::close);
-        connect(m_api, &LorvaneAPI::cancelledFindMatch, this, &MainWindow::unsetMatchupRequested,
-                Qt::UniqueConnection);
+        m_session->keepRunning();
     }
     // Still without a game: the question is what there is to bring up.
     if (m_folderQuestion->isVisible()) {
@@ -188,15 +185,15 @@ void MainWindow::quitRequested()
     // Ended from outside (SIGTERM, Ctrl-C): a queued player still leaves the
     // queue, or the service would match a client that is gone and leave the
     // opponent waiting for it.
-    if (!m_api || !(m_state & (MATCHUP_REQUESTED | MATCHUP_WAITFOR))) {
+    if (!m_session->api() || !(m_session->state() & (MATCHUP_REQUESTED | MATCHUP_WAITFOR))) {
         QCoreApplication::quit();
         return;
     }
     qDebug() << "Leaving the queue before quitting";
     s_closeConfirmed = true;
-    connect(m_api, &LorvaneAPI::cancelledFindMatch, qApp, &QCoreApplication::quit);
+    m_quitAfterLeaving = true;
     QTimer::singleShot(m_queuedCloseMs, qApp, &QCoreApplication::quit);
-    cancelFindMatch();
+    m_session->leaveQueueToEnd();
 }
 
 void MainWindow::systemTrayActivated(QSystemTrayIcon::ActivationReason reason)
@@ -215,7 +212,7 @@ void MainWindow::minimizeToTray()
 
 void MainWindow::minimizeToTray(bool showMessage)
 {
-    if (!(m_state & (MATCHUP_WAITFOR | PWATCH_TRIGGERED))) {
+    if (!(m_session->state() & (MATCHUP_WAITFOR | PWATCH_TRIGGERED))) {
         showMinimized();
         return;
     }
@@ -229,7 +226,7 @@ void MainWindow::minimizeToTray(bool showMessage)
 bool MainWindow::chooseGameFolder()
 {
     // The program starts again in the new folder: not in the middle of a match.
-    if (m_state & (MATCHUP_REQUESTED | MATCHUP_WAITFOR | MATCHUP_FOUND | NETWORK_READY | GAME_SPAWNED)) {
+    if (m_session->state() & (MATCHUP_REQUESTED | MATCHUP_WAITFOR | MATCHUP_FOUND | NETWORK_READY | GAME_SPAWNED)) {
         showNotice(tr("Leave the queue or finish the match first, then change the game folder."));
         return false;
     }

@@ -1,6 +1,6 @@
 // The game of a match: launch, the spawn-retry window with its pauses, and
 // the end of game with the crash check and the result upload.
-#include "ui/mainwindow.h"
+#include "session/session.h"
 
 #include "api/lorvaneapi.h"
 #include "crash/crashhandler.h"
@@ -8,7 +8,6 @@
 #include "net/global.h"
 #include "spawn/gamefolder.h"
 #include "spawn/spawnablegame.h"
-#include "ui/warningdialog.h"
 #include "watch/internetdetector.h"
 
 #include <QDebug>
@@ -18,23 +17,23 @@
 
 using namespace Zantry;
 
-void MainWindow::startGame()
+void Session::startGame()
 {
     unsetStates(MATCHUP_FOUND);
-    minimizeToTray(false);
+    emit gameStarting();
     m_internetDetector->reset();
     m_internetDetector->setInterval(1000);
     m_internetDetector->start();
     launchGame();
 }
 
-void MainWindow::launchGame()
+void Session::launchGame()
 {
     Global *global = Global::instance();
     SpawnableGame *game = global->currentGame();
     if (!game) {
         qDebug() << "Spawning game: no game";
-        launchFailed(tr("No game was found to start. The match has ended; choose the game folder, then queue again."));
+        launchFailedWith(QObject::tr("No game was found to start. The match has ended; choose the game folder, then queue again."));
         return;
     }
     const QString mapFile = m_mapDownloader->mapFilePath(global->spawnInfo().mapHash);
@@ -44,9 +43,9 @@ void MainWindow::launchGame()
 
     auto *process = new QProcess(this);
     global->setGameProcess(process);
-    connect(process, &QProcess::started, this, &MainWindow::setGameSpawned);
-    connect(process, qOverload<int, QProcess::ExitStatus>(&QProcess::finished), this, &MainWindow::setGameFinished);
-    connect(process, &QProcess::errorOccurred, this, &MainWindow::handleGameSpawnError);
+    connect(process, &QProcess::started, this, &Session::setGameSpawned);
+    connect(process, qOverload<int, QProcess::ExitStatus>(&QProcess::finished), this, &Session::setGameFinished);
+    connect(process, &QProcess::errorOccurred, this, &Session::gameProcessError);
     if (!m_spawnRetryClock.isValid())
         m_spawnRetryClock.start();
 
@@ -58,17 +57,17 @@ void MainWindow::launchGame()
     disconnectGameProcess(process);
     global->setGameProcess(nullptr);
     process->deleteLater();
-    launchFailed(problem);
+    launchFailedWith(problem);
 }
 
-void MainWindow::launchFailed(const QString &notice)
+void Session::launchFailedWith(const QString &notice)
 {
     m_launchFailure = notice;
     unsetStates(GAME_SPAWNED);
     setStates(GAME_FINISHED);
 }
 
-void MainWindow::retrySpawn()
+void Session::retrySpawn()
 {
     // Only the match that failed to start is started again; one ended or
     // reset meanwhile is not brought back.
@@ -81,15 +80,15 @@ void MainWindow::retrySpawn()
     setStates(MATCHUP_FOUND);
 }
 
-void MainWindow::disconnectGameProcess(QProcess *process)
+void Session::disconnectGameProcess(QProcess *process)
 {
-    disconnect(process, &QProcess::started, this, &MainWindow::setGameSpawned);
+    disconnect(process, &QProcess::started, this, &Session::setGameSpawned);
     disconnect(process, qOverload<int, QProcess::ExitStatus>(&QProcess::finished), this,
-               &MainWindow::setGameFinished);
-    disconnect(process, &QProcess::errorOccurred, this, &MainWindow::handleGameSpawnError);
+               &Session::setGameFinished);
+    disconnect(process, &QProcess::errorOccurred, this, &Session::gameProcessError);
 }
 
-void MainWindow::handleGameSpawnError(QProcess::ProcessError error)
+void Session::gameProcessError(QProcess::ProcessError error)
 {
     qDebug().noquote() << QStringLiteral("Error reported during spawn: %1").arg(int(error));
     switch (error) {
@@ -98,11 +97,11 @@ void MainWindow::handleGameSpawnError(QProcess::ProcessError error)
         auto *process = qobject_cast<QProcess *>(sender());
         if (m_spawnRetryClock.hasExpired(m_spawnRetryMs)) {
             qDebug() << "Respawn failed";
-            const QString why = process ? tr("%1 did not start (%2).").arg(process->program(), process->errorString())
-                                        : tr("it did not start.");
+            const QString why = process ? QObject::tr("%1 did not start (%2).").arg(process->program(), process->errorString())
+                                        : QObject::tr("it did not start.");
             qDebug().noquote() << "Cannot start the game: " + why;
             m_spawnRetryClock.invalidate();
-            launchFailed(tr("The game could not be started: %1 The match has ended; queue again when the game can "
+            launchFailedWith(QObject::tr("The game could not be started: %1 The match has ended; queue again when the game can "
                             "start.")
                              .arg(why));
             break;
@@ -121,7 +120,7 @@ void MainWindow::handleGameSpawnError(QProcess::ProcessError error)
         if (!m_spawnRetryTimer) {
             m_spawnRetryTimer = new QTimer(this);
             m_spawnRetryTimer->setSingleShot(true);
-            connect(m_spawnRetryTimer, &QTimer::timeout, this, &MainWindow::retrySpawn);
+            connect(m_spawnRetryTimer, &QTimer::timeout, this, &Session::retrySpawn);
         }
         m_spawnRetryTimer->start(m_spawnRetryPauseMs);
         break;
@@ -140,10 +139,9 @@ void MainWindow::handleGameSpawnError(QProcess::ProcessError error)
     }
 }
 
-void MainWindow::endGame()
+void Session::endGame()
 {
     Global *global = Global::instance();
-    logRoutes();
     if (m_spawnRetryTimer)
         m_spawnRetryTimer->stop();
     // A game that never ran neither crashed nor finished.
@@ -156,7 +154,6 @@ void MainWindow::endGame()
     }
     m_statusTimer->stop();
     m_internetDetector->stop();
-    bringToFront();
 
     SpawnableGame *game = global->currentGame();
     const QString stats = game ? GameFolder::resultFile(*game) : QString();
@@ -165,6 +162,7 @@ void MainWindow::endGame()
                              m_internetDetector->received());
     else if (game)
         m_api->noResult(game->workingDir);
+    emit gameEnded(!stats.isEmpty());
 
     if (QProcess *process = global->gameProcess()) {
         disconnectGameProcess(process);
@@ -180,5 +178,5 @@ void MainWindow::endGame()
     // Told once the window is back at ready, outside the flow's own run.
     if (!launchFailure.isEmpty())
         QMetaObject::invokeMethod(
-            this, [this, launchFailure] { showNotice(launchFailure); }, Qt::QueuedConnection);
+            this, [this, launchFailure] { emit launchFailed(launchFailure); }, Qt::QueuedConnection);
 }

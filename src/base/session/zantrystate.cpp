@@ -1,4 +1,4 @@
-#include "ui/zantrystate.h"
+#include "session/zantrystate.h"
 
 #include <QMetaEnum>
 

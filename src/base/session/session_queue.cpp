@@ -1,0 +1,162 @@
+// The queue and the match before its game: queue, leave, accept, decline,
+// the maps the player can be sent to, the process watcher's pause, and the
+// notes shown at ready.
+#include "session/session.h"
+
+#include "api/lorvaneapi.h"
+#include "maps/mapdownloader.h"
+#include "net/global.h"
+#include "net/matchrouting.h"
+#include "spawn/spawnablegame.h"
+
+#include <QDebug>
+
+using namespace Zantry;
+
+void Session::cancelFindMatch()
+{
+    resetRouter();
+    m_cancelRequested = true;
+    if (m_api)
+        m_api->cancelFindMatch();
+}
+
+void Session::queueLeft()
+{
+    m_queueInterrupted = !m_cancelRequested;
+    m_cancelRequested = false;
+    if (m_leavingToEnd) {
+        // Not back to ready: the program is ending.
+        emit queueLeftToEnd();
+        return;
+    }
+    unsetMatchupRequested();
+}
+
+void Session::leaveQueueToEnd()
+{
+    m_leavingToEnd = true;
+    cancelFindMatch();
+}
+
+void Session::keepRunning()
+{
+    m_leavingToEnd = false;
+}
+
+void Session::acceptMatch()
+{
+    SpawnableGame *game = Global::instance()->currentGame();
+    if (!game || !MatchRouting::beginMatch(game->workingDir)) {
+        // Without a router or a game there is no match to play; tell the
+        // service rather than leave the other player waiting.
+        qDebug() << "doMatchup: no router or no game";
+        declineMatch();
+        return;
+    }
+    unsetStates(MATCHUP_REQUESTED | MATCHUP_WAITFOR);
+    setStates(MATCHUP_FOUND);
+}
+
+void Session::declineMatch()
+{
+    m_api->updateMatchStatus(QStringLiteral("NotReady"));
+    cancelFindMatch();
+}
+
+void Session::queueAgain()
+{
+    m_api->findMatch();
+}
+
+void Session::stayOut()
+{
+    m_api->updateMatchStatus(QStringLiteral("NotReady"));
+}
+
+void Session::setWantedMaps(const QStringList &hashes)
+{
+    if (!hashes.isEmpty()) {
+        m_mapDownloader->setMaps(hashes);
+        return;
+    }
+    unsetStates(MAP_DLSCAN_STARTED);
+    setStates(MAP_DLSCAN_FINISHED);
+}
+
+void Session::mapsStateChanged()
+{
+    switch (m_mapDownloader->state()) {
+    case MapDownloader::Matching:
+    case MapDownloader::Downloading:
+        setMapDLStarted();
+        break;
+    case MapDownloader::Previews:
+    case MapDownloader::Done:
+        if (!(m_state & MAP_DLSCAN_STARTED))
+            break;
+        noteMapFailures();
+        setMapDLFinished();
+        break;
+    default:
+        break;
+    }
+}
+
+void Session::noteMapFailures()
+{
+    const QHash<QString, QString> failures = m_mapDownloader->failures();
+    if (failures.isEmpty()) {
+        m_mapsNote.clear();
+        return;
+    }
+    QStringList reasons = failures.values();
+    reasons.removeDuplicates();
+    m_mapsNote = (failures.size() == 1 ? QStringLiteral("A ladder map could not be downloaded (%1).")
+                                       : QStringLiteral("%1 ladder maps could not be downloaded (%2).").arg(failures.size()))
+                     .arg(reasons.join(QStringLiteral("; ")));
+    emit readyNoteChanged();
+}
+
+void Session::noteResult(const QString &note)
+{
+    m_resultNote = note;
+    emit readyNoteChanged();
+}
+
+QString Session::readyNote() const
+{
+    QStringList notes;
+    for (const QString &note : {m_resultNote, m_mapsNote, m_settingsNote}) {
+        if (!note.isEmpty())
+            notes << note;
+    }
+    return notes.isEmpty() ? QStringLiteral("Zantry") : notes.join(QLatin1Char('\n'));
+}
+
+void Session::pauseForWatcher()
+{
+    if (!(m_state & (MATCHUP_REQUESTED | MATCHUP_WAITFOR | MATCHUP_FOUND)) || (m_state & GAME_SPAWNED))
+        return;
+    setStates(PWATCH_TRIGGERED);
+    cancelFindMatch();
+    emit paused();
+}
+
+void Session::resumeAfterWatcher()
+{
+    if (!(m_state & PWATCH_TRIGGERED))
+        return;
+    // Back into the queue as if the main button had been pressed.
+    setStates(MAIN_BUTTON_CLICKED);
+    unsetStates(PWATCH_TRIGGERED);
+    emit newStatesSet();
+}
+
+void Session::clearPause()
+{
+    if (!(m_state & PWATCH_TRIGGERED))
+        return;
+    unsetStates(PWATCH_TRIGGERED);
+    emit newStatesSet();
+}
