@@ -3,6 +3,7 @@
 #include "api/lorvaneapi.h"
 #include "crash/crashhandler.h"
 #include "util/endpoints.h"
+#include "util/settings.h"
 #include "botgame.h"
 #include "maps/mapdownloader.h"
 #include "net/global.h"
@@ -15,7 +16,6 @@
 #include <QCoreApplication>
 #include <QDebug>
 #include <QDir>
-#include <QSettings>
 #include <QTimer>
 
 #include <cstdio>
@@ -84,10 +84,10 @@ void Bot::start()
 
     step(QStringLiteral("login"));
     if (!m_options.token.isEmpty()) {
-        QSettings().setValue(LorvaneAPI::accessTokenKey(), m_options.token);
+        Settings::setAccessToken(m_options.token);
     } else {
         // A token of an earlier run may belong to another account.
-        QSettings().remove(LorvaneAPI::accessTokenKey());
+        Settings::removeAccessToken();
     }
     // The service client reads the stored token when it is made.
     m_api = new LorvaneAPI(this);
