@@ -56,7 +56,6 @@ public:
     quint32 state() const { return m_state; }
 
     // The remembered game folder, used when the program starts elsewhere.
-    static QString gameFolderKey() { return QStringLiteral("gameFolder"); }
 
     // What the status broadcaster tells local programs about the session:
     // the game, the match while its game runs, the player.
