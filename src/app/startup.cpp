@@ -7,6 +7,7 @@
 #include "ui/appearance.h"
 #include "ui/mainwindow.h"
 #include "util/filedigest.h"
+#include "util/settings.h"
 #include "util/signalbridge.h"
 #include "util/zantrylog.h"
 #include "zantryversion.h"
@@ -15,7 +16,6 @@
 #include <QDebug>
 #include <QDir>
 #include <QProcess>
-#include <QSettings>
 #include <QStandardPaths>
 
 #include <cstdio>
@@ -76,15 +76,14 @@ void prepareProcess()
 
 QString enterGameFolder(const QString &gameDir)
 {
-    QSettings settings;
     QString folder;
     if (!gameDir.isEmpty() && SpawnableGame::holdsGame(gameDir)) {
         folder = QDir(gameDir).absolutePath();
-        settings.setValue(MainWindow::gameFolderKey(), folder);
+        Settings::setGameFolder(folder);
     } else if (SpawnableGame::holdsGame(QDir::currentPath())) {
         folder = QDir::currentPath();
-    } else if (SpawnableGame::holdsGame(settings.value(MainWindow::gameFolderKey()).toString())) {
-        folder = settings.value(MainWindow::gameFolderKey()).toString();
+    } else if (SpawnableGame::holdsGame(Settings::gameFolder())) {
+        folder = Settings::gameFolder();
     } else {
         folder = QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation);
         QDir().mkpath(folder);

@@ -2,6 +2,7 @@
 
 #include "api/lorvaneapi.h"
 #include "util/endpoints.h"
+#include "util/settings.h"
 #include "net/global.h"
 #include "net/lorvanenetwork.h"
 #include "spawn/spawnablegame.h"
@@ -9,7 +10,6 @@
 #include <QCoreApplication>
 #include <QDebug>
 #include <QDir>
-#include <QSettings>
 #include <QTimer>
 
 #include <cstdio>
@@ -86,10 +86,10 @@ void Bot::start()
 
     step(QStringLiteral("login"));
     if (!m_options.token.isEmpty()) {
-        QSettings().setValue(LorvaneAPI::accessTokenKey(), m_options.token);
+        Settings::setAccessToken(m_options.token);
     } else {
         // A token of an earlier run may belong to another account.
-        QSettings().remove(LorvaneAPI::accessTokenKey());
+        Settings::removeAccessToken();
     }
     Session::Options options;
     options.firstPeerPort = LorvaneNetwork::kFirstPort;

@@ -1,5 +1,6 @@
 // bot: a windowless opponent for the demo, the end-to-end tests and the
 // benchmarks; see --help.
+#include "util/settings.h"
 #include "util/signalbridge.h"
 #include "util/zantrylog.h"
 #include "bot.h"
@@ -8,7 +9,6 @@
 
 #include <QCoreApplication>
 #include <QDir>
-#include <QSettings>
 
 #include <cstdio>
 #include <csignal>
@@ -39,7 +39,7 @@ int main(int argc, char *argv[])
     QDir().mkpath(options.logDir);
     // Settings beside the log: bots of one user (one per game folder) keep
     // their tokens apart.
-    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, options.logDir);
+    Settings::useFolder(options.logDir);
     Global::instance()->setDataDir(QDir(options.logDir));
     if (!ZantryLog::instance()->openLogFile(options.logDir))
         std::fprintf(stderr, "bot: no log file in %s\n", qPrintable(options.logDir));

@@ -1,11 +1,11 @@
 #include "api/lorvaneapi.h"
 
 #include "net/global.h"
+#include "util/settings.h"
 
 #include <QDebug>
 #include <QJsonDocument>
 #include <QNetworkReply>
-#include <QSettings>
 
 namespace {
 constexpr int kStatsInterval = 60000;
@@ -70,7 +70,7 @@ LorvaneAPI::LorvaneAPI(QObject *parent)
     m_reconnectTimer->setObjectName(QStringLiteral("reconnectTimer"));
     m_reconnectTimer->setSingleShot(true);
     connect(m_reconnectTimer, &QTimer::timeout, this, &LorvaneAPI::refreshToken);
-    m_token = QSettings().value(accessTokenKey()).toString();
+    m_token = Settings::accessToken();
 }
 
 LorvaneAPI::~LorvaneAPI()
@@ -158,7 +158,7 @@ void LorvaneAPI::setAccountName(QString accountName)
     if (accountName == m_accountName)
         return;
     m_accountName = accountName;
-    QSettings().setValue(accountNameKey(), m_accountName);
+    Settings::setAccountName(m_accountName);
 }
 
 void LorvaneAPI::setPassword(QString password)
@@ -280,7 +280,7 @@ int LorvaneAPI::reconnectIn() const
 void LorvaneAPI::storeToken(const QString &token)
 {
     m_token = token;
-    QSettings().setValue(accessTokenKey(), m_token);
+    Settings::setAccessToken(m_token);
 }
 
 void LorvaneAPI::onAuthenticated()

@@ -29,8 +29,6 @@ public:
 
     // The settings entries this client keeps; the window and the crash
     // handler read and clear the same ones.
-    static QString accessTokenKey() { return QStringLiteral("accessToken"); }
-    static QString accountNameKey() { return QStringLiteral("accountName"); }
 
     QString accountName() const { return m_accountName; }
     Player *currentPlayer() const { return m_currentPlayer; }

@@ -2,7 +2,7 @@
 
 #include <QDebug>
 #include <QJsonDocument>
-#include <QSettings>
+#include "util/settings.h"
 
 Player::Player(const QJsonObject &object, QObject *parent)
     : QObject(parent)
@@ -18,11 +18,6 @@ Player::Player(const QJsonObject &object, QObject *parent)
         defaultMapSides.append(NoChoice);
 }
 
-QString Player::settingsKey(const Side *side) const
-{
-    return QStringLiteral("%1%2").arg(side->name).arg(id);
-}
-
 void Player::setSide(int sideId)
 {
     setCurrentSide(ladder ? ladder->sides.value(sideId) : nullptr);
@@ -34,10 +29,8 @@ void Player::setCurrentSide(const Side *side)
     m_sideLadder = ladder;
     if (!side)
         return;
-    const QString key = settingsKey(side);
-    qDebug() << "Reading perMapSides for" << key;
-    const QVariant stored = QSettings().value(key, QJsonDocument(defaultMapSides).toJson(QJsonDocument::Indented));
-    perMapSides.insert(side->id, QJsonDocument::fromJson(stored.toByteArray()).array());
+    qDebug() << "Reading perMapSides for" << side->name << id;
+    perMapSides.insert(side->id, Settings::mapSides(side->name, id, defaultMapSides));
     qDebug().noquote() << "Setting perMapSides: " + QString::fromUtf8(QJsonDocument(mapSides()).toJson());
 }
 
@@ -91,5 +84,5 @@ void Player::setMapSide(int mapIndex, int side)
         table.append(NoChoice);
     table[mapIndex] = value;
     perMapSides.insert(current->id, table);
-    QSettings().setValue(settingsKey(current), QJsonDocument(table).toJson(QJsonDocument::Indented));
+    Settings::setMapSides(current->name, id, table);
 }

@@ -44,7 +44,6 @@ public:
     QMap<int, QJsonArray> perMapSides; // side id -> per-map table
 
 private:
-    QString settingsKey(const Side *side) const;
 
     const Side *m_currentSide = nullptr;
     QPointer<Ladder> m_sideLadder;

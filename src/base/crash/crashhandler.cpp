@@ -1,8 +1,8 @@
 #include "crash/crashhandler.h"
 
-#include "api/lorvaneapi.h"
 #include "api/player.h"
 #include "util/endpoints.h"
+#include "util/settings.h"
 #include "util/ziparchive.h"
 #include "net/global.h"
 #include "platform/crashcapture.h"
@@ -16,7 +16,6 @@
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QRegularExpression>
-#include <QSettings>
 
 namespace {
 
@@ -72,11 +71,12 @@ void CrashHandler::uploadOldCrashFiles()
     for (const QString &dumpName : dumps) {
         qDebug() << "dmpFileName = " << dumpName;
         const QString logName = dumpName.section(QLatin1Char('.'), 0, 0) + QStringLiteral(".log");
+        const QString nickname = Settings::accountName();
         const Fields fields = {
             {QStringLiteral("game"), QStringLiteral("zantry")},
             {QStringLiteral("gameid"), QStringLiteral("12345")},
             {QStringLiteral("logtype"), QStringLiteral("crash")},
-            {QStringLiteral("nickname"), QSettings().value(LorvaneAPI::accountNameKey(), QStringLiteral("unknown")).toString()},
+            {QStringLiteral("nickname"), nickname.isEmpty() ? QStringLiteral("unknown") : nickname},
             {QStringLiteral("exceptionAddress"), dumpName.section(QLatin1Char('-'), 0, 0)},
             {QStringLiteral("clientVersion"), kVersion},
         };

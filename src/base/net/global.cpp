@@ -1,9 +1,10 @@
 #include "net/global.h"
 
+#include "util/settings.h"
+
 #include <QCoreApplication>
 #include <QDebug>
 #include <QMutexLocker>
-#include <QSettings>
 
 Global *Global::instance()
 {
@@ -19,8 +20,7 @@ Global::Global()
 {
     m_queryPorts.reserve(2);
     m_queryPorts << 8054 << 3478;
-    m_allowP2P = true;
-    m_allowP2P = QSettings().value(QStringLiteral("AllowP2P"), true).toBool();
+    m_allowP2P = Settings::allowP2P();
     connect(&m_processWatcher, &ProcessWatcher::cheatToolRunningChanged, this, &Global::setCheatToolRunning);
 }
 
@@ -154,7 +154,7 @@ GLOBAL_SET_EMIT(ushort, setLocalIPv6Port, m_localIPv6Port, localIPv6PortChanged)
 
 void Global::setAllowP2P(bool allowP2P)
 {
-    QSettings().setValue(QStringLiteral("AllowP2P"), allowP2P);
+    Settings::setAllowP2P(allowP2P);
     QMutexLocker lock(&m_mutex);
     m_allowP2P = allowP2P;
 }

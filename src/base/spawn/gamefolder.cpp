@@ -1,6 +1,7 @@
 #include "spawn/gamefolder.h"
 
 #include "spawn/spawnablegame.h"
+#include "util/settings.h"
 
 #include <algorithm>
 
@@ -10,7 +11,6 @@
 #include <QFileInfo>
 #include <QProcess>
 #include <QSaveFile>
-#include <QSettings>
 #include <QStandardPaths>
 
 namespace GameFolder {
@@ -131,8 +131,7 @@ LaunchCommand launchCommand(const SpawnableGame &game)
     for (const QString &variable : game.executeEnvironment)
         command.environment.insert(variable.section(QLatin1Char('='), 0, 0), variable.section(QLatin1Char('='), 1));
     if (isWindowsProgram(launcher)) {
-        const QSettings settings;
-        const QString wine = settings.value(QStringLiteral("wineProgram"), QStringLiteral("wine")).toString();
+        const QString wine = Settings::wineProgram();
         const QString found = QFileInfo(wine).isAbsolute() ? wine : QStandardPaths::findExecutable(wine);
         const QString why = whyNotRunnable(found);
         if (!QFileInfo::exists(found)) {
@@ -148,7 +147,7 @@ LaunchCommand launchCommand(const SpawnableGame &game)
         } else {
             command.arguments.prepend(command.program);
             command.program = found;
-            const QString prefix = settings.value(QStringLiteral("winePrefix")).toString();
+            const QString prefix = Settings::winePrefix();
             if (!prefix.isEmpty())
                 command.environment.insert(QStringLiteral("WINEPREFIX"), prefix);
         }

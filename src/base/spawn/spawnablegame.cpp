@@ -1,6 +1,7 @@
 #include "spawn/spawnablegame.h"
 
 #include "util/filedigest.h"
+#include "util/settings.h"
 
 #include <QDebug>
 #include <QDir>
@@ -57,41 +58,20 @@ void SpawnableGame::load()
     exceptionFile.clear();
     ddraw.clear();
     ddrawHash.clear();
-    QSettings settings;
-    settings.beginGroup(abbreviation);
-    exe = settings.value(QStringLiteral("exe")).toString();
-    workingDir = settings.value(QStringLiteral("workingDir")).toString();
-    abbreviation = settings.value(QStringLiteral("abbreviation"), abbreviation).toString();
-    postRemoveFiles = settings.value(QStringLiteral("postRemoveFiles")).toStringList();
-    // Written as "executeEnvirontment" and read under the right spelling, so
-    // the environment always comes from detection and never piles up.
-    executeEnvironment = settings.value(QStringLiteral("executeEnvironment")).toStringList();
-    arguments = settings.value(QStringLiteral("arguments")).toString();
-    settings.beginGroup(QStringLiteral("preCopyFiles"));
-    preCopyFiles.clear();
-    for (const QString &key : settings.allKeys()) {
-        // The settings store drops a path's leading "/" when it splits keys.
-        const QString source = QDir::isAbsolutePath(key) ? key : QLatin1Char('/') + key;
-        preCopyFiles.append({source, settings.value(key).toString()});
-    }
+    const Settings::Game stored = Settings::game(abbreviation);
+    exe = stored.exe;
+    workingDir = stored.workingDir;
+    abbreviation = stored.abbreviation;
+    postRemoveFiles = stored.postRemoveFiles;
+    executeEnvironment = stored.executeEnvironment;
+    arguments = stored.arguments;
+    preCopyFiles = stored.preCopyFiles;
 }
 
 void SpawnableGame::save() const
 {
-    QSettings settings;
-    settings.setValue(QStringLiteral("SpawnableGames/") + abbreviation, workingDir);
-    settings.beginGroup(abbreviation);
-    settings.setValue(QStringLiteral("exe"), exe);
-    settings.setValue(QStringLiteral("workingDir"), workingDir);
-    settings.setValue(QStringLiteral("abbreviation"), abbreviation);
-    settings.setValue(QStringLiteral("postRemoveFiles"), postRemoveFiles);
-    settings.setValue(QStringLiteral("executeEnvirontment"), executeEnvironment);
-    settings.setValue(QStringLiteral("arguments"), arguments);
-    settings.setValue(QStringLiteral("ddraw"), ddraw);
-    settings.remove(QStringLiteral("preCopyFiles"));
-    settings.beginGroup(QStringLiteral("preCopyFiles"));
-    for (const auto &pair : preCopyFiles)
-        settings.setValue(pair.first, pair.second);
+    Settings::setGame(
+        {abbreviation, exe, workingDir, arguments, ddraw, postRemoveFiles, executeEnvironment, preCopyFiles});
 }
 
 SpawnableGame *SpawnableGame::get(const QString &abbreviation)
@@ -104,10 +84,7 @@ SpawnableGame *SpawnableGame::get(const QString &abbreviation)
 
 void SpawnableGame::loadAll()
 {
-    QSettings settings;
-    settings.beginGroup(QStringLiteral("SpawnableGames"));
-    const QStringList saved = settings.childKeys();
-    settings.endGroup();
+    const QStringList saved = Settings::games();
     for (const QString &abbreviation : saved) {
         // The object others may hold (Global) is read afresh in place: one
         // per abbreviation for the run, and none dropped without a delete.

@@ -1,15 +1,11 @@
 #include "watch/processwatcher.h"
 
 #include "platform/processlist.h"
+#include "util/settings.h"
 
 #include <QCoreApplication>
 #include <QDebug>
-#include <QSettings>
 #include <QTimer>
-
-namespace {
-const QString kSettingsKey = QStringLiteral("WatchedProcesses");
-} // namespace
 
 ProcessWatcher::ProcessWatcher(QObject *parent)
     : QObject(parent)
@@ -18,7 +14,7 @@ ProcessWatcher::ProcessWatcher(QObject *parent)
     m_timer->setInterval(m_interval);
     connect(m_timer, &QTimer::timeout, this, &ProcessWatcher::checkProcs);
 
-    QStringList procs = QSettings().value(kSettingsKey).toStringList();
+    QStringList procs = Settings::watchedProcesses();
     if (procs.isEmpty())
         procs = defaultWatchedProcs();
     setWatchedProcs(QSet<QString>(procs.cbegin(), procs.cend()));
@@ -84,7 +80,7 @@ void ProcessWatcher::storeWatchedProcs()
     // Sorted, so the stored list does not change from run to run.
     QStringList list(m_watchedProcs.cbegin(), m_watchedProcs.cend());
     list.sort();
-    QSettings().setValue(kSettingsKey, list);
+    Settings::setWatchedProcesses(list);
 }
 
 void ProcessWatcher::setInterval(int ms)

@@ -2,6 +2,7 @@
 #include "ui_mainwindow.h"
 
 #include "util/endpoints.h"
+#include "util/settings.h"
 #include "net/global.h"
 #include "ui/busywidget.h"
 #include "ui/confirmreadydialog.h"
@@ -21,7 +22,6 @@
 #include <QMenu>
 #include <QMovie>
 #include <QScreen>
-#include <QSettings>
 #include <QSizeGrip>
 #include <QTimer>
 
@@ -148,11 +148,10 @@ MainWindow::~MainWindow()
 void MainWindow::placeWindow()
 {
     show();
-    QSettings settings;
-    if (settings.contains(QStringLiteral("mainWindowGeometry"))) {
-        restoreGeometry(settings.value(QStringLiteral("mainWindowGeometry")).toByteArray());
-        restoreState(settings.value(QStringLiteral("mainWindowState")).toByteArray(), 0);
-        m_password->restoreGeometry(settings.value(QStringLiteral("passwordEntryGeometry")).toByteArray());
+    if (const auto placement = Settings::placement()) {
+        restoreGeometry(placement->window);
+        restoreState(placement->windowState, 0);
+        m_password->restoreGeometry(placement->passwordEntry);
         return;
     }
     QScreen *screen = this->screen();

@@ -45,7 +45,6 @@ public:
     Session *session() const { return m_session; }
 
     // The remembered game folder, used when the program starts elsewhere.
-    static QString gameFolderKey() { return QStringLiteral("gameFolder"); }
 
     // Set once the user confirmed closing while queued; the close that
     // follows passes without asking again.

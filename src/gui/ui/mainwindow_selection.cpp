@@ -9,25 +9,15 @@
 #include "net/global.h"
 #include "spawn/gamefolder.h"
 #include "spawn/spawnablegame.h"
+#include "util/settings.h"
 
 #include <QComboBox>
 #include <QDebug>
 #include <QFileInfo>
-#include <QSettings>
 
 using namespace Zantry;
 
 namespace {
-
-QString lastPlayerKey(const QString &game)
-{
-    return game + QStringLiteral("/lastPlayer");
-}
-
-QString sideKey(int playerId)
-{
-    return QStringLiteral("Player") + QString::number(playerId) + QStringLiteral("/Side");
-}
 
 Map *findMap(const Player *player, int mapId)
 {
@@ -57,8 +47,7 @@ void MainWindow::discoverGame()
 
 void MainWindow::populateLadderBox()
 {
-    const QSettings settings;
-    const int lastPlayer = settings.value(lastPlayerKey(SpawnableGame::localGame()), -1).toInt();
+    const int lastPlayer = Settings::lastPlayer(SpawnableGame::localGame());
     const Global::GameTable games = Global::instance()->games();
     disconnect(ui->ladderBox, qOverload<int>(&QComboBox::currentIndexChanged), this, &MainWindow::populatePlayerBox);
     ui->ladderBox->clear();
@@ -83,7 +72,7 @@ void MainWindow::populatePlayerBox()
     disconnect(ui->userNamesBox, qOverload<int>(&QComboBox::currentIndexChanged), this,
                &MainWindow::updateCurrentPlayer);
     ui->userNamesBox->clear();
-    const int lastPlayer = QSettings().value(lastPlayerKey(SpawnableGame::localGame()), -1).toInt();
+    const int lastPlayer = Settings::lastPlayer(SpawnableGame::localGame());
     const QVariant ladderId = ui->ladderBox->currentData();
     int selected = 0;
     const QMap<int, Player *> players = m_session->api()->players();
@@ -115,15 +104,14 @@ void MainWindow::updateCurrentPlayer(int)
     disconnect(ui->sideBox, qOverload<int>(&QComboBox::currentIndexChanged), this, &MainWindow::populateMaps);
     const QString game = player->ladder->game;
     Global::instance()->setCurrentGame(Global::instance()->games().value(game));
-    QSettings settings;
-    player->setSide(settings.value(sideKey(player->id), -1).toInt());
+    player->setSide(Settings::side(player->id));
     ui->sideBox->clear();
     for (const Side *side : qAsConst(player->ladder->sides))
         ui->sideBox->addItem(side->name, side->id);
     if (const Side *side = player->currentSide())
         ui->sideBox->setCurrentText(side->name);
     connect(ui->sideBox, qOverload<int>(&QComboBox::currentIndexChanged), this, &MainWindow::populateMaps);
-    settings.setValue(lastPlayerKey(game), player->id);
+    Settings::setLastPlayer(game, player->id);
     populateMaps();
 }
 
@@ -206,7 +194,7 @@ void MainWindow::doSideChanged()
         ui->mapsList->resizeColumnsToContents();
     }
     if (const Side *side = player->currentSide())
-        QSettings().setValue(sideKey(player->id), side->id);
+        Settings::setSide(player->id, side->id);
 }
 
 void MainWindow::doMapFactionChanged(int index)

@@ -3,6 +3,7 @@
 
 #include "api/lorvaneapi.h"
 #include "util/endpoints.h"
+#include "util/settings.h"
 #include "ui/appearance.h"
 #include "net/global.h"
 #include "spawn/spawnablegame.h"
@@ -23,7 +24,6 @@
 #include <QMediaPlayer>
 #include <QMenu>
 #include <QSaveFile>
-#include <QSettings>
 #include <QSysInfo>
 #include <QTimer>
 
@@ -31,11 +31,10 @@ using namespace Zantry;
 
 void MainWindow::setupSettingsTab()
 {
-    QSettings settings;
     Global *global = Global::instance();
 
     m_folderDialog->setModal(true);
-    ui->winePrefixEdit->setText(settings.value(QStringLiteral("winePrefix")).toString());
+    ui->winePrefixEdit->setText(Settings::winePrefix());
     connect(ui->winePrefixButton, &QPushButton::clicked, m_folderDialog, &QWidget::show);
     // The folder the player picks, not every folder passed on the way.
     connect(m_folderDialog, &QFileDialog::fileSelected, ui->winePrefixEdit, &QLineEdit::setText);
@@ -52,7 +51,7 @@ void MainWindow::setupSettingsTab()
     ui->p2pCheckBox->setChecked(global->allowP2P());
     connect(ui->p2pCheckBox, &QCheckBox::toggled, global, &Global::setAllowP2P);
 
-    m_password->setEmailAddress(settings.value(LorvaneAPI::accountNameKey()).toString());
+    m_password->setEmailAddress(Settings::accountName());
     ui->urlEdit->setText(m_apiUrl);
     ui->styleEdit->setPlainText(Appearance::loadStyleSheet());
     ui->mapViewLabel->setPixmap(m_defaultMapImage);
@@ -75,11 +74,11 @@ void MainWindow::setupSettingsTab()
     }
     connect(ui->processWatchList->itemDelegate(), &QAbstractItemDelegate::commitData, this,
             &MainWindow::updateWatchedProcs);
-    ui->pWatchCheck->setChecked(settings.value(QStringLiteral("ProcessWatcherEnabled"), true).toBool());
+    ui->pWatchCheck->setChecked(Settings::processWatcherEnabled());
     // Polls even with the box unticked: the same poll looks for cheat tools.
     watcher->start();
 
-    const int volume = settings.value(QStringLiteral("ZantryVolume"), 75).toInt();
+    const int volume = Settings::volume();
     m_soundPlayer->setVolume(volume);
     ui->volumeSlider->setValue(volume);
 }
@@ -113,10 +112,7 @@ void MainWindow::bringToFront()
 
 void MainWindow::closeEvent(QCloseEvent *event)
 {
-    QSettings settings;
-    settings.setValue(QStringLiteral("mainWindowGeometry"), saveGeometry());
-    settings.setValue(QStringLiteral("mainWindowState"), saveState());
-    settings.setValue(QStringLiteral("passwordEntryGeometry"), m_password->saveGeometry());
+    Settings::setPlacement({saveGeometry(), saveState(), m_password->saveGeometry()});
 
     if (s_closeConfirmed || m_closeAnswered || (m_session->state() & LOGIN)) {
         qDebug() << "Closing 7";
@@ -140,7 +136,7 @@ void MainWindow::closeEvent(QCloseEvent *event)
         event->accept();
     }
     if (m_closeQuestion->logOut())
-        settings.setValue(LorvaneAPI::accessTokenKey(), QString());
+        Settings::setAccessToken(QString());
     qDebug() << "Closing 8";
 }
 
@@ -158,7 +154,7 @@ void MainWindow::closeWhileQueued()
     m_session->leaveQueueToEnd();
     LorvaneAPI *api = m_session->api();
     if (!api->accountName().isEmpty())
-        QSettings().setValue(LorvaneAPI::accountNameKey(), api->accountName());
+        Settings::setAccountName(api->accountName());
 }
 
 void MainWindow::instanceStarted()
@@ -247,7 +243,7 @@ bool MainWindow::chooseGameFolder()
                        .arg(QDir::toNativeSeparators(dir)));
         return false;
     }
-    QSettings().setValue(gameFolderKey(), dir);
+    Settings::setGameFolder(dir);
     qDebug().noquote() << "Game folder chosen: " + dir;
     emit gameFolderChosen(dir);
     return true;
@@ -255,7 +251,7 @@ bool MainWindow::chooseGameFolder()
 
 void MainWindow::saveWinePrefix(const QString &value)
 {
-    QSettings().setValue(QStringLiteral("winePrefix"), value);
+    Settings::setWinePrefix(value);
 }
 
 void MainWindow::on_addWatchButton_clicked()
@@ -304,13 +300,13 @@ void MainWindow::on_pWatchCheck_toggled(bool checked)
         disconnect(watcher, &ProcessWatcher::triggered, this, &MainWindow::pWatchTriggered);
         disconnect(watcher, &ProcessWatcher::cleared, this, &MainWindow::pWatchCleared);
     }
-    QSettings().setValue(QStringLiteral("ProcessWatcherEnabled"), checked);
+    Settings::setProcessWatcherEnabled(checked);
 }
 
 void MainWindow::on_volumeSlider_valueChanged(int value)
 {
     m_soundPlayer->setVolume(value);
-    QSettings().setValue(QStringLiteral("ZantryVolume"), value);
+    Settings::setVolume(value);
 }
 
 void MainWindow::on_volumeSlider_sliderReleased()

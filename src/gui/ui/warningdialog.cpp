@@ -3,11 +3,11 @@
 
 #include "ui/framelessdialog.h"
 #include "ui/titlebar.h"
+#include "util/settings.h"
 
 #include <QDebug>
 #include <QLayout>
 #include <QPushButton>
-#include <QSettings>
 #include <QTimer>
 
 WarningDialog::WarningDialog(const QString &text, QWidget *parent)
@@ -116,6 +116,6 @@ void WarningDialog::maybeLogOut(QAbstractButton *button)
 
 void WarningDialog::on_clearDataLabel_linkActivated(const QString &)
 {
-    QSettings().clear();
+    Settings::clear();
     accept();
 }
