@@ -19,7 +19,6 @@ class QProcess;
 class QThread;
 class Router;
 class SpawnableGame;
-class StatusBroadcaster;
 
 // The process-wide registry: addresses, the allow-P2P setting, the tunnel
 // table, the detected games and the objects other subsystems park here.
@@ -50,10 +49,6 @@ public:
 
     Player *currentPlayer() const;
     void setCurrentPlayer(Player *player);
-    // The window's objects, kept as plain objects: this floor knows no
-    // widgets and plays no sound.
-    QObject *soundPlayer() const;
-    void setSoundPlayer(QObject *player);
     SpawnInfo spawnInfo() const;
     GameTable games() const;
     void setGames(const GameTable &games);
@@ -74,10 +69,6 @@ public:
     ProcessWatcher *processWatcher() { return &m_processWatcher; }
     bool cheatToolRunning() const;
     void setCheatToolRunning(bool running);
-    QObject *warningDialog() const;
-    void setWarningDialog(QObject *dialog);
-    StatusBroadcaster *statusBroadcaster() const;
-    void setStatusBroadcaster(StatusBroadcaster *broadcaster);
     Stats zantryStats() const;
     void setZantryStats(const Stats &stats);
 
@@ -118,7 +109,6 @@ private:
     QHostAddress m_publicIP;
     quint16 m_publicPort = 0;
     Player *m_currentPlayer = nullptr;
-    QObject *m_soundPlayer = nullptr;
     SpawnInfo m_spawnInfo;
     GameTable m_games;
     SpawnableGame *m_currentGame = nullptr;
@@ -129,7 +119,5 @@ private:
     QDir m_dataDir;
     ProcessWatcher m_processWatcher;
     bool m_cheatToolRunning = false;
-    QObject *m_warningDialog = nullptr;
-    StatusBroadcaster *m_statusBroadcaster = nullptr;
     Stats m_zantryStats;
 };

@@ -37,8 +37,6 @@ Session::~Session()
         game->disconnect(this);
         delete game;
     }
-    if (m_statusBroadcaster && global->statusBroadcaster() == m_statusBroadcaster)
-        global->setStatusBroadcaster(nullptr);
     // Stops the worker thread; the router goes with it. Its connections to
     // this session go first: the object outlives its thread.
     if (m_network) {
@@ -54,7 +52,6 @@ void Session::start()
     if (m_options.broadcastStatus) {
         m_statusBroadcaster = new StatusBroadcaster(this);
         m_statusBroadcaster->setSource(&Session::statusSnapshot);
-        Global::instance()->setStatusBroadcaster(m_statusBroadcaster);
         m_statusBroadcaster->start();
     }
     m_mapDownloader = new MapDownloader(this);
