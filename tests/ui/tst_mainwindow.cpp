@@ -226,6 +226,31 @@ private slots:
         QVERIFY(Dialogs::visibleWarning()->text().startsWith(QLatin1String("Please run Zantry from a Lorvane game folder")));
     }
 
+    // Only Yes ends a queued session: No, Escape and the question's own
+    // close keep the window and the queue.
+    void closeQuestionOtherAnswersKeepTheQueue_data()
+    {
+        QTest::addColumn<QString>("answer");
+        QTest::newRow("No") << QStringLiteral("No");
+        QTest::newRow("Escape") << QStringLiteral("Escape");
+        QTest::newRow("title bar") << QString();
+    }
+
+    void closeQuestionOtherAnswersKeepTheQueue()
+    {
+        QFETCH(QString, answer);
+        auto window = startWindow();
+        QTRY_VERIFY(window->session()->state() & LOGIN_FAIL);
+        window->session()->setStates(READY_TO_QUEUE | MATCHUP_WAITFOR);
+        window->show();
+        int asked = 0;
+        Dialogs::answerWarning(window.get(), QStringLiteral("Are you sure you want to close?"), answer, &asked);
+        QVERIFY(!window->close());
+        QCOMPARE(asked, 1);
+        QVERIFY(window->isVisible() && !MainWindow::closeConfirmed());
+        QVERIFY(window->session()->state() & MATCHUP_WAITFOR);
+    }
+
     // Last: a confirmed close while queued sets the process-wide close flag.
     // Hidden at once, it closes within the limit when the service never
     // confirms the cancel.
