@@ -47,6 +47,11 @@ public:
     bool allowP2P() const;
     QHostAddress publicIP() const;
     quint16 publicPort() const;
+    // The address and port the home router forwards to the peer socket;
+    // while set, they are the public ones (null and 0: no mapping).
+    QHostAddress mappedIP() const;
+    quint16 mappedPort() const;
+    void setMappedAddress(const QHostAddress &ip, quint16 port);
 
     Player *currentPlayer() const;
     void setCurrentPlayer(Player *player);
@@ -106,6 +111,8 @@ signals:
 
 private:
     Global();
+    void showPublicIP(const QHostAddress &publicIP);
+    void showPublicPort(quint16 publicPort);
 
     mutable QMutex m_mutex;
     TunnelTable m_tunnelServers;
@@ -117,6 +124,10 @@ private:
     bool m_allowP2P = true;
     QHostAddress m_publicIP;
     quint16 m_publicPort = 0;
+    QHostAddress m_queriedIP;
+    quint16 m_queriedPort = 0;
+    QHostAddress m_mappedIP;
+    quint16 m_mappedPort = 0;
     Player *m_currentPlayer = nullptr;
     QObject *m_soundPlayer = nullptr;
     SpawnInfo m_spawnInfo;
