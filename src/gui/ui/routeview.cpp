@@ -30,6 +30,11 @@ RouteView::RouteView(QWidget *parent)
     layout->addWidget(m_table, 1);
 }
 
+void RouteView::addPanel(QWidget *panel)
+{
+    layout()->addWidget(panel);
+}
+
 QString RouteView::opponentName(quint32 id, const SpawnInfo &spawn)
 {
     for (const QJsonObject &other : spawn.others) {
