@@ -265,7 +265,7 @@ QStringList NetLab::portMappings(const Player &p)
 {
     QStringList found;
     const QString rules = QString::fromUtf8(output(QStringLiteral("ip netns exec %1 nft list chain inet miniupnpd prerouting_miniupnpd").arg(p.router)));
-    static const QRegularExpression dnat(QStringLiteral("udp dport (\\d+) .*dnat (?:ip )?to ([\\d.]+:\\d+)"));
+    static const QRegularExpression dnat(QStringLiteral("(?:th|udp) dport (\\d+) dnat (?:ip )?to ([\\d.]+:\\d+)"));
     for (auto it = dnat.globalMatch(rules); it.hasNext();) {
         const QRegularExpressionMatch m = it.next();
         found << m.captured(1) + QStringLiteral(" -> ") + m.captured(2);

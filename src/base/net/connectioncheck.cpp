@@ -65,7 +65,9 @@ QList<QStringList> ConnectionReport::rows() const
     if (ports == Ports::OneForAll) {
         portText = QStringLiteral("one port for every destination (%1): direct paths likely").arg(seen.value(0));
     } else if (ports == Ports::OnePerDestination) {
-        portText = QStringLiteral("a new port for every destination (%1): games go through tunnels").arg(seen.join(QStringLiteral(", ")));
+        portText = QStringLiteral("a new port for every destination (%1): %2")
+                       .arg(seen.join(QStringLiteral(", ")),
+                            mapping.isEmpty() ? QStringLiteral("games go through tunnels") : QStringLiteral("the port mapping lets peers in"));
         if (mapping.isEmpty())
             portHelp = QStringLiteral("Turn on UPnP or NAT-PMP in the router and \"Map a port on my router\" in Zantry.");
     }
