@@ -99,7 +99,7 @@ PortMapper::~PortMapper()
 
 void PortMapper::start(quint16 internalPort, int leaseS)
 {
-    if (!m_state.startsWith(QLatin1String("not tried")))
+    if (m_state != QLatin1String("not tried yet"))
         return;
     m_internalPort = internalPort;
     m_leaseS = leaseS;

@@ -57,7 +57,7 @@ private:
     PortMapWorker *m_worker = nullptr;
     QTimer m_renewTimer;
     Mapping m_mapping;
-    QString m_state = QStringLiteral("not tried");
+    QString m_state = QStringLiteral("not tried yet");
     quint16 m_internalPort = 0;
     int m_leaseS = kLeaseS;
     bool m_done = false;

@@ -24,6 +24,7 @@ ConnectionCheckPanel::ConnectionCheckPanel(PortMapper *mapper, QWidget *parent)
 {
     setObjectName(QStringLiteral("connectionCheckPanel"));
     m_button->setObjectName(QStringLiteral("checkConnectionButton"));
+    m_button->setMinimumSize(160, 32);
     m_mapSetting->setObjectName(QStringLiteral("mapPortCheck"));
     m_mapSetting->setToolTip(tr("Asks the router (UPnP-IGD or NAT-PMP) to forward a port, so other players reach you "
                                 "directly. Takes effect at the next start."));
@@ -41,8 +42,9 @@ ConnectionCheckPanel::ConnectionCheckPanel(PortMapper *mapper, QWidget *parent)
     m_table->setSelectionMode(QAbstractItemView::NoSelection);
     m_table->setFocusPolicy(Qt::NoFocus);
     m_table->setWordWrap(true);
-    m_table->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
-    m_table->horizontalHeader()->setSectionResizeMode(2, QHeaderView::Stretch);
+    // Long findings wrap rather than push the advice out of sight.
+    m_table->horizontalHeader()->setSectionResizeMode(QHeaderView::Stretch);
+    m_table->horizontalHeader()->setSectionResizeMode(0, QHeaderView::ResizeToContents);
     m_table->hide();
 
     auto *row = new QHBoxLayout;
@@ -50,7 +52,7 @@ ConnectionCheckPanel::ConnectionCheckPanel(PortMapper *mapper, QWidget *parent)
     row->addWidget(m_mapSetting);
     row->addStretch(1);
     auto *layout = new QVBoxLayout(this);
-    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setContentsMargins(0, 6, 0, 0);
     layout->addLayout(row);
     layout->addWidget(m_mapping);
     layout->addWidget(m_verdict);
@@ -100,6 +102,7 @@ void ConnectionCheckPanel::showMapping()
     else if (m_mapper && PortMapper::enabledInSettings())
         text = tr("Port mapping: %1.").arg(m_mapper->stateText());
     m_mapping->setText(text);
+    m_mapping->setVisible(m_mapper != nullptr);
 }
 
 void ConnectionCheckPanel::showReport(const ConnectionReport &report)

@@ -32,7 +32,9 @@ RouteView::RouteView(QWidget *parent)
 
 void RouteView::addPanel(QWidget *panel)
 {
-    layout()->addWidget(panel);
+    // Before the first match the routes are empty: the room goes to the panel.
+    m_table->hide();
+    static_cast<QVBoxLayout *>(layout())->addWidget(panel, 3);
 }
 
 QString RouteView::opponentName(quint32 id, const SpawnInfo &spawn)
@@ -90,6 +92,7 @@ QString RouteView::quality(const RouteStatus &route)
 void RouteView::showReport(const RouteReport &report, const SpawnInfo &spawn, const Global::TunnelTable &tunnels)
 {
     m_caption->setText(tr("Route to each opponent of the match on %1:").arg(spawn.uiMapName));
+    m_table->show();
     m_table->setRowCount(report.peers.size());
     int row = 0;
     for (const RouteStatus &route : report.peers) {
