@@ -132,6 +132,7 @@ int main(int argc, char *argv[])
         qputenv(name, "http://127.0.0.1:9");
     qputenv("ZANTRY_PING_HOST", "ping.sandbox.test");
     qputenv("ZANTRY_DNS_SERVER", "127.0.0.1:9");
+    qputenv("ZANTRY_HOME_ROUTER", "127.0.0.1");
     QCoreApplication app(argc, argv);
     QCommandLineParser parser;
     parser.addHelpOption();

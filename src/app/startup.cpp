@@ -2,7 +2,9 @@
 
 #include "app/singleapplication.h"
 #include "crash/crashhandler.h"
+#include "net/connectioncheck.h"
 #include "net/global.h"
+#include "net/portmapper.h"
 #include "spawn/spawnablegame.h"
 #include "ui/appearance.h"
 #include "ui/mainwindow.h"
@@ -15,12 +17,15 @@
 #include <QCommandLineParser>
 #include <QDebug>
 #include <QDir>
+#include <QLoggingCategory>
 #include <QProcess>
 #include <QStandardPaths>
+#include <QTimer>
 
 #include <cstdio>
 #include <cstring>
 #include <limits>
+#include <memory>
 
 namespace Startup {
 
@@ -42,6 +47,14 @@ const QCommandLineOption &gameDirOption()
     return option;
 }
 
+const QCommandLineOption &checkOption()
+{
+    static const QCommandLineOption option(
+        QStringLiteral("check-connection"),
+        QStringLiteral("Check the connection (service, tunnel servers, router) and exit: 0 when a match can be played."));
+    return option;
+}
+
 void defineOptions(QCommandLineParser &parser, const Extension &extension)
 {
     parser.setApplicationDescription(
@@ -49,6 +62,7 @@ void defineOptions(QCommandLineParser &parser, const Extension &extension)
     parser.addHelpOption();
     parser.addVersionOption();
     parser.addOption(gameDirOption());
+    parser.addOption(checkOption());
     parser.addOptions(extension.options);
 }
 
@@ -63,6 +77,54 @@ bool asksForHelpOrVersion(int argc, char *argv[])
         }
     }
     return false;
+}
+
+bool asksFor(int argc, char *argv[], const char *word)
+{
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], word) == 0)
+            return true;
+    }
+    return false;
+}
+
+// The connection check without a window, beside a running client too: its
+// own sockets, no log file replaced, a mapping made only for the check.
+int checkConnection(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    setIdentity();
+    QLoggingCategory::setFilterRules(QStringLiteral("*.debug=false"));
+    ConnectionCheck check;
+    std::unique_ptr<PortMapper> mapper(PortMapper::enabledInSettings() ? new PortMapper : nullptr);
+    ConnectionReport report;
+    bool checked = false;
+    const auto quitWhenDone = [&]() {
+        if (checked && (!mapper || mapper->isDone()))
+            app.quit();
+    };
+    QObject::connect(&check, &ConnectionCheck::finished, &app, [&](const ConnectionReport &r) {
+        report = r;
+        checked = true;
+        quitWhenDone();
+    });
+    check.start();
+    if (mapper) {
+        QObject::connect(mapper.get(), &PortMapper::finished, &app, quitWhenDone);
+        mapper->start(check.localPort());
+    }
+    // The router's answers have their own time limits; this one holds them.
+    QTimer::singleShot(ConnectionCheck::kTimeLimitMs * 2, &app, &QCoreApplication::quit);
+    app.exec();
+    if (!mapper)
+        report.mappingNote = QStringLiteral("the setting \"Map a port on my router\" is off");
+    else if (mapper->mapping().isActive())
+        report.mapping = mapper->mapping().text() + QStringLiteral(" (made for this check and removed)");
+    else
+        report.mappingNote = mapper->stateText();
+    std::printf("%s\n", qPrintable(report.table()));
+    std::fflush(stdout);
+    return checked && report.playable() ? 0 : 1;
 }
 
 } // namespace
@@ -123,6 +185,8 @@ int run(int argc, char *argv[], const Extension &extension)
         parser.process(app); // prints and ends the process
         return 0;
     }
+    if (asksFor(argc, argv, "--check-connection"))
+        return checkConnection(argc, argv);
 
     prepareProcess();
     int code = 0;

@@ -103,6 +103,7 @@ void TestEnv::setEndpoints(const Endpoints &e)
     setVar("ZANTRY_LOG_COLLECTOR_URL", orUnset(e.logCollectorUrl));
     setVar("ZANTRY_PING_HOST", e.pingHost.toUtf8());
     setVar("ZANTRY_DNS_SERVER", e.dnsServer.isEmpty() ? QByteArray("127.0.0.1:9") : e.dnsServer.toUtf8());
+    setVar("ZANTRY_HOME_ROUTER", e.homeRouter.isEmpty() ? QByteArray("127.0.0.1") : e.homeRouter.toUtf8());
     ::Endpoints::reload();
 }
 

@@ -34,6 +34,8 @@ public:
         QString logCollectorUrl;
         QString pingHost = QStringLiteral("ping.sandbox.test");
         QString dnsServer = QStringLiteral("127.0.0.1:9");
+        // The home router asked for a port mapping: none but loopback here.
+        QString homeRouter = QStringLiteral("127.0.0.1");
     };
     void setEndpoints(const Endpoints &endpoints);
     // A sandbox at base URL serves all four HTTP endpoints.

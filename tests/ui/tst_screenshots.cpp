@@ -9,6 +9,8 @@
 #include "ui/appearance.h"
 #include "ui/busywidget.h"
 #include "ui/confirmreadydialog.h"
+#include "ui/connectioncheckpanel.h"
+#include "session/zantrystate.h"
 #include "ui/mainwindow.h"
 #include "ui/password.h"
 #include "ui/waitingdialog.h"
@@ -66,6 +68,51 @@ private slots:
         shoot(&window, QStringLiteral("mainwindow-maps"));
         QMetaObject::invokeMethod(&window, "on_actionSettings_triggered");
         shoot(&window, QStringLiteral("mainwindow-settings"));
+    }
+
+    // The check's results as a player sees them; its button only at ready.
+    void connectionCheck()
+    {
+        MainWindow window;
+        QCoreApplication::processEvents();
+        auto *tabs = window.findChild<QTabWidget *>(QStringLiteral("mapWidget"));
+        tabs->setCurrentWidget(window.findChild<QWidget *>(QStringLiteral("routeView")));
+        QTRY_VERIFY(window.findChild<ConnectionCheckPanel *>());
+        auto *panel = window.findChild<ConnectionCheckPanel *>();
+        auto *button = panel->findChild<QPushButton *>(QStringLiteral("checkConnectionButton"));
+        for (quint32 state : {0u, Zantry::READY_TO_QUEUE | Zantry::MATCHUP_REQUESTED, Zantry::READY_TO_QUEUE}) {
+            panel->setSessionState(state);
+            QCOMPARE(button->isEnabled(), state == Zantry::READY_TO_QUEUE);
+        }
+        ConnectionReport good;
+        good.serviceReached = good.secure = good.certificateTrusted = true;
+        good.serviceText = QStringLiteral("HTTP 200 in 84 ms");
+        good.tunnels = {{QStringLiteral("Frankfurt"), {}, 23}, {QStringLiteral("Amsterdam"), {}, 31}, {QStringLiteral("Dallas"), {}, 118}};
+        good.publicIP = QHostAddress(QStringLiteral("203.0.113.57"));
+        good.seenPorts = {51143, 51143};
+        good.ports = ConnectionReport::Ports::OneForAll;
+        good.mappingNote = QStringLiteral("no UPnP-IGD answered; no NAT-PMP answer");
+        ConnectionReport symmetric = good;
+        symmetric.seenPorts = {40312, 58817};
+        symmetric.ports = ConnectionReport::Ports::OnePerDestination;
+        ConnectionReport blocked = good;
+        for (auto &tunnel : blocked.tunnels)
+            tunnel.rttMs = -1;
+        blocked.seenPorts.clear();
+        blocked.ports = ConnectionReport::Ports::Unknown;
+        blocked.publicIP = QHostAddress();
+        const QList<QPair<QString, ConnectionReport>> shots{
+            {QStringLiteral("connection-check-good"), good},
+            {QStringLiteral("connection-check-symmetric"), symmetric},
+            {QStringLiteral("connection-check-no-tunnel"), blocked}};
+        // Bigger than the tab, so that the whole table shows.
+        ConnectionCheckPanel alone(nullptr);
+        alone.setSessionState(Zantry::READY_TO_QUEUE);
+        alone.resize(900, 430);
+        for (const auto &shot : shots) {
+            alone.showReport(shot.second);
+            shoot(&alone, shot.first);
+        }
     }
 
     void dialogs()

@@ -2,9 +2,12 @@
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
+#include <QFile>
 #include <QFileInfo>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QStandardPaths>
+#include <QTemporaryDir>
 
 #include <arpa/inet.h>
 #include <csignal>
@@ -37,8 +40,9 @@ QByteArray output(const QString &command)
 
 } // namespace
 
-NetLab::NetLab(const QString &netimpair)
+NetLab::NetLab(const QString &netimpair, const QString &publicNet)
     : m_tag(kPrefix + QStringLiteral("%1-%2").arg(QCoreApplication::applicationPid()).arg(++s_labs))
+    , m_publicNet(publicNet)
     , m_netimpair(netimpair)
 {
 }
@@ -153,7 +157,7 @@ bool NetLab::attach(const QString &name, const QString &dev, const QString &addr
 
 QString NetLab::addHost(const QString &name, const Impairment &link)
 {
-    const QString address = QStringLiteral("198.51.100.%1").arg(10 + ++m_hosts);
+    const QString address = QStringLiteral("%1.%2").arg(m_publicNet).arg(10 + ++m_hosts);
     return !makeNs(name).isEmpty() && attach(name, QStringLiteral("eth0"), address, link) ? address : QString();
 }
 
@@ -161,15 +165,17 @@ NetLab::Player NetLab::addPlayer(const QString &name, Nat nat, const Impairment 
 {
     const int n = ++m_players;
     const Player p{makeNs(name), makeNs(name + QStringLiteral("-nat")), QStringLiteral("192.168.%1.2").arg(n),
-                   QStringLiteral("198.51.100.%1").arg(100 + n)};
+                   QStringLiteral("%1.%2").arg(m_publicNet).arg(100 + n)};
     // Unsolicited datagrams from outside are dropped, to the LAN and to the
-    // router alike; what a LAN host started is let back in.
+    // router alike; what a LAN host started is let back in, and so is what a
+    // port mapping forwards.
     const QString rules = QStringLiteral("table ip nat {\n"
                                          "  chain postrouting { type nat hook postrouting priority srcnat; oifname \"wan0\" masquerade %1; }\n"
                                          "}\n"
                                          "table inet filter {\n"
                                          "  chain forward { type filter hook forward priority filter;\n"
-                                         "    iifname \"wan0\" ct state established,related accept; iifname \"wan0\" drop; }\n"
+                                         "    iifname \"wan0\" ct state established,related accept; iifname \"wan0\" ct status dnat accept;\n"
+                                         "    iifname \"wan0\" drop; }\n"
                                          "  chain input { type filter hook input priority filter;\n"
                                          "    iifname \"wan0\" ct state established,related accept; iifname \"wan0\" drop; }\n"
                                          "}\n")
@@ -199,6 +205,72 @@ bool NetLab::cut(const QString &a, const QString &b)
                                          "}\n")
                               .arg(a, b);
     return run(QStringLiteral("ip netns exec %1 nft -f -").arg(m_public), rules.toUtf8());
+}
+
+bool NetLab::blockUdp(const Player &p)
+{
+    return run(QStringLiteral("ip netns exec %1 nft insert rule inet filter forward iifname lan0 meta l4proto udp drop").arg(p.router));
+}
+
+bool NetLab::offerPortMapping(const Player &p, bool natPmp)
+{
+    if (!m_files)
+        m_files.reset(new QTemporaryDir);
+    const QString conf = m_files->filePath(p.router + QStringLiteral(".conf"));
+    // Its rules go into chains of its own that the router's hooks jump to.
+    const QString rules = QStringLiteral("table inet miniupnpd {\n"
+                                         "  chain forward { type filter hook forward priority filter; jump miniupnpd; }\n"
+                                         "  chain miniupnpd { }\n"
+                                         "  chain prerouting { type nat hook prerouting priority dstnat; jump prerouting_miniupnpd; }\n"
+                                         "  chain postrouting { type nat hook postrouting priority srcnat; jump postrouting_miniupnpd; }\n"
+                                         "  chain prerouting_miniupnpd { }\n"
+                                         "  chain postrouting_miniupnpd { }\n"
+                                         "}\n");
+    QFile file(conf);
+    const QByteArray config = QStringLiteral("ext_ifname=wan0\nlistening_ip=lan0\nhttp_port=0\nenable_upnp=yes\nenable_natpmp=%1\n"
+                                             "secure_mode=yes\nsystem_uptime=yes\nuuid=3d3cec3a-8cf0-11e0-98ee-%2\n"
+                                             "upnp_table_name=miniupnpd\nupnp_nat_table_name=miniupnpd\n"
+                                             "allow 1024-65535 192.168.0.0/16 1024-65535\ndeny 0-65535 0.0.0.0/0 0-65535\n")
+                                  .arg(natPmp ? QStringLiteral("yes") : QStringLiteral("no"))
+                                  .arg(QCoreApplication::applicationPid() % 1000000000000, 12, 10, QLatin1Char('0'))
+                                  .toUtf8();
+    if (!file.open(QIODevice::WriteOnly) || file.write(config) != config.size()
+        || !run(QStringLiteral("ip netns exec %1 nft -f -").arg(p.router), rules.toUtf8())) {
+        m_error = m_error.isEmpty() ? QStringLiteral("cannot write ") + conf : m_error;
+        return false;
+    }
+    file.close();
+    QStringList command = launcher(p.router)
+                          + QStringList{program(QStringLiteral("miniupnpd")), QStringLiteral("-d"), QStringLiteral("-f"), conf,
+                                        QStringLiteral("-P"), conf + QStringLiteral(".pid")};
+    m_wires.emplace_back(new QProcess);
+    QProcess &daemon = *m_wires.back();
+    daemon.setProcessChannelMode(QProcess::MergedChannels);
+    daemon.setStandardOutputFile(conf + QStringLiteral(".log"));
+    daemon.start(command.takeFirst(), command);
+    // Ready once it listens for the mapping requests.
+    const QDeadlineTimer deadline(10000);
+    QFile log(conf + QStringLiteral(".log"));
+    while (!deadline.hasExpired() && daemon.state() != QProcess::NotRunning) {
+        if (log.open(QIODevice::ReadOnly) && log.readAll().contains("HTTP listening on port"))
+            return true;
+        log.close();
+        daemon.waitForFinished(100);
+    }
+    m_error = QStringLiteral("miniupnpd did not start: ") + QString::fromUtf8(log.readAll());
+    return false;
+}
+
+QStringList NetLab::portMappings(const Player &p)
+{
+    QStringList found;
+    const QString rules = QString::fromUtf8(output(QStringLiteral("ip netns exec %1 nft list chain inet miniupnpd prerouting_miniupnpd").arg(p.router)));
+    static const QRegularExpression dnat(QStringLiteral("(?:th|udp) dport (\\d+) dnat (?:ip )?to ([\\d.]+:\\d+)"));
+    for (auto it = dnat.globalMatch(rules); it.hasNext();) {
+        const QRegularExpressionMatch m = it.next();
+        found << m.captured(1) + QStringLiteral(" -> ") + m.captured(2);
+    }
+    return found;
 }
 
 QStringList NetLab::launcher(const QString &ns)

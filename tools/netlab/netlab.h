@@ -18,12 +18,13 @@ struct LinkImpairment
 };
 
 // A small internet made of network namespaces: a public network (one bridge
-// on 198.51.100.0/24) with hosts on it, and players each behind a home NAT
+// on 198.51.100.0/24 unless told another /24) with hosts on it, and players each behind a home NAT
 // router. Everything it made goes with it, also when a test fails midway.
 // Needs root, ip and nft. Names carry this process's id, so runs beside it
 // on the machine do not collide. Used by the namespace tests, bench_route and
 // the netlab tool.
 class QProcess;
+class QTemporaryDir;
 
 class NetLab
 {
@@ -36,8 +37,11 @@ public:
         QString lanAddress, publicAddress;
     };
 
-    // netimpair: the program that impairs links (build/tools/netimpair).
-    explicit NetLab(const QString &netimpair);
+    // netimpair: the program that impairs links (build/tools/netimpair);
+    // publicNet: the public /24's first three numbers. miniupnpd maps no port
+    // on a reserved address such as the default's, so the port-mapping labs
+    // take one outside those ranges; nothing leaves the namespaces either way.
+    explicit NetLab(const QString &netimpair, const QString &publicNet = QStringLiteral("198.51.100"));
     ~NetLab();
     NetLab(const NetLab &) = delete;
     NetLab &operator=(const NetLab &) = delete;
@@ -56,6 +60,14 @@ public:
 
     // Drops everything between two public addresses on the public network.
     bool cut(const QString &a, const QString &b);
+    // A home whose router lets no UDP out of the LAN (TCP still passes).
+    bool blockUdp(const Player &p);
+    // The player's router answers port-mapping requests: Debian's miniupnpd
+    // (nftables) with UPnP-IGD and, when natPmp, NAT-PMP/PCP; it runs until
+    // the lab goes. False with errorText() when it did not start.
+    bool offerPortMapping(const Player &p, bool natPmp);
+    // The router's forwarded ports as "external -> lan address:port" lines.
+    QStringList portMappings(const Player &p);
 
     // Runs a program in the namespace, in a process namespace of its own:
     // a prefix to its command line.
@@ -74,11 +86,13 @@ private:
     static void removeStale();
 
     QString m_tag;
+    QString m_publicNet;
     QString m_public;
     QStringList m_made;
     QHash<QString, QString> m_ns;
     QString m_netimpair;
-    std::vector<std::unique_ptr<QProcess>> m_wires;
+    std::vector<std::unique_ptr<QProcess>> m_wires; // netimpair and miniupnpd
+    std::unique_ptr<QTemporaryDir> m_files;
     int m_hosts = 0, m_players = 0, m_ports = 0;
     QString m_error;
 };

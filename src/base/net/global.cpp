@@ -47,6 +47,8 @@ GLOBAL_GET(quint16, localIPv6Port, m_localIPv6Port)
 GLOBAL_GET(bool, allowP2P, m_allowP2P)
 GLOBAL_GET(QHostAddress, publicIP, m_publicIP)
 GLOBAL_GET(quint16, publicPort, m_publicPort)
+GLOBAL_GET(QHostAddress, mappedIP, m_mappedIP)
+GLOBAL_GET(quint16, mappedPort, m_mappedPort)
 GLOBAL_GET(Player *, currentPlayer, m_currentPlayer)
 GLOBAL_SET(Player *, setCurrentPlayer, m_currentPlayer)
 GLOBAL_GET(SpawnInfo, spawnInfo, m_spawnInfo)
@@ -90,6 +92,34 @@ void Global::setPublicIP(const QHostAddress &publicIP)
 {
     {
         QMutexLocker lock(&m_mutex);
+        m_queriedIP = publicIP;
+        // While the home router forwards a port to us, that is where peers
+        // reach us; the tunnels' view comes back when the mapping goes.
+        if (m_mappedPort != 0)
+            return;
+    }
+    showPublicIP(publicIP);
+}
+
+void Global::setMappedAddress(const QHostAddress &ip, quint16 port)
+{
+    QHostAddress shownIP;
+    quint16 shownPort = 0;
+    {
+        QMutexLocker lock(&m_mutex);
+        m_mappedIP = ip;
+        m_mappedPort = ip.isNull() ? 0 : port;
+        shownIP = m_mappedPort ? m_mappedIP : m_queriedIP;
+        shownPort = m_mappedPort ? m_mappedPort : m_queriedPort;
+    }
+    showPublicIP(shownIP);
+    showPublicPort(shownPort);
+}
+
+void Global::showPublicIP(const QHostAddress &publicIP)
+{
+    {
+        QMutexLocker lock(&m_mutex);
         if (m_publicIP == publicIP)
             return;
         m_publicIP = publicIP;
@@ -105,6 +135,17 @@ void Global::setPublicIP(const QString &publicIP)
 }
 
 void Global::setPublicPort(ushort publicPort)
+{
+    {
+        QMutexLocker lock(&m_mutex);
+        m_queriedPort = publicPort;
+        if (m_mappedPort != 0)
+            return;
+    }
+    showPublicPort(publicPort);
+}
+
+void Global::showPublicPort(quint16 publicPort)
 {
     {
         QMutexLocker lock(&m_mutex);

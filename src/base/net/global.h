@@ -46,6 +46,11 @@ public:
     bool allowP2P() const;
     QHostAddress publicIP() const;
     quint16 publicPort() const;
+    // The address and port the home router forwards to the peer socket;
+    // while set, they are the public ones (null and 0: no mapping).
+    QHostAddress mappedIP() const;
+    quint16 mappedPort() const;
+    void setMappedAddress(const QHostAddress &ip, quint16 port);
 
     Player *currentPlayer() const;
     void setCurrentPlayer(Player *player);
@@ -97,6 +102,8 @@ signals:
 
 private:
     Global();
+    void showPublicIP(const QHostAddress &publicIP);
+    void showPublicPort(quint16 publicPort);
 
     mutable QMutex m_mutex;
     TunnelTable m_tunnelServers;
@@ -108,6 +115,10 @@ private:
     bool m_allowP2P = true;
     QHostAddress m_publicIP;
     quint16 m_publicPort = 0;
+    QHostAddress m_queriedIP;
+    quint16 m_queriedPort = 0;
+    QHostAddress m_mappedIP;
+    quint16 m_mappedPort = 0;
     Player *m_currentPlayer = nullptr;
     SpawnInfo m_spawnInfo;
     GameTable m_games;

@@ -25,6 +25,7 @@ Endpoints::Endpoints()
     , m_logCollectorUrl(fromEnv("ZANTRY_LOG_COLLECTOR_URL", QStringLiteral("http://logs.lorvane.net")))
     , m_pingHost(fromEnv("ZANTRY_PING_HOST", QStringLiteral("ladder.lorvane.net")))
     , m_dnsServer(fromEnv("ZANTRY_DNS_SERVER", QStringLiteral("8.8.8.8")))
+    , m_homeRouter(fromEnv("ZANTRY_HOME_ROUTER", QString()))
 {
 }
 

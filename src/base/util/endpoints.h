@@ -16,6 +16,9 @@ public:
     QString logCollectorUrl() const { return m_logCollectorUrl; } // ZANTRY_LOG_COLLECTOR_URL
     QString pingHost() const { return m_pingHost; }           // ZANTRY_PING_HOST
     QString dnsServer() const { return m_dnsServer; }         // ZANTRY_DNS_SERVER
+    // The home router asked for a port mapping: empty, whichever answers the
+    // discovery (and the default gateway); else only the one at that address.
+    QString homeRouter() const { return m_homeRouter; }       // ZANTRY_HOME_ROUTER
 
     // Derived addresses, so that no other unit builds service URLs by hand.
     QString apiUrl() const;                                              // site + "/api/v1"
@@ -35,4 +38,5 @@ private:
     QString m_logCollectorUrl;
     QString m_pingHost;
     QString m_dnsServer;
+    QString m_homeRouter;
 };

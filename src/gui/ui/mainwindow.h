@@ -16,6 +16,7 @@ class MainWindow;
 class BusyWidget;
 class QTableWidgetItem;
 class RouteView;
+class PortMapper;
 class ConfirmReadyDialog;
 class Password;
 class QFileDialog;
@@ -111,6 +112,7 @@ private:
     void setupSettingsTab();
     void setupTray();
     void connectSession();
+    void setupPortMapping();
     void closeWhileQueued();
     QSet<QString> listedProcs() const;
     // What each phase of the session shows: mainwindow_flow.cpp.
@@ -189,6 +191,7 @@ private:
     QTimer *m_queuedCloseTimer = nullptr;
     bool m_mapFitToView = false;
     RouteView *m_routeView = nullptr;
+    PortMapper *m_portMapper = nullptr;
     RouteReport m_lastRoutes;
     bool m_routeTabShown = false; // switched to for a match, back at ready
 

@@ -7,9 +7,12 @@
 #include "maps/mapdownloader.h"
 #include "net/global.h"
 #include "net/lorvanenetwork.h"
+#include "net/portmapper.h"
 #include "ui/busywidget.h"
 #include "ui/confirmreadydialog.h"
+#include "ui/connectioncheckpanel.h"
 #include "ui/password.h"
+#include "ui/routeview.h"
 #include "ui/waitingdialog.h"
 
 void MainWindow::doRestOfSetup()
@@ -20,6 +23,7 @@ void MainWindow::doRestOfSetup()
     setupSettingsTab();
     m_session->start();
     connectSession();
+    setupPortMapping();
     LorvaneAPI *api = m_session->api();
     // The stored account name, for a close while queued before any login.
     api->setAccountName(m_password->emailAddress());
@@ -73,4 +77,28 @@ void MainWindow::connectSession()
     connect(m_session->network(), &LorvaneNetwork::tunnelServersChanged, this, &MainWindow::populateTunnelServers);
     connect(Global::instance(), &Global::zantryStatsChanged, this, &MainWindow::updateZantryStatsLabel);
     connect(ui->mapsList, &QTableWidget::currentItemChanged, this, &MainWindow::setMapView);
+}
+
+void MainWindow::setupPortMapping()
+{
+    // The router's port mapping is what peers are offered while it lasts.
+    m_portMapper = new PortMapper(this);
+    connect(m_portMapper, &PortMapper::mappingChanged, Global::instance(),
+            [](const PortMapper::Mapping &m) { Global::instance()->setMappedAddress(m.externalIP, m.externalPort); });
+    auto *checkPanel = new ConnectionCheckPanel(m_portMapper);
+    m_routeView->addPanel(checkPanel);
+    connect(m_session, &Session::stateChanged, checkPanel, &ConnectionCheckPanel::setSessionState);
+    checkPanel->setSessionState(m_session->state());
+    // Once the peer socket is bound; the thread may have announced it already.
+    const auto mapPeerPort = [this]() {
+        if (!Global::instance()->router())
+            return;
+        if (PortMapper::enabledInSettings())
+            m_portMapper->start(Global::instance()->localPort());
+        else
+            qDebug().noquote() << "Port mapping: off (setting)";
+    };
+    connect(m_session->network(), &LorvaneNetwork::threadStarted, this, mapPeerPort);
+    if (Global::instance()->router())
+        mapPeerPort();
 }

@@ -30,6 +30,13 @@ RouteView::RouteView(QWidget *parent)
     layout->addWidget(m_table, 1);
 }
 
+void RouteView::addPanel(QWidget *panel)
+{
+    // Before the first match the routes are empty: the room goes to the panel.
+    m_table->hide();
+    static_cast<QVBoxLayout *>(layout())->addWidget(panel, 3);
+}
+
 QString RouteView::opponentName(quint32 id, const SpawnInfo &spawn)
 {
     for (const QJsonObject &other : spawn.others) {
@@ -85,6 +92,7 @@ QString RouteView::quality(const RouteStatus &route)
 void RouteView::showReport(const RouteReport &report, const SpawnInfo &spawn, const Global::TunnelTable &tunnels)
 {
     m_caption->setText(tr("Route to each opponent of the match on %1:").arg(spawn.uiMapName));
+    m_table->show();
     m_table->setRowCount(report.peers.size());
     int row = 0;
     for (const RouteStatus &route : report.peers) {

@@ -28,6 +28,8 @@ public:
     static QString stateText(int routerState, const RouteStatus &route);
     // "rtt 12 ms, loss 0 %", or what is not measured yet.
     static QString quality(const RouteStatus &route);
+    // A widget of its own below the routes (the connection check).
+    void addPanel(QWidget *panel);
 
 private:
     QLabel *m_caption;
