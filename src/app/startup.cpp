@@ -96,7 +96,7 @@ int checkConnection(int argc, char *argv[])
     setIdentity();
     QLoggingCategory::setFilterRules(QStringLiteral("*.debug=false"));
     ConnectionCheck check;
-    std::unique_ptr<PortMapper> mapper(PortMapper::enabledInSettings() ? new PortMapper : nullptr);
+    std::unique_ptr<PortMapper> mapper(Settings::mapPortOnRouter() ? new PortMapper : nullptr);
     ConnectionReport report;
     bool checked = false;
     const auto quitWhenDone = [&]() {

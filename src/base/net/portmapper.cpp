@@ -5,7 +5,6 @@
 #include <QDeadlineTimer>
 #include <QDebug>
 #include <QNetworkInterface>
-#include <QSettings>
 #include <QUrl>
 
 #include <miniupnpc/miniupnpc.h>
@@ -56,7 +55,6 @@ private:
     bool m_haveIgd = false;
 };
 
-const char *const PortMapper::kSettingKey = "MapPortOnRouter";
 
 QString PortMapper::Mapping::text() const
 {
@@ -66,11 +64,6 @@ QString PortMapper::Mapping::text() const
         .arg(method, externalIP.toString())
         .arg(externalPort)
         .arg(leaseS > 0 ? QStringLiteral("lease %1 s").arg(leaseS) : QStringLiteral("permanent until Zantry exits"));
-}
-
-bool PortMapper::enabledInSettings()
-{
-    return QSettings().value(QLatin1String(kSettingKey), true).toBool();
 }
 
 PortMapper::PortMapper(QObject *parent) : QObject(parent), m_worker(new PortMapWorker)

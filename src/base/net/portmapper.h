@@ -30,9 +30,6 @@ public:
     };
 
     static constexpr int kLeaseS = 3600;
-    // The setting "Map a port on my router"; default on.
-    static const char *const kSettingKey;
-    static bool enabledInSettings();
 
     explicit PortMapper(QObject *parent = nullptr);
     // Removes the mapping (a second or two at most) and ends the thread.

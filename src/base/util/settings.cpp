@@ -19,6 +19,8 @@ const QString kWineProgram = QStringLiteral("wineProgram");
 const QString kDefaultWineProgram = QStringLiteral("wine");
 const QString kAllowP2P = QStringLiteral("AllowP2P");
 constexpr bool kDefaultAllowP2P = true;
+const QString kMapPortOnRouter = QStringLiteral("MapPortOnRouter");
+constexpr bool kDefaultMapPortOnRouter = true;
 const QString kProcessWatcherEnabled = QStringLiteral("ProcessWatcherEnabled");
 constexpr bool kDefaultProcessWatcherEnabled = true;
 const QString kWatchedProcesses = QStringLiteral("WatchedProcesses");
@@ -179,6 +181,16 @@ bool Settings::allowP2P()
 void Settings::setAllowP2P(bool allow)
 {
     writeChanged(kAllowP2P, allow, allowP2P());
+}
+
+bool Settings::mapPortOnRouter()
+{
+    return readBool(kMapPortOnRouter, kDefaultMapPortOnRouter);
+}
+
+void Settings::setMapPortOnRouter(bool map)
+{
+    writeChanged(kMapPortOnRouter, map, mapPortOnRouter());
 }
 
 bool Settings::processWatcherEnabled()

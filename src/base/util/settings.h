@@ -38,6 +38,9 @@ public:
 
     static bool allowP2P(); // on unless set
     static void setAllowP2P(bool allow);
+    // "Map a port on my router"; read at start-up.
+    static bool mapPortOnRouter(); // on unless set
+    static void setMapPortOnRouter(bool map);
     static bool processWatcherEnabled(); // on unless set
     static void setProcessWatcherEnabled(bool enabled);
     static QStringList watchedProcesses(); // empty when none are stored

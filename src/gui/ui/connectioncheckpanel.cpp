@@ -1,6 +1,7 @@
 #include "ui/connectioncheckpanel.h"
 
 #include "net/portmapper.h"
+#include "util/settings.h"
 #include "session/zantrystate.h"
 
 #include <QCheckBox>
@@ -9,7 +10,6 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QPushButton>
-#include <QSettings>
 #include <QTableWidget>
 
 ConnectionCheckPanel::ConnectionCheckPanel(PortMapper *mapper, QWidget *parent)
@@ -28,9 +28,9 @@ ConnectionCheckPanel::ConnectionCheckPanel(PortMapper *mapper, QWidget *parent)
     m_mapSetting->setObjectName(QStringLiteral("mapPortCheck"));
     m_mapSetting->setToolTip(tr("Asks the router (UPnP-IGD or NAT-PMP) to forward a port, so other players reach you "
                                 "directly. Takes effect at the next start."));
-    m_mapSetting->setChecked(PortMapper::enabledInSettings());
+    m_mapSetting->setChecked(Settings::mapPortOnRouter());
     connect(m_mapSetting, &QCheckBox::toggled, this,
-            [](bool on) { QSettings().setValue(QLatin1String(PortMapper::kSettingKey), on); });
+            [](bool on) { Settings::setMapPortOnRouter(on); });
     m_mapping->setObjectName(QStringLiteral("portMappingLabel"));
     m_mapping->setWordWrap(true);
     m_verdict->setObjectName(QStringLiteral("checkVerdict"));
@@ -99,7 +99,7 @@ void ConnectionCheckPanel::showMapping()
     QString text = tr("Port mapping: off (\"Map a port on my router\").");
     if (m_mapper && m_mapper->mapping().isActive())
         text = tr("Port mapping: %1. Other players reach you there.").arg(m_mapper->mapping().text());
-    else if (m_mapper && PortMapper::enabledInSettings())
+    else if (m_mapper && Settings::mapPortOnRouter())
         text = tr("Port mapping: %1.").arg(m_mapper->stateText());
     m_mapping->setText(text);
     m_mapping->setVisible(m_mapper != nullptr);

@@ -8,6 +8,7 @@
 #include "net/global.h"
 #include "net/lorvanenetwork.h"
 #include "net/portmapper.h"
+#include "util/settings.h"
 #include "ui/busywidget.h"
 #include "ui/confirmreadydialog.h"
 #include "ui/connectioncheckpanel.h"
@@ -93,7 +94,7 @@ void MainWindow::setupPortMapping()
     const auto mapPeerPort = [this]() {
         if (!Global::instance()->router())
             return;
-        if (PortMapper::enabledInSettings())
+        if (Settings::mapPortOnRouter())
             m_portMapper->start(Global::instance()->localPort());
         else
             qDebug().noquote() << "Port mapping: off (setting)";
