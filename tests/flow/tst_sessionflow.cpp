@@ -181,6 +181,7 @@ private slots:
     {
         FlowFixture f;
         QVERIFY(f.startReady());
+        f.window()->session()->setRequeuePause(1000);
         auto *button = f.child<QPushButton>("mainButton");
         auto *status = f.child<QLabel>("statusLabel");
         QVERIFY(f.window()->isVisible() && !f.window()->findChild<Password *>()->isVisible());
@@ -203,10 +204,11 @@ private slots:
         QVERIFY(!waiting->isVisible());
         QVERIFY(f.sandbox().control(QStringLiteral("fail"), QStringLiteral("path=/api/v1/zantry/yr/Alice&status=503")));
         QTRY_COMPARE_WITH_TIMEOUT(f.state(), FlowFixture::kReady, 10000);
-        QTRY_COMPARE(status->text(), QStringLiteral("Matchmaking was interrupted. Please queue again."));
+        QTRY_VERIFY(status->text().startsWith(QStringLiteral("Matchmaking was interrupted: the ladder service did not answer.\nQueueing again in ")));
         QVERIFY(button->isEnabled());
+        // Back in service: the queue is taken up again without a click.
         QVERIFY(f.sandbox().control(QStringLiteral("fail"), QStringLiteral("path=/api/v1/zantry/yr/Alice&status=0")));
-        QVERIFY(f.clickMainButton(FlowFixture::kReady | MATCHUP_WAITFOR));
+        QTRY_COMPARE_WITH_TIMEOUT(f.state(), FlowFixture::kReady | MATCHUP_WAITFOR, 15000);
         QVERIFY(f.clickMainButton(FlowFixture::kReady));
         QTRY_COMPARE(status->text(), QStringLiteral("Zantry"));
         // The help button and the logo open the ladder site.
@@ -384,6 +386,9 @@ private slots:
         const QByteArray stats = QByteArray::fromBase64(
             result.value(QStringLiteral("parts")).toArray().at(0).toObject().value(QStringLiteral("base64")).toString().toLatin1());
         QVERIFY2(stats.contains("[Game]") && !stats.contains("stale"), stats.constData());
+        // Back at ready, the line says what the match was and what became of its result.
+        QTRY_COMPARE(f.child<QLabel>("statusLabel")->text(),
+                     QStringLiteral("Last match: %1 against Bob.\nResult uploaded.").arg(Global::instance()->spawnInfo().uiMapName));
     }
 
     // Rounds in one window: the ready check left to run out; accepted, then

@@ -24,6 +24,9 @@ Session::Session(const Options &options, QObject *parent) : QObject(parent), m_o
     m_spawnRetryClock.invalidate();
     m_statusTimer = new QTimer(this);
     m_statusTimer->setInterval(kStatusIntervalMs);
+    m_requeueTimer = new QTimer(this);
+    m_requeueTimer->setSingleShot(true);
+    connect(m_requeueTimer, &QTimer::timeout, this, &Session::requeue);
     // The flow never runs inside the code that changed the flags.
     connect(this, &Session::newStatesSet, this, &Session::runFlow, Qt::QueuedConnection);
 }
@@ -92,6 +95,8 @@ void Session::connectServiceClient()
     connect(m_api, &LorvaneAPI::currentPlayerChanged, this, &Session::setMapsLoaded);
     connect(m_api, &LorvaneAPI::cancelledFindMatch, this, &Session::queueLeft);
     connect(m_api, &LorvaneAPI::waitForMatchup, this, &Session::setMatchupWaitFor);
+    // The service answers the queue again: the next interruption starts over.
+    connect(m_api, &LorvaneAPI::waitForMatchup, this, [this]() { m_requeueTries = 0; });
     connect(m_api, &LorvaneAPI::matchupFound, this, &Session::readyCheck);
     connect(m_api, &LorvaneAPI::gameStatsPosted, this, [this]() { noteResult(QStringLiteral("Result uploaded.")); });
     connect(m_api, &LorvaneAPI::resultUploadFailed, this, [this](bool kept) {
@@ -364,6 +369,7 @@ Session::Phase Session::actOn(quint32 s, bool clicked)
 Session::Phase Session::actReady(bool clicked)
 {
     if (clicked) {
+        m_requeueTimer->stop();
         m_queueInterrupted = false;
         m_resultNote.clear();
     } else if (m_queueInterrupted) {

@@ -51,6 +51,9 @@ public:
     static constexpr int kSpawnRetryMs = 10000;
     static constexpr int kSpawnRetryPauseMs = 1000;
     static constexpr int kStatusIntervalMs = 60000;
+    static constexpr int kRequeueFirstMs = 5000;
+    static constexpr int kRequeueMaxMs = 60000;
+    static constexpr int kRequeueTries = 6;
 
     struct Options
     {
@@ -78,15 +81,19 @@ public:
     InternetDetector *internetDetector() const { return m_internetDetector; }
 
     // What the player should know at ready: the last result's fate, maps
-    // that failed, settings that cannot be kept.
+    // that failed, settings that cannot be kept; empty when nothing.
     QString readyNote() const;
     // The last leave of the queue was not asked for (a broken service).
     bool queueInterrupted() const { return m_queueInterrupted; }
+    // After such a leave the queue is tried again by itself: ms until the
+    // next try, or -1 when none is due.
+    int requeueIn() const;
 
     // Tests shorten these.
     void setSpawnRetryWindow(int ms) { m_spawnRetryMs = ms; }
     void setSpawnRetryPause(int ms) { m_spawnRetryPauseMs = ms; }
     void setStatusInterval(int ms) { m_statusIntervalMs = ms; }
+    void setRequeuePause(int ms) { m_requeueFirstMs = ms; }
 
     // What the local status broadcast tells about the session.
     static StatusSnapshot statusSnapshot();
@@ -174,6 +181,8 @@ private:
     void setBroadcastFlags(bool inGame, bool inQueue);
     void resetRouter();
     void queueLeft();
+    void scheduleRequeue();
+    void requeue();
     void mapsStateChanged();
     void noteMapFailures();
     void noteResult(const QString &note);
@@ -199,6 +208,9 @@ private:
     Router *m_router = nullptr;
     QTimer *m_statusTimer = nullptr;
     QTimer *m_spawnRetryTimer = nullptr;
+    QTimer *m_requeueTimer = nullptr;
+    int m_requeueTries = 0;
+    int m_requeueFirstMs = kRequeueFirstMs;
     QElapsedTimer m_spawnRetryClock;
     QString m_launchFailure;
     QStringList m_copiedGameFiles; // what this match put in the game folder

@@ -30,7 +30,36 @@ void Session::queueLeft()
         emit queueLeftToEnd();
         return;
     }
+    if (m_queueInterrupted)
+        scheduleRequeue();
     unsetMatchupRequested();
+}
+
+void Session::scheduleRequeue()
+{
+    // The service broke off the queue (no answer, or not its own): the
+    // player wanted to play, so the queue is tried again, with growing
+    // pauses, a bounded number of times.
+    if (m_requeueTries >= kRequeueTries) {
+        qDebug() << "Matchmaking was interrupted; not queueing again by itself";
+        return;
+    }
+    const int pause = qMin(m_requeueFirstMs << m_requeueTries, kRequeueMaxMs);
+    ++m_requeueTries;
+    qDebug().noquote() << QStringLiteral("Matchmaking was interrupted; queueing again in %1 ms").arg(pause);
+    m_requeueTimer->start(pause);
+}
+
+int Session::requeueIn() const
+{
+    return m_requeueTimer->isActive() ? m_requeueTimer->remainingTime() : -1;
+}
+
+void Session::requeue()
+{
+    // Only from ready: a player who changed course meanwhile is left alone.
+    if (m_state == READY_TO_QUEUE)
+        pressMainButton();
 }
 
 void Session::leaveQueueToEnd()
@@ -131,7 +160,7 @@ QString Session::readyNote() const
         if (!note.isEmpty())
             notes << note;
     }
-    return notes.isEmpty() ? QStringLiteral("Zantry") : notes.join(QLatin1Char('\n'));
+    return notes.join(QLatin1Char('\n'));
 }
 
 void Session::pauseForWatcher()

@@ -9,6 +9,7 @@
 #include "ui/framelessdialog.h"
 #include "ui/password.h"
 #include "ui/routeview.h"
+#include "ui/statusline.h"
 #include "ui/titlebar.h"
 #include "ui/waitingdialog.h"
 #include "ui/warningdialog.h"
@@ -79,6 +80,7 @@ MainWindow::MainWindow(QWidget *parent)
 
     setWindowFlags(windowFlags() | Qt::FramelessWindowHint);
     ui->setupUi(this);
+    new StatusLine(ui->statusLabel, m_session, this);
     if (FramelessDialog::translucencyWorks())
         setAttribute(Qt::WA_TranslucentBackground);
     else

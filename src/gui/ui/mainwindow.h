@@ -125,7 +125,6 @@ private:
     void showLoading(bool clicked, QStringList &lines);
     void showWarnings(quint32 s, const QStringList &lines);
     void showStateNames(quint32 state);
-    void showReadyNote();
     void setControlsEnabled(bool accounts, bool maps);
     void showLoader(bool loading);
     void placeBusyWidget();

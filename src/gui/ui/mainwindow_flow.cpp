@@ -93,7 +93,6 @@ void MainWindow::showPhaseCase(Phase phase, bool clicked, QStringList &lines)
         break;
     case Phase::Paused:
         lines << QStringLiteral("Process Watcher has detected another game is running.\nZantry has been paused.");
-        ui->statusLabel->setText(QStringLiteral("Paused by Process Watcher"));
         m_busyWidget->hide();
         ui->userNamesBox->setEnabled(true);
         ui->sideBox->setEnabled(true);
@@ -118,9 +117,6 @@ void MainWindow::showPhaseCase(Phase phase, bool clicked, QStringList &lines)
 
 void MainWindow::showReady(bool clicked)
 {
-    ui->statusLabel->setText(m_session->queueInterrupted()
-                                 ? QStringLiteral("Matchmaking was interrupted. Please queue again.")
-                                 : m_session->readyNote());
     show();
     m_busyWidget->hide();
     m_waitingDialog->hide();
@@ -135,7 +131,6 @@ void MainWindow::showReady(bool clicked)
 void MainWindow::showQueued(bool clicked, QStringList &lines)
 {
     lines << QStringLiteral("Waiting in Zantry Queue");
-    ui->statusLabel->setText(QStringLiteral("Searching for a matchup..."));
     show();
     setControlsEnabled(false, false);
     ui->mainButton->setEnabled(true);
@@ -151,7 +146,6 @@ void MainWindow::showMatched(Phase phase, QStringList &lines)
     switch (phase) {
     case Phase::InGame:
         lines << matchMapName() + QStringLiteral("\nGame In Progress.");
-        ui->statusLabel->setText(QStringLiteral("Game In Progress"));
         m_pwatchNotice->hide();
         m_busyWidget->hide();
         ui->userNamesBox->setEnabled(true);
@@ -160,7 +154,6 @@ void MainWindow::showMatched(Phase phase, QStringList &lines)
         break;
     case Phase::Launching:
         lines << matchMapName() + QStringLiteral("\nSTARTING GAME!!!");
-        ui->statusLabel->setText(QStringLiteral("STARTING GAME!!!"));
         ui->userNamesBox->setEnabled(false);
         ui->sideBox->setEnabled(false);
         ui->mainButton->setEnabled(false);
@@ -169,14 +162,12 @@ void MainWindow::showMatched(Phase phase, QStringList &lines)
         break;
     case Phase::Measuring:
         lines << matchMapName() + QStringLiteral("\nTesting Performance.");
-        ui->statusLabel->setText(QStringLiteral("Network Connection Established."));
         setControlsEnabled(false, false);
         selectMatchMap();
         bringToFront();
         break;
     default:
         lines << QStringLiteral("Matchup Found. Starting Network Connection.");
-        ui->statusLabel->setText(QStringLiteral("Starting Network Connection."));
         showRoutes(true);
         setControlsEnabled(false, false);
         ui->mainButton->setEnabled(true);
@@ -219,12 +210,6 @@ void MainWindow::showWarnings(quint32 s, const QStringList &lines)
 void MainWindow::showStateNames(quint32 state)
 {
     ui->statusBar->showMessage(QString::fromLatin1(stateNames(state)));
-}
-
-void MainWindow::showReadyNote()
-{
-    if (m_session->state() == READY_TO_QUEUE)
-        ui->statusLabel->setText(m_session->readyNote());
 }
 
 void MainWindow::askForGameFolder()

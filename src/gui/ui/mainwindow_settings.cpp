@@ -122,6 +122,9 @@ void MainWindow::closeEvent(QCloseEvent *event)
 
     // Escape and the title bar's close answer No; a close while the
     // question is open waits for its answer.
+    const bool queued = m_session->state() & (MATCHUP_REQUESTED | MATCHUP_WAITFOR);
+    m_closeQuestion->setText(tr("Are you sure you want to close?")
+                             + (queued ? tr("\nYou will leave the matchmaking queue.") : QString()));
     const int answer = m_closeQuestion->ask();
     if (answer != QDialog::Accepted) {
         if (answer != WarningDialog::kNotAsked)
@@ -129,6 +132,7 @@ void MainWindow::closeEvent(QCloseEvent *event)
         event->ignore();
         return;
     }
+    // Read again: the queue may have moved on while the question was open.
     if (m_session->state() & (MATCHUP_REQUESTED | MATCHUP_WAITFOR)) {
         event->ignore();
         closeWhileQueued();

@@ -67,7 +67,6 @@ void MainWindow::connectSession()
     });
     connect(m_session, &Session::launchFailed, this, &MainWindow::showNotice);
     connect(m_session, &Session::notReached, this, &MainWindow::networkNotReached);
-    connect(m_session, &Session::readyNoteChanged, this, &MainWindow::showReadyNote);
     connect(m_session, &Session::routesChanged, this, &MainWindow::routesChanged);
     connect(m_session, &Session::queueLeftToEnd, this, [this]() {
         if (m_quitAfterLeaving)

@@ -94,12 +94,16 @@ void RouteView::showReport(const RouteReport &report, const SpawnInfo &spawn, co
     m_caption->setText(tr("Route to each opponent of the match on %1:").arg(spawn.uiMapName));
     m_table->show();
     m_table->setRowCount(report.peers.size());
+    // Partial figures of a measurement under way read as a bad or perfect
+    // route; they are shown once the measurement is over.
+    const bool measured = report.routerState == Router::READY || report.routerState == Router::FIB_READY;
+    const QString kNotMeasured = QStringLiteral("\u2014");
     int row = 0;
     for (const RouteStatus &route : report.peers) {
         const QString cells[] = {opponentName(route.id, spawn), stateText(report.routerState, route),
                                  describePath(route.path, route.pathType, tunnels),
-                                 route.rtt < 0 ? QStringLiteral("-") : tr("%1 ms").arg(route.rtt),
-                                 route.lossPct < 0 ? QStringLiteral("-") : tr("%1 %").arg(route.lossPct)};
+                                 measured && route.rtt >= 0 ? tr("%1 ms").arg(route.rtt) : kNotMeasured,
+                                 measured && route.lossPct >= 0 ? tr("%1 %").arg(route.lossPct) : kNotMeasured};
         for (int column = 0; column < 5; ++column) {
             QTableWidgetItem *item = m_table->item(row, column);
             if (!item)
