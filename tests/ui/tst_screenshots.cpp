@@ -6,6 +6,8 @@
 #include "testenv.h"
 
 #include "net/global.h"
+#include "net/router.h"
+#include "net/spawninfo.h"
 #include "ui/appearance.h"
 #include "ui/busywidget.h"
 #include "ui/confirmreadydialog.h"
@@ -13,6 +15,7 @@
 #include "session/zantrystate.h"
 #include "ui/mainwindow.h"
 #include "ui/password.h"
+#include "ui/routeview.h"
 #include "ui/waitingdialog.h"
 #include "ui/warningdialog.h"
 
@@ -113,6 +116,32 @@ private slots:
             alone.showReport(shot.second);
             shoot(&alone, shot.first);
         }
+    }
+
+    // Figures of a measurement under way are not shown as if final.
+    void routeViewMeasuring()
+    {
+        SpawnInfo spawn;
+        spawn.uiMapName = QStringLiteral("Rusted Basin");
+        spawn.others.insert(QStringLiteral("Bob"), QJsonObject{{QStringLiteral("Name"), QStringLiteral("Bob")}});
+        RouteStatus bob;
+        bob.id = nameHash(QStringLiteral("Bob"));
+        bob.reached = true;
+        bob.path = IPEndpoint(QHostAddress(QStringLiteral("127.0.0.1")), 50000);
+        bob.rtt = 0;
+        bob.lossPct = 0;
+        RouteView view;
+        view.resize(640, 220);
+        const auto cells = [&view] {
+            const QTableWidget *table = view.findChild<QTableWidget *>();
+            return QStringList{table->item(0, 3)->text(), table->item(0, 4)->text()};
+        };
+        view.showReport(RouteReport{Router::PING, {bob}}, spawn, {});
+        QCOMPARE(cells(), (QStringList{QStringLiteral("\u2014"), QStringLiteral("\u2014")}));
+        shoot(&view, QStringLiteral("route-view-measuring"));
+        bob.rtt = 42;
+        view.showReport(RouteReport{Router::READY, {bob}}, spawn, {});
+        QCOMPARE(cells(), (QStringList{QStringLiteral("42 ms"), QStringLiteral("0 %")}));
     }
 
     void dialogs()

@@ -25,6 +25,8 @@ ConnectionCheckPanel::ConnectionCheckPanel(PortMapper *mapper, QWidget *parent)
     setObjectName(QStringLiteral("connectionCheckPanel"));
     m_button->setObjectName(QStringLiteral("checkConnectionButton"));
     m_button->setMinimumSize(160, 32);
+    // The window's buttons are tall; this one shares its row with a box.
+    m_button->setStyleSheet(QStringLiteral("padding: 4px 12px;"));
     m_mapSetting->setObjectName(QStringLiteral("mapPortCheck"));
     m_mapSetting->setToolTip(tr("Asks the router (UPnP-IGD or NAT-PMP) to forward a port, so other players reach you "
                                 "directly. Takes effect at the next start."));
