@@ -136,8 +136,6 @@ private:
     void networkNotReached();
     void routesChanged(const RouteReport &report);
     void showRoutes(bool forMatch);
-    void logRoutes() const;
-    QString unreachedDetails() const;
     void warningAccepted();
     void closeAfterWarning();
     void pWatchTriggered();
@@ -191,7 +189,6 @@ private:
     bool m_mapFitToView = false;
     RouteView *m_routeView = nullptr;
     PortMapper *m_portMapper = nullptr;
-    RouteReport m_lastRoutes;
     bool m_routeTabShown = false; // switched to for a match, back at ready
 
     static bool s_closeConfirmed;

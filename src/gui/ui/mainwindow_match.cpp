@@ -36,10 +36,10 @@ void MainWindow::maybeShowWaitDialog()
 
 void MainWindow::networkNotReached()
 {
-    logRoutes();
+    m_routeView->logRoutes();
     if (m_notReachedWarning->isVisible())
         return; // the open one's answer decides
-    m_notReachedWarning->setText(QStringLiteral("The other player wasn't ready!") + unreachedDetails());
+    m_notReachedWarning->setText(QStringLiteral("The other player wasn't ready!") + m_routeView->unreachedDetails());
     // Dismissing this warning declines the next match, not the program.
     if (m_notReachedWarning->ask() == QDialog::Accepted)
         m_session->queueAgain();
@@ -52,7 +52,6 @@ void MainWindow::routesChanged(const RouteReport &report)
     // Back at NOTHING the table is empty; the last match stays on view.
     if (report.routerState == Router::NOTHING)
         return;
-    m_lastRoutes = report;
     const Global *global = Global::instance();
     m_routeView->showReport(report, global->spawnInfo(), global->tunnelServers());
 }
@@ -66,42 +65,6 @@ void MainWindow::showRoutes(bool forMatch)
         m_routeTabShown = false;
         ui->mapWidget->setCurrentWidget(ui->mapTab);
     }
-}
-
-void MainWindow::logRoutes() const
-{
-    const Global *global = Global::instance();
-    const SpawnInfo spawn = global->spawnInfo();
-    const Global::TunnelTable tunnels = global->tunnelServers();
-    for (const RouteStatus &route : m_lastRoutes.peers) {
-        qDebug().noquote() << QStringLiteral("Route to %1: %2, %3")
-                                  .arg(RouteView::opponentName(route.id, spawn),
-                                       RouteView::describePath(route.path, route.pathType, tunnels),
-                                       RouteView::quality(route));
-    }
-}
-
-QString MainWindow::unreachedDetails() const
-{
-    const Global *global = Global::instance();
-    const SpawnInfo spawn = global->spawnInfo();
-    const Global::TunnelTable tunnels = global->tunnelServers();
-    QString details;
-    for (const RouteStatus &route : m_lastRoutes.peers) {
-        // Heard from, and it heard from us: not the one missing.
-        if (route.reached && route.peerState > Router::FLOOD)
-            continue;
-        QStringList tried;
-        for (const auto &path : route.tried)
-            tried << RouteView::describePath(path.first, path.second, tunnels);
-        details += tr("\n%1 and this client did not reach each other. Tried: %2.")
-                       .arg(RouteView::opponentName(route.id, spawn),
-                            tried.isEmpty() ? tr("no path at all") : tried.join(QStringLiteral(", ")));
-    }
-    if (!details.isEmpty())
-        details += tr("\nThis is most often UDP blocked by a firewall; with peer-to-peer off (Settings) every path "
-                      "goes through the tunnel servers.");
-    return details;
 }
 
 void MainWindow::warningAccepted()

@@ -62,7 +62,7 @@ void MainWindow::connectSession()
     connect(m_session, &Session::paused, this, [this]() { minimizeToTray(false); });
     connect(m_session, &Session::gameStarting, this, [this]() { minimizeToTray(false); });
     connect(m_session, &Session::gameEnded, this, [this]() {
-        logRoutes();
+        m_routeView->logRoutes();
         bringToFront();
     });
     connect(m_session, &Session::launchFailed, this, &MainWindow::showNotice);

@@ -3,6 +3,7 @@
 #include "net/networkpath.h"
 #include "net/router.h"
 
+#include <QDebug>
 #include <QHeaderView>
 #include <QLabel>
 #include <QTableWidget>
@@ -91,6 +92,9 @@ QString RouteView::quality(const RouteStatus &route)
 
 void RouteView::showReport(const RouteReport &report, const SpawnInfo &spawn, const Global::TunnelTable &tunnels)
 {
+    m_report = report;
+    m_spawn = spawn;
+    m_tunnels = tunnels;
     m_caption->setText(tr("Route to each opponent of the match on %1:").arg(spawn.uiMapName));
     m_table->show();
     m_table->setRowCount(report.peers.size());
@@ -112,4 +116,34 @@ void RouteView::showReport(const RouteReport &report, const SpawnInfo &spawn, co
         }
         ++row;
     }
+}
+
+void RouteView::logRoutes() const
+{
+    for (const RouteStatus &route : m_report.peers) {
+        qDebug().noquote() << QStringLiteral("Route to %1: %2, %3")
+                                  .arg(opponentName(route.id, m_spawn),
+                                       describePath(route.path, route.pathType, m_tunnels),
+                                       quality(route));
+    }
+}
+
+QString RouteView::unreachedDetails() const
+{
+    QString details;
+    for (const RouteStatus &route : m_report.peers) {
+        // Heard from, and it heard from us: not the one missing.
+        if (route.reached && route.peerState > Router::FLOOD)
+            continue;
+        QStringList tried;
+        for (const auto &path : route.tried)
+            tried << describePath(path.first, path.second, m_tunnels);
+        details += tr("\n%1 and this client did not reach each other. Tried: %2.")
+                       .arg(opponentName(route.id, m_spawn),
+                            tried.isEmpty() ? tr("no path at all") : tried.join(QStringLiteral(", ")));
+    }
+    if (!details.isEmpty())
+        details += tr("\nThis is most often UDP blocked by a firewall; with peer-to-peer off (Settings) every path "
+                      "goes through the tunnel servers.");
+    return details;
 }

@@ -31,7 +31,15 @@ public:
     // A widget of its own below the routes (the connection check).
     void addPanel(QWidget *panel);
 
+    // The last report shown, one log line per opponent.
+    void logRoutes() const;
+    // For the "not reached" warning: who was not reached over which paths.
+    QString unreachedDetails() const;
+
 private:
     QLabel *m_caption;
     QTableWidget *m_table;
+    RouteReport m_report;
+    SpawnInfo m_spawn;
+    Global::TunnelTable m_tunnels;
 };
