@@ -6,7 +6,7 @@
 // cache lives in the temporary folder and is emptied before each hashing
 // run; one more run per round reads every digest from it.
 #include "maps/mapdownloader.h"
-#include "net/global.h"
+#include "spawn/gamecatalogue.h"
 #include "spawn/spawnablegame.h"
 
 #include <QCommandLineParser>
@@ -87,7 +87,7 @@ struct Run
     int wrong = 0;
 };
 
-Run runDownloader(const QStringList &files, const QHash<QString, QString> &expected, int sliceMs)
+Run runDownloader(GameCatalogue *games, const QStringList &files, const QHash<QString, QString> &expected, int sliceMs)
 {
     Run run;
     QEventLoop loop;
@@ -102,7 +102,7 @@ Run runDownloader(const QStringList &files, const QHash<QString, QString> &expec
     timer.start();
     sinceTick.start();
     ticker.start();
-    MapDownloader downloader;
+    MapDownloader downloader(games);
     if (sliceMs >= 0)
         downloader.setScanSlice(sliceMs);
     QObject::connect(&downloader, &MapDownloader::stateChanged, &loop, [&] {
@@ -155,10 +155,10 @@ int main(int argc, char *argv[])
         std::fprintf(stderr, "maphash: cannot write the map files under %s\n", qPrintable(temp.path()));
         return 1;
     }
-    auto *yr = new SpawnableGame(QStringLiteral("yr"));
+    GameCatalogue games;
+    SpawnableGame *yr = games.add(QStringLiteral("yr"));
     yr->workingDir = game;
-    Global::instance()->setGames({{QStringLiteral("yr"), yr}});
-    Global::instance()->setCurrentGame(yr);
+    games.setCurrent(yr);
 
     const QString sha1sum = QStandardPaths::findExecutable(QStringLiteral("sha1sum"));
     const QString openssl = QStandardPaths::findExecutable(QStringLiteral("openssl"));
@@ -173,15 +173,15 @@ int main(int argc, char *argv[])
             bestOpenssl = std::min(
                 bestOpenssl, runTool(openssl, {QStringLiteral("dgst"), QStringLiteral("-sha1")}, files, &expected));
         QDir(cacheHome).removeRecursively();
-        const Run s = runDownloader(files, expected, -1);
+        const Run s = runDownloader(&games, files, expected, -1);
         if (s.seconds < sliced.seconds)
             sliced = s;
-        const Run c = runDownloader(files, expected, -1);
+        const Run c = runDownloader(&games, files, expected, -1);
         if (c.seconds < cached.seconds)
             cached = c;
         // The whole scan in one turn, as a scan without slices would run.
         QDir(cacheHome).removeRecursively();
-        const Run b = runDownloader(files, expected, 1 << 30);
+        const Run b = runDownloader(&games, files, expected, 1 << 30);
         if (b.seconds < blocking.seconds)
             blocking = b;
     }

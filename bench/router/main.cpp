@@ -4,6 +4,7 @@
 // their ratios; then the same while the GUI thread hashes a file; then the
 // memory after a million datagrams from random sender ids.
 #include "util/filedigest.h"
+#include "net/networkstate.h"
 #include "net/router.h"
 #include "udpshapes.h"
 
@@ -50,7 +51,7 @@ public:
             t.pingTime = 600;
             t.readyTime = 300;
             t.pingDelay = 100;
-            router = new Router;
+            router = new Router(&m_network);
             router->setTiming(t);
             router->setSocket(socket);
         });
@@ -67,6 +68,7 @@ public:
     pthread_t handle() const { return m_handle; }
 
 private:
+    NetworkState m_network;
     QThread m_thread;
     QObject m_context;
     quint16 m_peerPort = 0;

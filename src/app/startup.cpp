@@ -3,7 +3,6 @@
 #include "app/singleapplication.h"
 #include "crash/crashhandler.h"
 #include "net/connectioncheck.h"
-#include "net/global.h"
 #include "net/portmapper.h"
 #include "spawn/spawnablegame.h"
 #include "ui/appearance.h"
@@ -154,14 +153,14 @@ QString enterGameFolder(const QString &gameDir)
     return folder;
 }
 
-void prepareApplication(QApplication &app, const QString &gameDir)
+QDir prepareApplication(QApplication &app, const QString &gameDir)
 {
     Appearance::initResources();
     setIdentity();
     const QString folder = enterGameFolder(gameDir);
 
-    Global::instance()->setDataDir(QDir(QStringLiteral("Zantry")));
-    QDir().mkpath(QStringLiteral("Zantry"));
+    const QDir dataDir(QStringLiteral("Zantry"));
+    QDir().mkpath(dataDir.path());
 
     ZantryLog::instance()->openLogFile(QStringLiteral("Zantry"));
     qDebug() << "Log file Initialized";
@@ -172,7 +171,8 @@ void prepareApplication(QApplication &app, const QString &gameDir)
     qDebug().noquote() << "Working in " + folder;
 
     Appearance::registerFonts();
-    app.setStyleSheet(Appearance::loadStyleSheet());
+    app.setStyleSheet(Appearance::loadStyleSheet(dataDir));
+    return dataDir;
 }
 
 int run(int argc, char *argv[], const Extension &extension)
@@ -202,13 +202,13 @@ int run(int argc, char *argv[], const Extension &extension)
             std::fprintf(stderr, "%s\n", qPrintable(parser.errorText()));
             return 1;
         }
-        prepareApplication(app, parser.value(gameDirOption()));
+        const QDir dataDir = prepareApplication(app, parser.value(gameDirOption()));
 
         // SIGTERM and SIGINT end the loop in order, so the log is flushed and
         // the single-instance block released.
         SignalBridge::install();
 
-        auto *window = new MainWindow;
+        auto *window = new MainWindow(dataDir);
         QObject::connect(SignalBridge::instance(), &SignalBridge::quitRequested, window, &MainWindow::quitRequested);
         QObject::connect(&app, &SingleApplication::instanceStarted, window, &MainWindow::instanceStarted);
         // Another game folder: everything (log, maps, games) lives in it, so
@@ -220,7 +220,7 @@ int run(int argc, char *argv[], const Extension &extension)
         if (extension.windowCreated)
             extension.windowCreated(window, parser);
 
-        CrashHandler::instance()->install();
+        CrashHandler::instance()->install(dataDir);
 
         code = app.exec();
 

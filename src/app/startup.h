@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QCommandLineOption>
+#include <QDir>
 #include <QList>
 
 #include <functional>
@@ -29,7 +30,8 @@ void prepareProcess();
 // names, the game folder to work in (gameDir: one asked for on the command
 // line), data folder and log, self hash, fonts and style sheet. The
 // user-road tests start the window the program's way through these two.
-void prepareApplication(QApplication &app, const QString &gameDir = QString());
+// Returns the data folder, for the window and the crash handler.
+QDir prepareApplication(QApplication &app, const QString &gameDir = QString());
 
 // The folder the program works in: gameDir when it holds a game (then also
 // remembered), else the current folder when it holds one, else the one

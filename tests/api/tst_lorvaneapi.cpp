@@ -3,9 +3,11 @@
 #include "api/lorvaneapi.h"
 #include "api/resultoutbox.h"
 #include "logcapture.h"
-#include "net/global.h"
+#include "api/matchstate.h"
+#include "net/networkstate.h"
+#include "net/peerroute.h"
 #include "scriptedservice.h"
-#include "spawn/spawnablegame.h"
+#include "spawn/gamecatalogue.h"
 #include "testenv.h"
 
 #include <QtTest>
@@ -79,14 +81,19 @@ class TestLorvaneApi : public QObject
 
     std::unique_ptr<TestEnv> m_env;
     std::unique_ptr<ScriptedService> m_service;
+    std::unique_ptr<NetworkState> m_network;
+    std::unique_ptr<MatchState> m_match;
+    std::unique_ptr<GameCatalogue> m_games;
     std::unique_ptr<LorvaneAPI> m_api;
+
+    LorvaneAPI *newApi() { return new LorvaneAPI(m_network.get(), m_match.get(), m_games.get()); }
 
     int count(const QByteArray &path) const { return m_service->requestsTo(path).size(); }
     QTimer *timer(const char *name) const { return m_api->findChild<QTimer *>(QLatin1String(name)); }
     void restart(const QString &storedToken)
     {
         QSettings().setValue(QStringLiteral("accessToken"), storedToken);
-        m_api.reset(new LorvaneAPI);
+        m_api.reset(newApi());
     }
 
     // The ladder "yr" (id 1; sides 10 "Allies" local 0, 11 "Soviet" local 1)
@@ -101,7 +108,7 @@ class TestLorvaneApi : public QObject
         m_service->script("GET", "/api/v1/zantry/ladder/yr/maps", json(QJsonArray{QJsonObject{{"id", 5}, {"bit_idx", 0}}}));
         m_service->script("GET", "/api/v1/zantry/ladder/yr/stats", json(QJsonObject{{"recentMatches", 12}}));
         QSignalSpy players(m_api.get(), &LorvaneAPI::playersChanged);
-        QSignalSpy stats(Global::instance(), &Global::zantryStatsChanged);
+        QSignalSpy stats(m_match.get(), &MatchState::zantryStatsChanged);
         m_api->setURL(m_service->baseUrl());
         if (!players.wait(5000))
             return false;
@@ -116,17 +123,18 @@ private slots:
         m_env.reset(new TestEnv);
         m_service.reset(new ScriptedService);
         QVERIFY(m_service->listen());
-        Global::instance()->setAllowP2P(true);
-        Global::instance()->setSpawnInfo(SpawnInfo());
-        m_api.reset(new LorvaneAPI);
+        m_network.reset(new NetworkState);
+        m_network->setAllowP2P(true);
+        m_match.reset(new MatchState);
+        m_games.reset(new GameCatalogue);
+        m_api.reset(newApi());
     }
     void cleanup()
     {
-        Global::instance()->setTunnelServers({});
-        Global::instance()->setPublicIP(QHostAddress());
-        Global::instance()->setPeerRoutes(nullptr);
-        Global::instance()->setCurrentGame(nullptr);
         m_api.reset();
+        m_games.reset();
+        m_match.reset();
+        m_network.reset();
         m_service.reset();
         m_env.reset();
     }
@@ -276,18 +284,17 @@ private slots:
     void findMatchRequestHoldsTheTable()
     {
         QFETCH(bool, p2p);
-        Global *g = Global::instance();
+        NetworkState *g = m_network.get();
         g->setLocalIP(QHostAddress(QStringLiteral("127.0.0.1")));
         g->setLocalPort(52000);
         g->setLocalIPv6(QHostAddress(QStringLiteral("::1")));
         g->setLocalIPv6Port(52001);
         g->setPublicIP(QHostAddress(QStringLiteral("127.0.0.2")));
         g->setPublicPort(52002);
-        g->setCheatToolRunning(false);
-        SpawnableGame game(QStringLiteral("yr"));
+        SpawnableGame &game = *m_games->add(QStringLiteral("yr"));
         game.exeHash = QStringLiteral("0123456789abcdef0123456789abcdef01234567");
         game.ddrawHash = QStringLiteral("89abcdef0123456789abcdef0123456789abcdef");
-        g->setCurrentGame(&game);
+        m_games->setCurrent(&game);
         QVERIFY(loginAs());
         g->setAllowP2P(p2p);
         m_api->currentPlayer()->setMapSide(2, -2);
@@ -319,21 +326,21 @@ private slots:
     {
         TunnelServerInfo tunnel;
         tunnel.address = QStringLiteral("127.0.0.1");
-        Global::instance()->setTunnelServers({{tunnel.address, tunnel}});
-        Global::instance()->setPublicIP(QHostAddress());
+        m_network->setTunnelServers({{tunnel.address, tunnel}});
+        m_network->setPublicIP(QHostAddress());
         QVERIFY(loginAs());
         m_service->script("POST", kMatchPath, json(wait()));
         QSignalSpy waiting(m_api.get(), &LorvaneAPI::waitForMatchup);
         m_api->findMatch();
         QTest::qWait(300);
         QCOMPARE(m_service->requestsTo(kMatchPath).size(), 0);
-        Global::instance()->setPublicIP(QHostAddress(QStringLiteral("203.0.113.7")));
+        m_network->setPublicIP(QHostAddress(QStringLiteral("203.0.113.7")));
         QVERIFY(waiting.wait(5000));
         QCOMPARE(bodyOf(m_service->requestsTo(kMatchPath).last()).value("ip_address").toString(), QStringLiteral("203.0.113.7"));
 
         m_api->cancelFindMatch();
         QTRY_VERIFY(!timer("findMatchTimer")->isActive());
-        Global::instance()->setPublicIP(QHostAddress());
+        m_network->setPublicIP(QHostAddress());
         m_api->findMatch();
         m_api->cancelFindMatch();
         QTRY_COMPARE(m_service->requestsTo(kMatchPath).size(), 3); // the two quits
@@ -418,7 +425,7 @@ private slots:
         info.seed = 4242;
         for (quint32 id : {300, 300, 100, 200})
             info.paths.insert(id, NetworkPathPtr::create());
-        Global::instance()->setSpawnInfo(info);
+        m_match->setSpawnInfo(info);
         m_service->script("POST", kMatchPath, QByteArray("ok"));
         // One at a time: parallel requests may arrive in any order.
         m_api->updateMatchStatus(QStringLiteral("Ready"));
@@ -428,7 +435,7 @@ private slots:
         FakeRoutes routes;
         routes.routes.insert(300, PeerRoute{300, QHostAddress(QStringLiteral("198.51.100.3")), 7000, 31});
         routes.routes.insert(100, PeerRoute{100, QHostAddress(QStringLiteral("2001:db8::1")), 7001, 12});
-        Global::instance()->setPeerRoutes(&routes);
+        m_api->setPeerRoutes(&routes);
         m_api->updateMatchStatus(QStringLiteral("Reached"));
         QTRY_COMPARE(count(kMatchPath), 3);
         const QList<ScriptedService::Request> sent = m_service->requestsTo(kMatchPath);
@@ -500,15 +507,14 @@ private slots:
         QVERIFY(writeAll(dir + QStringLiteral("stats.dmp"), "second"));
         const QByteArray killed = "/api/v1/result/ladder/1/game/8/player/42/pings/0/0";
         m_service->script("POST", killed, QByteArray("taken"));
-        m_api.reset(new LorvaneAPI);
-        SpawnableGame game(QStringLiteral("yr"));
+        m_api.reset(newApi());
+        SpawnableGame &game = *m_games->add(QStringLiteral("yr"));
         game.workingDir = dir;
-        Global::instance()->setCurrentGame(&game);
+        m_games->setCurrent(&game);
         QVERIFY(loginAs());
         QTRY_COMPARE(count(killed), 1);
         QVERIFY(m_service->requestsTo(killed).first().body.contains("\r\n\r\nsecond\r\n"));
         QTRY_VERIFY(ResultOutbox(dir).entries().isEmpty() && !ResultOutbox(dir).expecting());
-        Global::instance()->setCurrentGame(nullptr);
     }
 };
 

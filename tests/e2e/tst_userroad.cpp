@@ -12,8 +12,6 @@
 #include "app/startup.h"
 #include "util/zantrylog.h"
 #include "maps/mapdownloader.h"
-#include "net/global.h"
-#include "spawn/spawnablegame.h"
 #include "ui/mainwindow.h"
 #include "ui/password.h"
 #include "session/zantrystate.h"
@@ -112,11 +110,6 @@ void TestUserRoad::init()
     QVERIFY(!Sandbox::makeGameFolder(gameDir(), {QStringLiteral("--game-maps"), QStringLiteral("all")}).isEmpty());
     QVERIFY(QDir::setCurrent(gameDir()));
     QVERIFY(!QFile::exists(m_env->settingsFile()));
-    // What a new process would start with.
-    SpawnableGame::resetTable();
-    Global::instance()->setGames({});
-    Global::instance()->setCurrentGame(nullptr);
-    Global::instance()->setTunnelServers({});
 }
 
 void TestUserRoad::cleanup()
@@ -140,15 +133,13 @@ void TestUserRoad::cleanup()
 void TestUserRoad::openClient(const QString &gameDir)
 {
     Startup::prepareProcess();
-    Startup::prepareApplication(*qApp, gameDir);
-    m_window.reset(new MainWindow);
+    m_window.reset(new MainWindow(Startup::prepareApplication(*qApp, gameDir)));
 }
 
 void TestUserRoad::openFromHome(const QString &gameDir)
 {
     m_window.reset();
     ZantryLog::instance()->close();
-    SpawnableGame::resetTable();
     QVERIFY(QDir().mkpath(QDir::homePath()) && QDir::setCurrent(QDir::homePath()));
     STEP(openClient(gameDir));
 }

@@ -5,8 +5,7 @@
 #include "util/filedigest.h"
 #include "ui/appearance.h"
 #include "maps/mapdownloader.h"
-#include "net/global.h"
-#include "spawn/spawnablegame.h"
+#include "util/settings.h"
 
 #include <QApplication>
 #include <QDir>
@@ -21,19 +20,12 @@ FlowFixture::FlowFixture()
 {
     Appearance::initResources();
     QApplication::setQuitOnLastWindowClosed(false);
-    SpawnableGame::resetTable();
-    Global *global = Global::instance();
-    global->setGames({});
-    global->setCurrentGame(nullptr);
-    global->setSpawnInfo(SpawnInfo());
-    global->setZantryStats({});
-    global->setTunnelServers({});
     // Peer addresses would be this machine's own LAN addresses; the tests
     // keep every datagram on loopback, through the tunnel stand-in.
-    global->setAllowP2P(false);
+    Settings::setAllowP2P(false);
     QDir().mkpath(QStringLiteral("Zantry"));
-    global->setDataDir(QDir(QDir::current().absoluteFilePath(QStringLiteral("Zantry"))));
-    global->processWatcher()->setWatchedProcs({QStringLiteral("no-such-game.exe")});
+    m_zantryDir = QDir::current().absoluteFilePath(QStringLiteral("Zantry"));
+    Settings::setWatchedProcesses({QStringLiteral("no-such-game.exe")});
     m_dataDir = m_env->filePath(QStringLiteral("data"));
 }
 
@@ -41,9 +33,6 @@ FlowFixture::~FlowFixture()
 {
     m_window.reset();
     m_sandbox.stop();
-    SpawnableGame::resetTable();
-    Global::instance()->setGames({});
-    Global::instance()->setCurrentGame(nullptr);
 }
 
 bool FlowFixture::prepare(const QStringList &sandboxArgs, bool withService)
@@ -72,7 +61,7 @@ bool FlowFixture::prepare(const QStringList &sandboxArgs, bool withService)
 
 void FlowFixture::openWindow()
 {
-    m_window.reset(new MainWindow);
+    m_window.reset(new MainWindow(QDir(m_zantryDir)));
 }
 
 bool FlowFixture::start(const QString &token, const QStringList &sandboxArgs, bool withService)

@@ -66,6 +66,7 @@ private:
     Sandbox m_sandbox;
     std::unique_ptr<MainWindow> m_window;
     QString m_dataDir;
+    QString m_zantryDir;
 };
 
 // QTEST_MAIN without the cap on messages: a whole session logs thousands

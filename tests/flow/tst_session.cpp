@@ -3,9 +3,8 @@
 #include "flowfixture.h"
 
 #include "api/lorvaneapi.h"
-#include "net/global.h"
 #include "session/session.h"
-#include "spawn/spawnablegame.h"
+#include "spawn/gamecatalogue.h"
 #include "util/endpoints.h"
 #include "util/settings.h"
 
@@ -33,9 +32,8 @@ struct Driven
 
     Driven()
     {
-        SpawnableGame::discoverGames();
-        Global::instance()->setGames(SpawnableGame::table());
-        Global::instance()->setCurrentGame(SpawnableGame::table().value(SpawnableGame::localGame()));
+        session.games()->discover();
+        session.games()->setCurrent(session.games()->localGame());
         QObject::connect(&session, &Session::phaseShown, [this](Phase phase) { phases << phase; });
         session.start();
         LorvaneAPI *api = session.api();

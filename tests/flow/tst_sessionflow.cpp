@@ -12,7 +12,7 @@
 
 #include "api/lorvaneapi.h"
 #include "maps/mapdownloader.h"
-#include "net/global.h"
+#include "api/matchstate.h"
 #include "net/router.h"
 #include "ui/confirmreadydialog.h"
 #include "ui/password.h"
@@ -130,9 +130,9 @@ private:
     std::unique_ptr<TunnelProcess> m_tunnel;
 
     IPEndpoint relay() const { return IPEndpoint(QHostAddress(m_tunnel->address()), m_tunnel->relayPort()); }
-    static void shortenWindowRouter(const Router::Timing &timing)
+    static void shortenWindowRouter(FlowFixture &f, const Router::Timing &timing)
     {
-        Router *router = Global::instance()->router();
+        Router *router = f.window()->session()->router();
         // Phases read their lengths when they start; the router is idle now.
         QMetaObject::invokeMethod(router, [router, timing] { router->setTiming(timing); }, Qt::BlockingQueuedConnection);
     }
@@ -154,7 +154,7 @@ private:
     }
     static void acceptReadyCheck(FlowFixture &f, const Router::Timing &timing)
     {
-        shortenWindowRouter(timing);
+        shortenWindowRouter(f, timing);
         auto *dialog = f.window()->findChild<ConfirmReadyDialog *>();
         QTest::mouseClick(dialog->findChild<QPushButton *>(QStringLiteral("confirmReadyButton")), Qt::LeftButton);
     }
@@ -369,7 +369,7 @@ private slots:
         QVERIFY(!QFile::exists(f.gameDir() + QStringLiteral("ddraw.dll")));
         QVERIFY(!QFile::exists(f.gameDir() + QStringLiteral("sandbox_extra1.dat")));
         QCOMPARE(readFile(f.gameDir() + QStringLiteral("sandbox_extra2.dat")), QByteArray("mine"));
-        QCOMPARE(FileDigest::sha1Hex(f.gameDir() + QStringLiteral("spawnmap.ini")), Global::instance()->spawnInfo().mapHash);
+        QCOMPARE(FileDigest::sha1Hex(f.gameDir() + QStringLiteral("spawnmap.ini")), f.window()->session()->match()->spawnInfo().mapHash);
         QTest::qWait(300); // one may still have been on its way
         const int touched = touches(f);
         QTest::qWait(400);
@@ -388,7 +388,7 @@ private slots:
         QVERIFY2(stats.contains("[Game]") && !stats.contains("stale"), stats.constData());
         // Back at ready, the line says what the match was and what became of its result.
         QTRY_COMPARE(f.child<QLabel>("statusLabel")->text(),
-                     QStringLiteral("Last match: %1 against Bob.\nResult uploaded.").arg(Global::instance()->spawnInfo().uiMapName));
+                     QStringLiteral("Last match: %1 against Bob.\nResult uploaded.").arg(f.window()->session()->match()->spawnInfo().uiMapName));
     }
 
     // Rounds in one window: the ready check left to run out; accepted, then
@@ -414,10 +414,10 @@ private slots:
         acceptReadyCheck(f, longFlood);
         auto *button = f.child<QPushButton>("mainButton");
         QTRY_VERIFY_WITH_TIMEOUT((f.state() & NETWORK_FIND_STARTED) && button->isEnabled() && button->text() == QLatin1String("Cancel"), 10000);
-        QCOMPARE(Global::instance()->router()->state(), Router::FLOOD);
+        QCOMPARE(f.window()->session()->router()->state(), Router::FLOOD);
         QTest::mouseClick(button, Qt::LeftButton);
         QTRY_COMPARE_WITH_TIMEOUT(f.state(), FlowFixture::kReady, 10000);
-        QCOMPARE(Global::instance()->router()->state(), Router::NOTHING);
+        QCOMPARE(f.window()->session()->router()->state(), Router::NOTHING);
         QTRY_COMPARE(f.journal(QStringLiteral("quits")).size(), 2);
         QTRY_COMPARE(button->text(), QStringLiteral("Zantry!"));
 
@@ -456,7 +456,7 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(count(f.updateStatuses(QStringLiteral("Alice")), "NotReady"), 2, 10000);
         QTest::qWait(500);
         QCOMPARE(f.state(), FlowFixture::kReady);
-        QCOMPARE(Global::instance()->router()->state(), Router::NOTHING);
+        QCOMPARE(f.window()->session()->router()->state(), Router::NOTHING);
         QVERIFY(f.journal(QStringLiteral("queue")).isEmpty());
         QVERIFY(f.window()->isVisible());
     }
@@ -479,7 +479,7 @@ private:
         bob.play(relay());
         QVERIFY(QTest::qWaitFor([&] { bob.exchange(); return answered == 1; }, 30000));
         QTRY_COMPARE_WITH_TIMEOUT(f.state(), FlowFixture::kReady, 10000);
-        QVERIFY(!Global::instance()->gameProcess());
+        QVERIFY(!f.window()->session()->match()->gameProcess());
         QTRY_COMPARE(f.updateStatuses(QStringLiteral("Alice")), (QStringList{"Ready", "Reached", "GameError"}));
     }
 

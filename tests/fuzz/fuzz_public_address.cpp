@@ -1,7 +1,7 @@
 // The public-address reply: any bytes, from the queried server or not.
 #include "silencelogs.h"
 
-#include "net/global.h"
+#include "net/networkstate.h"
 #include "net/routerpacket.h"
 #include "net/router.h"
 
@@ -16,13 +16,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     static char *argv[] = {name, nullptr};
     static QCoreApplication *app = [] {
         silenceLogs();
-        auto *a = new QCoreApplication(argc, argv);
-        TunnelServerInfo server;
-        server.address = QStringLiteral("127.0.0.1");
-        Global::instance()->setTunnelServers({{server.address, server}});
-        return a;
+        return new QCoreApplication(argc, argv);
     }();
     Q_UNUSED(app);
+    static NetworkState *network = [] {
+        auto *n = new NetworkState;
+        TunnelServerInfo server;
+        server.address = QStringLiteral("127.0.0.1");
+        n->setTunnelServers({{server.address, server}});
+        return n;
+    }();
 
     const char *bytes = reinterpret_cast<const char *>(data);
     QHostAddress address;
@@ -33,7 +36,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             __builtin_trap();
     }
     // No socket: the query is only noted, so 127.0.0.1:8054 counts as asked.
-    Router router;
+    Router router(network);
     router.doFastPublicIPFind();
     router.handlePublicAddressReply(bytes, int(size), IPEndpoint(QHostAddress::LocalHost, 8054));
     router.handlePublicAddressReply(bytes, int(size), IPEndpoint(QHostAddress::LocalHost, 8055));

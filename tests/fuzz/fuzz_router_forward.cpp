@@ -4,6 +4,7 @@
 // afresh for each input and has no sockets, so nothing is sent anywhere.
 #include "silencelogs.h"
 
+#include "net/networkstate.h"
 #include "net/router.h"
 
 #include <QCoreApplication>
@@ -25,8 +26,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         return new QCoreApplication(argc, argv);
     }();
     Q_UNUSED(app);
+    static NetworkState network;
 
-    Router router;
+    Router router(&network);
     const quint32 me = 0x00010001;
     router.setMyId(me);
     router.setState(Router::INITIAL);

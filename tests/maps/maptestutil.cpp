@@ -1,6 +1,6 @@
 #include "maptestutil.h"
 
-#include "net/global.h"
+#include "spawn/gamecatalogue.h"
 #include "spawn/spawnablegame.h"
 
 #include <QCryptographicHash>
@@ -92,27 +92,29 @@ QStringList filesBelow(const QString &root, const QStringList &skip)
 
 namespace {
 
-// The game useGame made last; the next call or forgetGames deletes it.
-std::unique_ptr<SpawnableGame> s_game;
+// The catalogue useGame made last; the next call or forgetGames deletes it.
+std::unique_ptr<GameCatalogue> s_games;
 
 } // namespace
 
 SpawnableGame *useGame(const QString &folder, const QString &abbreviation)
 {
-    forgetGames();
     QDir().mkpath(folder);
-    s_game = std::make_unique<SpawnableGame>(abbreviation);
-    s_game->workingDir = QDir(folder).absolutePath() + QLatin1Char('/');
-    Global::instance()->setGames({{abbreviation, s_game.get()}});
-    Global::instance()->setCurrentGame(s_game.get());
-    return s_game.get();
+    s_games = std::make_unique<GameCatalogue>();
+    SpawnableGame *game = s_games->add(abbreviation);
+    game->workingDir = QDir(folder).absolutePath() + QLatin1Char('/');
+    s_games->setCurrent(game);
+    return game;
+}
+
+GameCatalogue *games()
+{
+    return s_games.get();
 }
 
 void forgetGames()
 {
-    Global::instance()->setGames({});
-    Global::instance()->setCurrentGame(nullptr);
-    s_game.reset();
+    s_games.reset();
 }
 
 } // namespace MapTest

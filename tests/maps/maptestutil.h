@@ -6,6 +6,7 @@
 #include <QString>
 #include <QStringList>
 
+class GameCatalogue;
 class SpawnableGame;
 
 namespace MapTest {
@@ -28,9 +29,11 @@ void writeFile(const QString &path, const QByteArray &content, const QDateTime &
 // folders; for checking that nothing landed outside them.
 QStringList filesBelow(const QString &root, const QStringList &skip = QStringList());
 
-// A game in folder (created) made the only detected and the current game;
-// the one made before is deleted.
+// A new catalogue whose only game, in folder (created), is the current one;
+// the catalogue made before is deleted.
 SpawnableGame *useGame(const QString &folder, const QString &abbreviation = QStringLiteral("yr"));
+// The catalogue useGame made; null after forgetGames().
+GameCatalogue *games();
 void forgetGames();
 
 } // namespace MapTest

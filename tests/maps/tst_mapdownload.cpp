@@ -74,7 +74,7 @@ private slots:
         for (const QString &digest : {sha1("have"), sha1("dots"), missing})
             game.set(previewPath(digest), "PNG of " + digest.toLatin1(), 200, digest == sha1("have") ? 500 : 0);
 
-        MapDownloader downloader;
+        MapDownloader downloader(MapTest::games());
         downloader.setMaps({sha1("have"), missing, sha1("dots")});
         // The maps are settled before their pictures arrive.
         QTRY_COMPARE(downloader.state(), MapDownloader::Previews);
@@ -101,7 +101,7 @@ private slots:
     {
         Game game;
         const QString missing = sha1("nowhere");
-        MapDownloader downloader;
+        MapDownloader downloader(MapTest::games());
         downloader.setMaps({sha1("have"), missing});
         QTRY_COMPARE(downloader.state(), MapDownloader::Done);
         QCOMPARE(game.requests(), QStringList{archivePath(missing)});
@@ -127,7 +127,7 @@ private slots:
         game.set(archivePath(html), "<html>maintenance</html>");
         game.set(archivePath(odd), ZipArchive::build({{"odd.map", "odd"}}), 203);
         const QStringList before = MapTest::filesBelow(game.env.path(), {"work/game"});
-        MapDownloader downloader;
+        MapDownloader downloader(MapTest::games());
         downloader.setMaps({link, html, odd});
         QTRY_COMPARE(downloader.state(), MapDownloader::Done);
         QCOMPARE(game.requests(), QStringList({archivePath(link), archivePath(html), archivePath(odd), previewPath(link)}));
@@ -149,7 +149,7 @@ private slots:
         game.set(archivePath(swapped), ZipArchive::build({{"swapped.map", "something else"}}));
         game.set(archivePath(silent), ZipArchive::build({{"silent.map", "silent"}}), 200, 3000);
         game.set(archivePath(good), ZipArchive::build({{"good.map", "good"}}));
-        MapDownloader downloader;
+        MapDownloader downloader(MapTest::games());
         downloader.setTimeouts(300, 300);
         QSignalSpy progress(&downloader, &MapDownloader::progressChanged);
         downloader.setMaps({swapped, silent, good, absent});
@@ -178,7 +178,7 @@ private slots:
         const QString slow = sha1("slow"), next = sha1("next");
         game.set(archivePath(slow), ZipArchive::build({{"slow.map", "slow"}}), 200, 500);
         game.set(archivePath(next), ZipArchive::build({{"next.map", "next"}}));
-        MapDownloader downloader;
+        MapDownloader downloader(MapTest::games());
         downloader.setMaps({slow});
         QTRY_COMPARE(game.requests().size(), 1); // answered only after 500 ms
         downloader.setMaps({next});

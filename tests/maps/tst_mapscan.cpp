@@ -67,7 +67,7 @@ private slots:
         TestEnv env;
         const QString game = gameWithMaps(env);
         LogCapture log;
-        MapDownloader downloader;
+        MapDownloader downloader(MapTest::games());
         // Counted right after each call: one slice must hold the whole scan.
         downloader.setScanSlice(1 << 30);
 
@@ -98,7 +98,7 @@ private slots:
         const QString game = gameWithMaps(env);
         MapTest::writeFile(game + QStringLiteral("Maps/Aftermath/z.map"), QByteArray(3 << 20, 'z'));
         LogCapture log;
-        MapDownloader downloader;
+        MapDownloader downloader(MapTest::games());
         downloader.setScanSlice(0);
         QSignalSpy download(&downloader, &MapDownloader::signalDownload);
 
@@ -124,21 +124,21 @@ private slots:
         const QString bravo = game + kMaps.at(1).first;
         LogCapture log;
         for (int run = 0; run < 2; ++run) {
-            MapDownloader downloader;
+            MapDownloader downloader(MapTest::games());
             scanEverything(downloader);
             for (const auto &map : kMaps)
                 QCOMPARE(downloader.mapFilePath(sha1(map.second)), game + map.first);
         }
         QCOMPARE(filesHashed(log), 5);
         MapTest::writeFile(bravo, "BRAVO", kLongAgo.addMSecs(1));
-        MapDownloader changed;
+        MapDownloader changed(MapTest::games());
         scanEverything(changed);
         QCOMPARE(filesHashed(log), 6);
         QCOMPARE(changed.mapFilePath(sha1("BRAVO")), bravo);
         QVERIFY(changed.mapFilePath(sha1("bravo")).isNull());
         MapTest::writeFile(bravo, "bravo");
         for (int run = 0; run < 2; ++run) {
-            MapDownloader downloader;
+            MapDownloader downloader(MapTest::games());
             scanEverything(downloader);
         }
         QCOMPARE(filesHashed(log), 8);
@@ -150,11 +150,11 @@ private slots:
     {
         TestEnv env;
         const QString other = gameWithMaps(env, QStringLiteral("work/other/"), true);
-        MapDownloader otherRun;
+        MapDownloader otherRun(MapTest::games());
         scanEverything(otherRun);
         const QString game = gameWithMaps(env);
         LogCapture log;
-        MapDownloader gameRun;
+        MapDownloader gameRun(MapTest::games());
         scanEverything(gameRun);
         QCOMPARE(filesHashed(log), 5); // same names, sizes and times as the other folder's
         QCOMPARE(gameRun.mapFilePath(sha1("alpha")), game + kMaps.at(0).first);
@@ -169,7 +169,7 @@ private slots:
         for (const QByteArray &bad : damaged) {
             MapTest::writeFile(cacheFile, bad);
             log.clear();
-            MapDownloader downloader;
+            MapDownloader downloader(MapTest::games());
             scanEverything(downloader);
             QCOMPARE(log.count(QStringLiteral("digest cache")), 1);
             QCOMPARE(filesHashed(log), 5);
@@ -196,7 +196,7 @@ private slots:
             QFile::remove(cacheFile);
             QVERIFY(pipe ? ::mkfifo(QFile::encodeName(cacheFile).constData(), 0600) == 0 : QFile::link(victim, cacheFile));
             LogCapture log;
-            MapDownloader downloader;
+            MapDownloader downloader(MapTest::games());
             scanEverything(downloader);
             QCOMPARE(downloader.mapFiles().size(), kMaps.size());
             QCOMPARE(log.count(QStringLiteral("not a regular file")), 4); // two maps, cache read and write

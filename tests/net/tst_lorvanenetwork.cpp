@@ -2,6 +2,7 @@
 // line by line, and a bad line costs that server only. The fetch, the port
 // search and the router set-up run at every start of the client's tests.
 #include "net/lorvanenetwork.h"
+#include "net/router.h"
 #include "testenv.h"
 
 #include <QtNetwork>
@@ -45,7 +46,7 @@ private slots:
     // "\n" ends a line too.
     void masterListDuplicatesAndText()
     {
-        const Global::TunnelTable table = LorvaneNetwork::parseMasterList(
+        const NetworkState::TunnelTable table = LorvaneNetwork::parseMasterList(
             kExample + "\r\n1.2.3.4:50001;Italy;IT;Second;pw;4;50;1;0;0;3;0\r\n5.6.7.8:50000;Spain;ES;Other;;0;10;1;0;0;3;0\n"
             + QByteArray("\0" "9.9.9.9:1;X;X;X;;0;10;1;0;0;3;0\r\n", 34));
         QCOMPARE(table.keys(), (QStringList{"1.2.3.4", "5.6.7.8"}));
@@ -70,13 +71,15 @@ private slots:
             if (!first)
                 taken.close();
         }
-        auto *network = new LorvaneNetwork(first);
+        NetworkState state;
+        auto *network = new LorvaneNetwork(&state, first);
         QSignalSpy started(network, &LorvaneNetwork::threadStarted);
         QVERIFY(first && (started.wait(10000) || started.count() == 1));
-        QCOMPARE(Global::instance()->localPort(), quint16(first + 1));
-        QVERIFY(Global::instance()->router() && Global::instance()->networkThread() != QThread::currentThread());
+        QCOMPARE(state.localPort(), quint16(first + 1));
+        const QPointer<Router> router = network->router();
+        QVERIFY(router && router->thread() != QThread::currentThread());
         delete network;
-        QVERIFY(!Global::instance()->router());
+        QVERIFY(!router);
     }
 };
 

@@ -27,9 +27,6 @@ class TestMatchRouting : public QObject
 private slots:
     void cleanup()
     {
-        Global::instance()->setRouter(nullptr);
-        Global::instance()->setTunnelServers({});
-        Global::instance()->setSpawnInfo(SpawnInfo());
         m_events.clear();
     }
 
@@ -63,21 +60,20 @@ private slots:
     void candidatesGoToTheirOwnPlayerOnly()
     {
         RouterNode me;
-        Global::instance()->setRouter(me.router());
         TunnelServerInfo tunnel;
         tunnel.address = QStringLiteral("127.0.0.1");
         tunnel.port = 9;
-        Global::instance()->setTunnelServers({{tunnel.address, tunnel}});
+        me.network()->setTunnelServers({{tunnel.address, tunnel}});
         const quint32 bob = nameHash(QStringLiteral("Bob")), carol = nameHash(QStringLiteral("Carol"));
         const IPEndpoint bobAt(QHostAddress(QStringLiteral("127.0.0.12")), 51143), carolAt(QHostAddress(QStringLiteral("127.0.0.13")), 51143);
         SpawnInfo spawn;
         spawn.myID = nameHash(QStringLiteral("Alice"));
         spawn.paths.insert(bob, NetworkPathPtr::create(bobAt, NetworkPath::SpawnCandidate));
         spawn.paths.insert(carol, NetworkPathPtr::create(carolAt, NetworkPath::SpawnCandidate));
-        Global::instance()->setSpawnInfo(spawn);
-        MatchRouting routing;
+        MatchRouting routing(me.network());
+        routing.setRouter(me.router());
         record(&routing, me.router());
-        QVERIFY(MatchRouting::beginMatch(m_env.path()));
+        QVERIFY(routing.beginMatch(m_env.path(), spawn));
         QTRY_VERIFY(m_events.contains(QStringLiteral("status Ready")));
         const IPEndpoint viaTunnel(QHostAddress::LocalHost, 9);
         const QList<IPEndpoint> toBob = me.router()->pathEndpoints(bob), toCarol = me.router()->pathEndpoints(carol);
@@ -94,8 +90,8 @@ private slots:
     void skippedStatesStillTakeTheirSteps()
     {
         RouterNode me;
-        Global::instance()->setRouter(me.router());
-        MatchRouting routing;
+        MatchRouting routing(me.network());
+        routing.setRouter(me.router());
         record(&routing, me.router());
         for (const auto state : {Router::FLOOD, Router::REACHED, Router::PING, Router::READY})
             me.router()->setState(state);

@@ -2,7 +2,6 @@
 // routers, the tunnel stand-in and scripted peers, with shortened timers:
 // forwarding, the state machine, path choice, keep-alives and time-outs,
 // and the public-address query.
-#include "net/global.h"
 #include "net/pathselection.h"
 #include "net/routerpacket.h"
 #include "routernode.h"
@@ -76,14 +75,6 @@ class TestRouter : public QObject
     TestEnv m_env;
 
 private slots:
-    void init()
-    {
-        Global::instance()->setPublicIP(QHostAddress());
-        Global::instance()->setPublicPort(0);
-        Global::instance()->setTunnelServers({});
-        Global::instance()->setQueryPorts({8054, 3478});
-    }
-
     void idsRestoredEndToEnd_data()
     {
         QTest::addColumn<bool>("v6");
@@ -390,28 +381,31 @@ private slots:
         const quint16 port = first.endpoint().port;
         second.socket().close();
         QVERIFY(second.socket().bind(QHostAddress(QStringLiteral("127.0.0.2")), port));
-        Global::instance()->setQueryPorts({port});
+        NetworkState network;
+        network.setQueryPorts({port});
         TunnelServerInfo one, two;
         one.address = QStringLiteral("127.0.0.1");
         two.address = QStringLiteral("127.0.0.2");
-        Global::instance()->setTunnelServers({{one.address, one}, {two.address, two}});
-        RouterNode node(RouterNode::fast());
+        network.setTunnelServers({{one.address, one}, {two.address, two}});
+        RouterNode::Options options = RouterNode::fast();
+        options.network = &network;
+        RouterNode node(options);
         IPEndpoint router;
         QCOMPARE(first.receive(3000, &router), RouterPacket::publicAddressQuery());
         QCOMPARE(router, node.peerEndpoint());
         QCOMPARE(second.receive(), RouterPacket::publicAddressQuery());
         stranger.send(publicReply("9.9.9.9", 9), router);
         QTest::qWait(100);
-        QVERIFY(Global::instance()->publicIP().isNull());
+        QVERIFY(network.publicIP().isNull());
         second.send(publicReply("1.2.3.4", 48192), router);
-        QTRY_COMPARE(Global::instance()->publicIP(), QHostAddress(QStringLiteral("1.2.3.4")));
-        QVERIFY(Global::instance()->publicPort() == 48192 && node.router()->publicAddressServer() == second.endpoint());
+        QTRY_COMPARE(network.publicIP(), QHostAddress(QStringLiteral("1.2.3.4")));
+        QVERIFY(network.publicPort() == 48192 && node.router()->publicAddressServer() == second.endpoint());
         first.collect(RouterNode::fastTiming().publicAddressInterval);
         second.collect(RouterNode::fastTiming().publicAddressInterval);
         QCOMPARE(first.collect(3 * RouterNode::fastTiming().publicAddressInterval).size(), 0);
         QVERIFY(second.collect(3 * RouterNode::fastTiming().publicAddressInterval).size() >= 2);
         second.send(publicReply("5.6.7.8", 1000), router);
-        QTRY_VERIFY(Global::instance()->publicIP() == QHostAddress(QStringLiteral("5.6.7.8")) && Global::instance()->publicPort() == 1000);
+        QTRY_VERIFY(network.publicIP() == QHostAddress(QStringLiteral("5.6.7.8")) && network.publicPort() == 1000);
     }
 };
 

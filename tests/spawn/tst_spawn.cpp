@@ -3,8 +3,8 @@
 // game's own INI reader sees it. The files a match copies in and takes
 // away are played in the window's match test.
 #include "net/spawninfo.h"
+#include "spawn/gamecatalogue.h"
 #include "spawn/gamefolder.h"
-#include "spawn/spawnablegame.h"
 #include "testenv.h"
 
 #include <QProcess>
@@ -32,11 +32,14 @@ QString workDir()
     return QDir::currentPath() + QLatin1Char('/');
 }
 
-// A new run of the program: the table is rebuilt from the settings alone.
-SpawnableGame::Table rediscover()
+// A new run of the program: the catalogue is rebuilt from the settings
+// alone; it lives until the next run.
+std::unique_ptr<GameCatalogue> s_catalogue;
+GameCatalogue::Table rediscover()
 {
-    SpawnableGame::resetTable();
-    return SpawnableGame::discoverGames();
+    s_catalogue = std::make_unique<GameCatalogue>();
+    s_catalogue->discover();
+    return s_catalogue->games();
 }
 
 QByteArray fileText(const QString &path)
@@ -70,7 +73,7 @@ private slots:
     void init() { m_env.reset(new TestEnv); }
     void cleanup()
     {
-        SpawnableGame::resetTable();
+        s_catalogue.reset();
         m_env.reset();
     }
 

@@ -42,6 +42,8 @@ RouterNode::RouterNode(const Options &options)
 
 void RouterNode::create(const Options &options)
 {
+    if (options.network)
+        m_networkInUse = options.network;
     m_context = new QObject;
     if (options.ownThread) {
         m_thread = new QThread;
@@ -55,7 +57,7 @@ void RouterNode::create(const Options &options)
             return;
         }
         m_peer = IPEndpoint(options.address, socket->localPort());
-        m_router = new Router;
+        m_router = new Router(m_networkInUse);
         m_router->setTiming(options.timing);
         m_router->setSocket(socket);
         if (!options.v6Address.isNull()) {

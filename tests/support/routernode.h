@@ -1,5 +1,6 @@
 #pragma once
 
+#include "net/networkstate.h"
 #include "net/router.h"
 
 #include <QByteArray>
@@ -25,6 +26,7 @@ public:
         bool ownThread = false;
         Router::Timing timing; // the program's own intervals unless shortened
         QHostAddress v6Address; // when set, a second peer socket there
+        NetworkState *network = nullptr; // the node's own when null
     };
 
     RouterNode();
@@ -33,6 +35,8 @@ public:
 
     bool isValid() const { return m_router != nullptr; }
     Router *router() const { return m_router; }
+    // What the router learns of its addresses, and the tunnels it asks.
+    NetworkState *network() { return m_networkInUse; }
     IPEndpoint peerEndpoint() const { return m_peer; }
     IPEndpoint peerEndpointV6() const { return m_peerV6; }
     quint16 gamePort() const { return m_router->gamePort(); }
@@ -45,6 +49,8 @@ public:
 
 private:
     void create(const Options &options);
+    NetworkState m_network;
+    NetworkState *m_networkInUse = &m_network;
     QThread *m_thread = nullptr;
     QObject *m_context = nullptr;
     Router *m_router = nullptr;

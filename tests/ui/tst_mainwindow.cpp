@@ -6,14 +6,15 @@
 #include "testenv.h"
 
 #include "app/startup.h"
-#include "net/global.h"
-#include "spawn/spawnablegame.h"
+#include "net/networkstate.h"
 #include "ui/appearance.h"
 #include "ui/busywidget.h"
 #include "ui/mainwindow.h"
 #include "ui/password.h"
 #include "ui/titlebar.h"
 #include "ui/warningdialog.h"
+#include "util/settings.h"
+#include "watch/processwatcher.h"
 
 #include <QMediaPlayer>
 #include <QtWidgets>
@@ -63,9 +64,8 @@ private slots:
         // stops on its "run Zantry from a game folder" warning.
         QVERIFY(!Sandbox::makeGameFolder(QDir::currentPath()).isEmpty());
         QDir().mkpath(QStringLiteral("Zantry"));
-        Global::instance()->setDataDir(QDir(QStringLiteral("Zantry")));
-        Global::instance()->processWatcher()->setWatchedProcs({QStringLiteral("no-such-game.exe")});
-        Global::instance()->setAllowP2P(true);
+        Settings::setWatchedProcesses({QStringLiteral("no-such-game.exe")});
+        Settings::setAllowP2P(true);
     }
     void cleanup() { m_env.reset(); }
 
@@ -86,7 +86,7 @@ private slots:
             child<QPushButton>(window.get(), "addWatchButton")->click();
             commitEdit(list, 1, QStringLiteral("other.exe"));
             commitEdit(list, 0, QStringLiteral("renamed.exe"));
-            QCOMPARE(Global::instance()->processWatcher()->watchedProcs(), (QSet<QString>{"other.exe", "renamed.exe"}));
+            QCOMPARE(window->session()->processWatcher()->watchedProcs(), (QSet<QString>{"other.exe", "renamed.exe"}));
             child<QPushButton>(window.get(), "addWatchButton")->click();
             commitEdit(list, 2, QStringLiteral("spare.exe"));
             list->setCurrentRow(1); // other.exe
@@ -102,17 +102,18 @@ private slots:
             // A public port pasted in: anything but a port number is ignored
             // rather than cut to 16 bits; an empty field clears it.
             auto *port = child<QLineEdit>(window.get(), "ipPortEdit");
-            Global::instance()->setPublicPort(ushort(5000));
+            NetworkState *network = window->session()->networkState();
+            network->setPublicPort(ushort(5000));
             for (const char *pasted : {"70000", "abc", "-1"}) {
                 QGuiApplication::clipboard()->setText(QLatin1String(pasted));
                 port->selectAll();
                 QTest::keySequence(port, QKeySequence::Paste);
                 QCOMPARE(port->text(), QLatin1String(pasted));
-                QCOMPARE(Global::instance()->publicPort(), quint16(5000));
+                QCOMPARE(network->publicPort(), quint16(5000));
             }
             port->selectAll();
             QTest::keyClick(port, Qt::Key_Backspace);
-            QCOMPARE(Global::instance()->publicPort(), quint16(0));
+            QCOMPARE(network->publicPort(), quint16(0));
             // The public address is masked until asked for; pasted, it is used.
             auto *address = child<QLineEdit>(window.get(), "ipAddressEdit");
             QCOMPARE(address->echoMode(), QLineEdit::Password);
@@ -120,27 +121,27 @@ private slots:
             QCOMPARE(address->echoMode(), QLineEdit::Normal);
             QGuiApplication::clipboard()->setText(QStringLiteral("203.0.113.9"));
             QTest::keySequence(address, QKeySequence::Paste);
-            QCOMPARE(Global::instance()->publicIP(), QHostAddress(QStringLiteral("203.0.113.9")));
+            QCOMPARE(network->publicIP(), QHostAddress(QStringLiteral("203.0.113.9")));
             child<QLineEdit>(window.get(), "winePrefixEdit")->setText(QStringLiteral("/home/me/.wine"));
             emit volume->sliderReleased(); // the sample at the chosen volume
             QCOMPARE(child<QMediaPlayer>(window.get(), "soundPlayer")->media().request().url(), QUrl(QStringLiteral("qrc:/sounds/shake_it.wav")));
         }
         QSettings settings;
         QCOMPARE(settings.value(QStringLiteral("WatchedProcesses")).toStringList(), (QStringList{"renamed.exe", "spare.exe"}));
-        QCOMPARE(Appearance::loadStyleSheet(), style);
+        QCOMPARE(Appearance::loadStyleSheet(QDir(QStringLiteral("Zantry"))), style);
         QCOMPARE(settings.value(QStringLiteral("winePrefix")).toString(), QStringLiteral("/home/me/.wine"));
 
         auto window = startWindow();
         QCOMPARE(child<QSlider>(window.get(), "volumeSlider")->value(), 0);
         QCOMPARE(child<QMediaPlayer>(window.get(), "soundPlayer")->volume(), 0);
         QVERIFY(!child<QCheckBox>(window.get(), "pWatchCheck")->isChecked() && !child<QCheckBox>(window.get(), "p2pCheckBox")->isChecked());
-        QVERIFY(!Global::instance()->allowP2P());
+        QVERIFY(!window->session()->networkState()->allowP2P());
         QCOMPARE(child<QPlainTextEdit>(window.get(), "styleEdit")->toPlainText(), style);
         QCOMPARE(child<QListWidget>(window.get(), "processWatchList")->item(1)->text(), QStringLiteral("spare.exe"));
         // The watcher stays switched off: a watched game does not pause a queue.
         window->session()->setStates(READY_TO_QUEUE | MATCHUP_WAITFOR);
         window->show();
-        emit Global::instance()->processWatcher()->triggered();
+        emit window->session()->processWatcher()->triggered();
         QVERIFY(!(window->session()->state() & PWATCH_TRIGGERED));
         QVERIFY(window->isVisible());
     }
@@ -198,7 +199,6 @@ private slots:
         QCOMPARE(Startup::enterGameFolder(QString()), game);
 
         QDir::setCurrent(game);
-        SpawnableGame::resetTable();
         auto window = startWindow();
         window->show();
         window->on_actionSettings_triggered();
@@ -215,7 +215,6 @@ private slots:
     {
         const QString elsewhere = m_env->filePath(QStringLiteral("elsewhere"));
         QVERIFY(QDir().mkpath(elsewhere) && QDir::setCurrent(elsewhere));
-        SpawnableGame::resetTable();
         QSettings().setValue(QStringLiteral("accessToken"), QStringLiteral("stored"));
         auto window = startWindow();
         auto *form = window->findChild<Password *>();

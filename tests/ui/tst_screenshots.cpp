@@ -5,7 +5,6 @@
 #include "sandbox.h"
 #include "testenv.h"
 
-#include "net/global.h"
 #include "net/router.h"
 #include "net/spawninfo.h"
 #include "ui/appearance.h"
@@ -56,8 +55,7 @@ private slots:
         QVERIFY(!Sandbox::makeGameFolder(QDir::currentPath()).isEmpty());
         Appearance::initResources();
         Appearance::registerFonts();
-        Global::instance()->setDataDir(QDir(QStringLiteral("Zantry")));
-        qApp->setStyleSheet(Appearance::loadStyleSheet());
+        qApp->setStyleSheet(Appearance::loadStyleSheet(QDir(QStringLiteral("Zantry"))));
         QVERIFY(QDir().mkpath(TestEnv::buildDir() + QStringLiteral("/screenshots")));
     }
 

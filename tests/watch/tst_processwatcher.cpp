@@ -3,7 +3,6 @@
 // loader naming. The pause it causes is the user-road suite's.
 #include "testenv.h"
 
-#include "net/global.h"
 #include "platform/processlist.h"
 #include "watch/processwatcher.h"
 

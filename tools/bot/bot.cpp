@@ -3,9 +3,10 @@
 #include "api/lorvaneapi.h"
 #include "util/endpoints.h"
 #include "util/settings.h"
-#include "net/global.h"
+#include "api/matchstate.h"
+#include "net/networkstate.h"
 #include "net/lorvanenetwork.h"
-#include "spawn/spawnablegame.h"
+#include "spawn/gamecatalogue.h"
 
 #include <QCoreApplication>
 #include <QDebug>
@@ -75,14 +76,19 @@ void Bot::start()
 {
     // Like the client, the bot plays the game of the folder it runs in.
     QDir::setCurrent(m_options.gameDir);
-    SpawnableGame::discoverGames();
-    SpawnableGame *game = SpawnableGame::table().value(SpawnableGame::localGame());
-    if (!game) {
+    Session::Options options;
+    options.firstPeerPort = LorvaneNetwork::kFirstPort;
+    if (!m_options.bind.isEmpty())
+        options.bind = QHostAddress(m_options.bind);
+    options.broadcastStatus = false;
+    m_session = new Session(options, this);
+    GameCatalogue *games = m_session->games();
+    games->discover();
+    games->setCurrent(games->localGame());
+    if (!games->current()) {
         fail(QStringLiteral("no game launcher in %1").arg(m_options.gameDir));
         return;
     }
-    Global::instance()->setGames(SpawnableGame::table());
-    Global::instance()->setCurrentGame(game);
 
     step(QStringLiteral("login"));
     if (!m_options.token.isEmpty()) {
@@ -91,13 +97,7 @@ void Bot::start()
         // A token of an earlier run may belong to another account.
         Settings::removeAccessToken();
     }
-    Session::Options options;
-    options.firstPeerPort = LorvaneNetwork::kFirstPort;
-    if (!m_options.bind.isEmpty())
-        options.bind = QHostAddress(m_options.bind);
-    options.broadcastStatus = false;
     // The service client reads the stored token when it is made.
-    m_session = new Session(options, this);
     m_session->start();
     wireService();
     connect(m_session, &Session::phaseShown, this, &Bot::phaseShown);
@@ -117,7 +117,7 @@ void Bot::start()
         if (m_tunnelsKnown)
             return;
         m_tunnelsKnown = true;
-        qDebug() << "Bot: tunnel servers" << Global::instance()->tunnelServers().keys();
+        qDebug() << "Bot: tunnel servers" << m_session->networkState()->tunnelServers().keys();
         queueWhenReady();
     });
     m_session->connectTo(Endpoints::instance().apiUrl());
@@ -209,7 +209,7 @@ void Bot::phaseShown(Session::Phase phase)
 
 void Bot::queueWhenReady()
 {
-    if (m_finished || m_stopping || m_inMatch || m_resultPending || !m_tunnelsKnown || !Global::instance()->router()
+    if (m_finished || m_stopping || m_inMatch || m_resultPending || !m_tunnelsKnown || !m_session->router()
         || m_session->phase() != Session::Phase::Ready || (m_session->state() & Zantry::MATCHUP_REQUESTED))
         return;
     step(QStringLiteral("ready"));
@@ -219,7 +219,7 @@ void Bot::queueWhenReady()
 void Bot::matchFound()
 {
     m_inMatch = true;
-    const SpawnInfo spawn = Global::instance()->spawnInfo();
+    const SpawnInfo spawn = m_session->match()->spawnInfo();
     step(QStringLiteral("matched %1 peers %2").arg(spawn.gameID).arg(spawn.paths.uniqueKeys().size()));
     m_session->acceptMatch();
 }

@@ -5,7 +5,6 @@
 #include "util/zantrylog.h"
 #include "bot.h"
 #include "botoptions.h"
-#include "net/global.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -40,7 +39,6 @@ int main(int argc, char *argv[])
     // Settings beside the log: bots of one user (one per game folder) keep
     // their tokens apart.
     Settings::useFolder(options.logDir);
-    Global::instance()->setDataDir(QDir(options.logDir));
     if (!ZantryLog::instance()->openLogFile(options.logDir))
         std::fprintf(stderr, "bot: no log file in %s\n", qPrintable(options.logDir));
 

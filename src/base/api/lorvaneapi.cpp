@@ -1,6 +1,6 @@
 #include "api/lorvaneapi.h"
 
-#include "net/global.h"
+#include "net/networkstate.h"
 #include "util/settings.h"
 
 #include <QDebug>
@@ -14,8 +14,11 @@ constexpr int kFirstReconnectMs = 2000;
 constexpr int kLastReconnectMs = 60000;
 } // namespace
 
-LorvaneAPI::LorvaneAPI(QObject *parent)
+LorvaneAPI::LorvaneAPI(NetworkState *network, MatchState *match, GameCatalogue *games, QObject *parent)
     : QObject(parent)
+    , m_network(network)
+    , m_match(match)
+    , m_games(games)
     , m_loginPath(QStringLiteral("/auth/login"))
     , m_refreshPath(QStringLiteral("/auth/refresh"))
     , m_accountPath(QStringLiteral("/user/account"))
@@ -54,7 +57,8 @@ LorvaneAPI::LorvaneAPI(QObject *parent)
                                   .arg(m_addressWait->interval());
         sendFindMatch();
     });
-    connect(Global::instance(), qOverload<QHostAddress>(&Global::publicIPChanged), this, [this](const QHostAddress &ip) {
+    // Told from the network thread; queued to this one.
+    connect(m_network, qOverload<QHostAddress>(&NetworkState::publicIPChanged), this, [this](const QHostAddress &ip) {
         if (!m_addressWait->isActive() || ip.isNull())
             return;
         m_addressWait->stop();
@@ -73,11 +77,7 @@ LorvaneAPI::LorvaneAPI(QObject *parent)
     m_token = Settings::accessToken();
 }
 
-LorvaneAPI::~LorvaneAPI()
-{
-    if (Global::instance()->currentPlayer() == m_currentPlayer)
-        Global::instance()->setCurrentPlayer(nullptr);
-}
+LorvaneAPI::~LorvaneAPI() = default;
 
 QNetworkRequest LorvaneAPI::makeRequest(const QString &url) const
 {

@@ -15,7 +15,11 @@
 #include <QString>
 #include <QTimer>
 
+class GameCatalogue;
+class MatchState;
+class NetworkState;
 class QNetworkReply;
+class PeerRouteSource;
 
 // The only client of the ladder web service: authentication, the ladder,
 // account and map lists, statistics, the find-match exchange and the result
@@ -24,7 +28,10 @@ class LorvaneAPI : public QObject
 {
     Q_OBJECT
 public:
-    explicit LorvaneAPI(QObject *parent = nullptr);
+    // Reads our addresses from network and the current game from games,
+    // writes the match's spawn information and figures to match; all three
+    // outlive the client.
+    LorvaneAPI(NetworkState *network, MatchState *match, GameCatalogue *games, QObject *parent = nullptr);
     ~LorvaneAPI() override;
 
     // The settings entries this client keeps; the window and the crash
@@ -41,6 +48,9 @@ public:
     int reconnectIn() const;
     // Every request to the service ends after this much silence (ms).
     void setTransferTimeout(int ms) { m_transferTimeoutMs = ms; }
+    // The router's forwarding table, told to the service once every peer is
+    // reached; null until the router is there.
+    void setPeerRoutes(const PeerRouteSource *routes) { m_peerRoutes = routes; }
 
 signals:
     void apiFailed();
@@ -133,6 +143,10 @@ private:
     // A broken find-match answer: back to idle, and tell the session flow.
     void abandonFindMatch(const QByteArray &body);
 
+    NetworkState *const m_network;
+    MatchState *const m_match;
+    GameCatalogue *const m_games;
+    const PeerRouteSource *m_peerRoutes = nullptr;
     QString m_token;
     QString m_session;
     QString m_url;

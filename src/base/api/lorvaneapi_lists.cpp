@@ -1,6 +1,6 @@
 // Ladders, accounts, maps and queue statistics.
 #include "api/lorvaneapi.h"
-#include "net/global.h"
+#include "api/matchstate.h"
 
 #include <QDebug>
 #include <QJsonArray>
@@ -108,10 +108,10 @@ void LorvaneAPI::slotFetchZantryStatsFinished()
         return;
     const QJsonObject object = QJsonDocument::fromJson(takeBody(reply)).object();
     qDebug().noquote() << "slotFetchZantryMatchFinished(): " + QString::fromUtf8(QJsonDocument(object).toJson());
-    Global::Stats stats;
+    MatchState::Stats stats;
     for (auto it = object.constBegin(); it != object.constEnd(); ++it)
         stats.insert(it.key(), it.value().toInt());
-    Global::instance()->setZantryStats(stats);
+    m_match->setZantryStats(stats);
 }
 
 void LorvaneAPI::setPlayers(QMap<int, Player *> players)
@@ -127,7 +127,6 @@ void LorvaneAPI::setCurrentPlayer(int id)
     if (m_currentPlayer && !m_currentPlayer->currentSide() && m_currentPlayer->ladder
         && !m_currentPlayer->ladder->sides.isEmpty())
         m_currentPlayer->setCurrentSide(m_currentPlayer->ladder->sides.first());
-    Global::instance()->setCurrentPlayer(m_currentPlayer);
     if (m_currentPlayer && m_currentPlayer->id != previous)
         emit currentPlayerChanged();
 }

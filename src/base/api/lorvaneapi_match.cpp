@@ -1,7 +1,10 @@
 // The find-match exchange: queue, poll, spawn, status updates and quit.
 #include "api/lorvaneapi.h"
 #include "api/spawnreply.h"
-#include "net/global.h"
+#include "api/matchstate.h"
+#include "net/networkstate.h"
+#include "net/peerroute.h"
+#include "spawn/gamecatalogue.h"
 #include "spawn/spawnablegame.h"
 #include "zantryversion.h"
 
@@ -35,24 +38,24 @@ QString LorvaneAPI::matchPath() const
 
 QJsonObject LorvaneAPI::findMatchRequest() const
 {
-    Global *global = Global::instance();
-    const bool p2p = global->allowP2P();
-    const SpawnableGame *game = global->currentGame();
+    const NetworkState *network = m_network;
+    const bool p2p = network->allowP2P();
+    const SpawnableGame *game = m_games->current();
     const Side *side = m_currentPlayer->currentSide();
     QJsonObject request;
     request.insert(QStringLiteral("type"), QStringLiteral("match me up"));
-    request.insert(QStringLiteral("lan_ip"), addressText(global->localIP(), p2p));
-    request.insert(QStringLiteral("lan_port"), global->localPort());
-    request.insert(QStringLiteral("ipv6_address"), addressText(global->localIPv6(), p2p));
-    request.insert(QStringLiteral("ipv6_port"), global->localIPv6Port());
-    request.insert(QStringLiteral("ip_address"), addressText(global->publicIP(), p2p));
-    request.insert(QStringLiteral("ip_port"), global->publicPort());
+    request.insert(QStringLiteral("lan_ip"), addressText(network->localIP(), p2p));
+    request.insert(QStringLiteral("lan_port"), network->localPort());
+    request.insert(QStringLiteral("ipv6_address"), addressText(network->localIPv6(), p2p));
+    request.insert(QStringLiteral("ipv6_port"), network->localIPv6Port());
+    request.insert(QStringLiteral("ip_address"), addressText(network->publicIP(), p2p));
+    request.insert(QStringLiteral("ip_port"), network->publicPort());
     request.insert(QStringLiteral("side"), side->localId);
     request.insert(QStringLiteral("map_bitfield"), m_currentPlayer->mapBitfield);
     request.insert(QStringLiteral("version"), kVersion);
     request.insert(QStringLiteral("platform"), QStringLiteral("win32"));
     request.insert(QStringLiteral("map_sides"), m_currentPlayer->mapSides());
-    request.insert(QStringLiteral("ai_dat"), global->cheatToolRunning());
+    request.insert(QStringLiteral("ai_dat"), m_match->cheatToolRunning());
     request.insert(QStringLiteral("exe_hash"), game ? game->exeHash : QString());
     request.insert(QStringLiteral("ddraw"), game ? game->ddrawHash : QString());
     request.insert(QStringLiteral("session"), m_session);
@@ -70,10 +73,9 @@ void LorvaneAPI::findMatch()
     m_matchPending = true;
     if (m_addressWait->isActive())
         return;
-    Global *global = Global::instance();
     // Polls go out at once, with the address when it has come meanwhile.
-    if (!m_findMatchTimer->isActive() && global->allowP2P() && global->publicIP().isNull()
-        && !global->tunnelServers().isEmpty()) {
+    if (!m_findMatchTimer->isActive() && m_network->allowP2P() && m_network->publicIP().isNull()
+        && !m_network->tunnelServers().isEmpty()) {
         qDebug().noquote() << QStringLiteral("findMatch: waiting up to %1 ms for the public address").arg(m_addressWait->interval());
         m_addressWait->start();
         return;
@@ -118,7 +120,7 @@ void LorvaneAPI::slotFindMatchFinished()
         m_findMatchTimer->stop();
         m_matchPending = false;
         const QString userName = m_currentPlayer ? m_currentPlayer->username : QString();
-        Global::instance()->setSpawnInfo(spawnInfoFromReply(object, userName, Global::instance()->allowP2P()));
+        m_match->setSpawnInfo(spawnInfoFromReply(object, userName, m_network->allowP2P()));
         emit matchupFound();
     } else if (type == QLatin1String("fatal")) {
         m_findMatchTimer->stop();
@@ -177,7 +179,7 @@ void LorvaneAPI::slotCancelMatchFinished()
 
 QJsonObject LorvaneAPI::updateRequest(const QString &status) const
 {
-    const SpawnInfo spawnInfo = Global::instance()->spawnInfo();
+    const SpawnInfo spawnInfo = m_match->spawnInfo();
     QJsonObject request;
     request.insert(QStringLiteral("type"), QStringLiteral("update"));
     request.insert(QStringLiteral("version"), kVersion);
@@ -186,7 +188,7 @@ QJsonObject LorvaneAPI::updateRequest(const QString &status) const
     if (status != QLatin1String("Reached"))
         return request;
     QJsonArray peers;
-    if (const PeerRouteSource *routes = Global::instance()->peerRoutes()) {
+    if (const PeerRouteSource *routes = m_peerRoutes) {
         for (quint32 id : spawnInfo.paths.uniqueKeys()) {
             PeerRoute route;
             if (!routes->bestRoute(id, &route))

@@ -2,7 +2,7 @@
 // the service has it.
 #include "api/lorvaneapi.h"
 #include "api/resultoutbox.h"
-#include "net/global.h"
+#include "spawn/gamecatalogue.h"
 #include "spawn/spawnablegame.h"
 
 #include <QDebug>
@@ -74,7 +74,7 @@ void LorvaneAPI::resumeResults(const QString &gameDir)
 
 void LorvaneAPI::resumeCurrentGameResults()
 {
-    if (const SpawnableGame *game = Global::instance()->currentGame())
+    if (const SpawnableGame *game = m_games->current())
         resumeResults(game->workingDir);
 }
 

@@ -1,12 +1,9 @@
 #include "crash/crashhandler.h"
 
-#include "api/player.h"
 #include "util/endpoints.h"
 #include "util/settings.h"
 #include "util/ziparchive.h"
-#include "net/global.h"
 #include "platform/crashcapture.h"
-#include "spawn/spawnablegame.h"
 #include "zantryversion.h"
 
 #include <QDebug>
@@ -57,16 +54,17 @@ CrashHandler::CrashHandler()
     connect(m_manager, &QNetworkAccessManager::finished, this, &CrashHandler::printReply);
 }
 
-void CrashHandler::install()
+void CrashHandler::install(const QDir &dataDir)
 {
-    const QDir dir = Global::instance()->dataDir();
+    m_dataDir = dataDir;
+    const QDir &dir = m_dataDir;
     Platform::installCrashCapture(dir.path(), dir.filePath(QStringLiteral("zantry-log.txt")), kVersion);
     uploadOldCrashFiles();
 }
 
 void CrashHandler::uploadOldCrashFiles()
 {
-    const QDir dir = Global::instance()->dataDir();
+    const QDir &dir = m_dataDir;
     const QStringList dumps = dir.entryList({QStringLiteral("*.dmp")}, QDir::Files, QDir::Name);
     for (const QString &dumpName : dumps) {
         qDebug() << "dmpFileName = " << dumpName;
@@ -102,22 +100,6 @@ QString CrashHandler::exceptionAddress(const QByteArray &content)
             address = parts.first().right(8);
     }
     return address;
-}
-
-bool CrashHandler::uploadGameCrashFiles()
-{
-    Global *global = Global::instance();
-    const SpawnableGame *game = global->currentGame();
-    const Player *player = global->currentPlayer();
-    if (!game || !player)
-        return false;
-    GameCrashInfo info;
-    info.abbreviation = game->abbreviation;
-    info.workingDir = game->workingDir;
-    info.exceptionFile = game->exceptionFile;
-    info.nickname = player->username;
-    info.gameId = global->spawnInfo().settings.value(QStringLiteral("WOLGameID")).toInt();
-    return uploadGameCrash(info);
 }
 
 bool CrashHandler::uploadGameCrash(const GameCrashInfo &info)

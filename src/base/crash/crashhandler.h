@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QDir>
 #include <QList>
 #include <QObject>
 #include <QPair>
@@ -19,7 +20,8 @@ struct GameCrashInfo
     int gameId = 0;
 };
 
-// Crash capture and the upload of crash files; process-wide.
+// Crash capture and the upload of crash files; process-wide, as the capture
+// of a crash is.
 class CrashHandler : public QObject
 {
     Q_OBJECT
@@ -28,8 +30,9 @@ public:
 
     using Fields = QList<QPair<QString, QString>>;
 
-    // Installs the crash capture and uploads crash files of earlier runs.
-    void install();
+    // Installs the crash capture, writing into dataDir, and uploads crash
+    // files of earlier runs found there.
+    void install(const QDir &dataDir);
     // Posts every crash pair left in the data directory and moves it to
     // "Archives", whatever the upload's outcome.
     void uploadOldCrashFiles();
@@ -40,8 +43,6 @@ public:
     static QString exceptionAddress(const QByteArray &content);
 
 public slots:
-    // After a game: the current game's and player's report from Global.
-    bool uploadGameCrashFiles();
     void printReply(QNetworkReply *reply);
 
 private:
@@ -49,4 +50,5 @@ private:
     void post(const Fields &fields, const QString &zipName, const QByteArray &archive);
 
     QNetworkAccessManager *m_manager;
+    QDir m_dataDir;
 };

@@ -2,8 +2,7 @@
 
 #include "util/endpoints.h"
 #include "maps/mapextractor.h"
-#include "net/global.h"
-#include "spawn/spawnablegame.h"
+#include "spawn/gamecatalogue.h"
 #include "util/filedigest.h"
 
 #include <QDebug>
@@ -14,13 +13,12 @@
 #include <QSaveFile>
 #include <QTimer>
 
-MapDownloader::MapDownloader(QObject *parent)
+MapDownloader::MapDownloader(GameCatalogue *games, QObject *parent)
     : QObject(parent)
+    , m_games(games)
 {
-    const auto games = Global::instance()->games();
-    for (const SpawnableGame *game : games) {
-        if (!game)
-            continue;
+    const GameCatalogue::Table known = games->games();
+    for (const SpawnableGame *game : known) {
         QStringList gameFiles;
         for (const QString &mapDir : mapDirs()) {
             const QString dirPath = game->workingDir + mapDir;
@@ -222,13 +220,13 @@ QNetworkReply *MapDownloader::get(const QString &url, int timeoutMs)
 
 QString MapDownloader::currentAbbreviation() const
 {
-    const SpawnableGame *game = Global::instance()->currentGame();
+    const SpawnableGame *game = m_games->current();
     return game ? game->abbreviation : QString();
 }
 
 QString MapDownloader::downloadFolder() const
 {
-    const SpawnableGame *game = Global::instance()->currentGame();
+    const SpawnableGame *game = m_games->current();
     return (game ? game->workingDir : QString()) + m_downloadDir;
 }
 

@@ -13,6 +13,8 @@
 #include <memory>
 #include <vector>
 
+class GameCatalogue;
+
 // Finds the local file of every wanted map by its SHA-1 digest, downloads
 // the missing ones and then their preview images, one request at a time.
 // Lives in the GUI thread; progress is reported through state().
@@ -26,7 +28,9 @@ public:
     enum State { Idle = 1, Matching = 2, Downloading = 3, Done = 4, Previews = 5 };
     Q_ENUM(State)
 
-    explicit MapDownloader(QObject *parent = nullptr);
+    // Scans the map folders of every game in games, which outlives this;
+    // downloads go to the current game's folder.
+    explicit MapDownloader(GameCatalogue *games, QObject *parent = nullptr);
     ~MapDownloader() override;
 
     State state() const { return m_state; }
@@ -78,6 +82,7 @@ signals:
     void previewSaved(const QString &digest);
 
 private:
+    GameCatalogue *const m_games;
     void continueScan();
     MapDigestCache *cacheFor(const QString &gameDir);
     void saveCaches();

@@ -1,6 +1,6 @@
 #include "net/connectioncheck.h"
 
-#include "net/global.h"
+#include "net/networkstate.h"
 #include "net/lorvanenetwork.h"
 #include "net/routerpacket.h"
 #include "util/endpoints.h"
@@ -165,9 +165,9 @@ void ConnectionCheck::listAnswered(QNetworkReply *reply)
 {
     reply->deleteLater();
     m_listDone = true;
-    const Global::TunnelTable table =
+    const NetworkState::TunnelTable table =
         LorvaneNetwork::parseMasterList(reply->error() == QNetworkReply::NoError ? reply->readAll() : QByteArray());
-    const QList<quint16> ports = Global::instance()->queryPorts();
+    const QList<quint16> ports = NetworkState::defaultQueryPorts();
     for (const TunnelServerInfo &server : table) {
         m_report.tunnels << ConnectionReport::Tunnel{server.name, server.address};
         for (quint16 port : ports)

@@ -11,14 +11,14 @@
 #include <QTimer>
 #include <QUdpSocket>
 
-LorvaneNetwork::LorvaneNetwork(quint16 firstPort, const QHostAddress &bindAddress)
+LorvaneNetwork::LorvaneNetwork(NetworkState *state, quint16 firstPort, const QHostAddress &bindAddress)
     : QObject(nullptr)
+    , m_state(state)
     , m_masterListUrl(Endpoints::instance().masterListUrl())
     , m_port(firstPort)
     , m_bindAddress(bindAddress)
     , m_thread(new QThread)
 {
-    Global::instance()->setNetworkThread(m_thread);
     moveToThread(m_thread);
     connect(m_thread, &QThread::started, this, &LorvaneNetwork::doSetup);
     m_thread->start();
@@ -31,8 +31,6 @@ LorvaneNetwork::~LorvaneNetwork()
         m_thread->quit();
         m_thread->wait();
     }
-    if (Global::instance()->networkThread() == m_thread)
-        Global::instance()->setNetworkThread(nullptr);
     delete m_thread;
 }
 
@@ -41,8 +39,7 @@ void LorvaneNetwork::teardown()
     // Everything made on the worker thread is deleted there.
     delete m_fetchTimer;
     m_fetchTimer = nullptr;
-    delete m_router; // owns the peer sockets by now
-    m_router = nullptr;
+    delete m_router.exchange(nullptr); // owns the peer sockets by now
     m_socket = nullptr;
     m_socketV6 = nullptr;
     delete m_manager;
@@ -61,8 +58,7 @@ void LorvaneNetwork::setFetchInterval(int ms)
 void LorvaneNetwork::doSetup()
 {
     QThread::currentThread()->setPriority(QThread::TimeCriticalPriority);
-    m_router = new Router(this);
-    Global::instance()->setRouter(m_router);
+    auto *router = new Router(m_state, this);
     m_manager = new QNetworkAccessManager(this);
     m_socket = new QUdpSocket(this);
     setupLocalAddress();
@@ -82,16 +78,18 @@ void LorvaneNetwork::doSetup()
         if (attempt + 1 < kBindAttempts)
             ++m_port;
     }
-    Global::instance()->setLocalPort(m_port);
+    m_state->setLocalPort(m_port);
 
-    if (!Global::instance()->localIPv6().isNull()) {
+    if (!m_state->localIPv6().isNull()) {
         m_socketV6 = new QUdpSocket(this);
         m_socketV6->bind(QHostAddress::AnyIPv6, m_port);
-        Global::instance()->setLocalIPv6Port(m_port);
+        m_state->setLocalIPv6Port(m_port);
     }
-    m_router->setSocket(m_socket);
+    router->setSocket(m_socket);
     if (m_socketV6)
-        m_router->setIPv6Socket(m_socketV6);
+        router->setIPv6Socket(m_socketV6);
+    // Published only once it is set up: other threads read it from now on.
+    m_router = router;
     emit threadStarted();
 }
 
@@ -104,9 +102,9 @@ void LorvaneNetwork::setupLocalAddress()
         if (address.isLoopback())
             continue;
         if (address.protocol() == QAbstractSocket::IPv4Protocol && !address.isInSubnet(linkLocal))
-            Global::instance()->setLocalIP(address);
+            m_state->setLocalIP(address);
         else if (address.protocol() == QAbstractSocket::IPv6Protocol && address.isInSubnet(global6))
-            Global::instance()->setLocalIPv6(address);
+            m_state->setLocalIPv6(address);
     }
 }
 
@@ -130,20 +128,20 @@ void LorvaneNetwork::slotFetchTunnelsFinished(QNetworkReply *reply)
     reply->close();
     reply->deleteLater();
     qDebug().noquote() << "slotFetchTunnelsFinished()" << body;
-    const bool hadNone = Global::instance()->tunnelServers().isEmpty();
-    Global::instance()->setTunnelServers(parseMasterList(body));
+    const bool hadNone = m_state->tunnelServers().isEmpty();
+    m_state->setTunnelServers(parseMasterList(body));
     // The first list is when the public address can first be asked for;
     // the player may queue any moment now and should be reachable.
-    if (hadNone && !Global::instance()->tunnelServers().isEmpty() && m_router)
-        m_router->doFastPublicIPFind();
+    if (Router *router = m_router.load(); hadNone && router && !m_state->tunnelServers().isEmpty())
+        router->doFastPublicIPFind();
     emit tunnelServersChanged();
 }
 
-Global::TunnelTable LorvaneNetwork::parseMasterList(const QByteArray &body)
+NetworkState::TunnelTable LorvaneNetwork::parseMasterList(const QByteArray &body)
 {
     const int zero = body.indexOf('\0');
     const QString text = QString::fromUtf8(zero >= 0 ? body.left(zero) : body);
-    Global::TunnelTable table;
+    NetworkState::TunnelTable table;
     for (QString line : text.split(QLatin1Char('\n'))) {
         // Lines may end in "\r\n" or in "\n" alone.
         if (line.endsWith(QLatin1Char('\r')))
@@ -183,14 +181,4 @@ Global::TunnelTable LorvaneNetwork::parseMasterList(const QByteArray &body)
         table.insert(info.address, info);
     }
     return table;
-}
-
-void LorvaneNetwork::setTunnelEnabled(const QString &address, bool enabled)
-{
-    Global::TunnelTable table = Global::instance()->tunnelServers();
-    const auto it = table.find(address);
-    if (it == table.end())
-        return;
-    it->enabled = enabled;
-    Global::instance()->setTunnelServers(table);
 }

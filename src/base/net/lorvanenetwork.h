@@ -1,9 +1,11 @@
 #pragma once
 
-#include "net/global.h"
+#include "net/networkstate.h"
 
 #include <QHostAddress>
 #include <QObject>
+
+#include <atomic>
 
 class QNetworkAccessManager;
 class QNetworkReply;
@@ -24,19 +26,20 @@ public:
 
     // Lives on its own worker thread, so it has no parent; firstPort is the
     // first peer port tried (tests pass their own); the peer socket binds
-    // bindAddress (the bot and namespace tests pass one address).
-    explicit LorvaneNetwork(quint16 firstPort = kFirstPort,
+    // bindAddress (the bot and namespace tests pass one address). What the
+    // worker thread learns goes into state, which must outlive this object.
+    explicit LorvaneNetwork(NetworkState *state, quint16 firstPort = kFirstPort,
                             const QHostAddress &bindAddress = QHostAddress(QHostAddress::AnyIPv4));
     // Stops the worker thread; the router and sockets go with it.
     ~LorvaneNetwork() override;
 
-    // After threadStarted(); the router lives on the worker thread.
-    Router *router() const { return m_router; }
+    // Any thread; null until threadStarted(). The router lives on the worker thread.
+    Router *router() const { return m_router.load(); }
     quint16 port() const { return m_port; }
 
     // The master list's text, parsed line by line; rejected lines are
     // skipped, kept ones logged.
-    static Global::TunnelTable parseMasterList(const QByteArray &body);
+    static NetworkState::TunnelTable parseMasterList(const QByteArray &body);
     // Any thread; the 60 s default is for the program, tests shorten it.
     void setFetchInterval(int ms);
 
@@ -52,17 +55,17 @@ private slots:
     void doSetup();
     void setupLocalAddress();
     void slotFetchTunnelsFinished(QNetworkReply *reply);
-    void setTunnelEnabled(const QString &address, bool enabled);
 
 private:
     void teardown();
 
+    NetworkState *const m_state;
     QNetworkAccessManager *m_manager = nullptr;
     QString m_masterListUrl;
     QTimer *m_fetchTimer = nullptr;
     QUdpSocket *m_socket = nullptr;
     QUdpSocket *m_socketV6 = nullptr;
-    Router *m_router = nullptr;
+    std::atomic<Router *> m_router{nullptr};
     quint16 m_port;
     QHostAddress m_bindAddress;
     int m_fetchInterval = kFetchInterval;

@@ -1,5 +1,6 @@
 #include "net/matchrouting.h"
 
+#include "net/networkstate.h"
 #include "net/router.h"
 
 #include <QDebug>
@@ -16,22 +17,19 @@ const QList<int> kRoad = {Router::FLOOD, Router::REACHED, Router::PING, Router::
 
 } // namespace
 
-MatchRouting::MatchRouting(QObject *parent) : QObject(parent) {}
+MatchRouting::MatchRouting(NetworkState *network, QObject *parent) : QObject(parent), m_network(network) {}
 
-bool MatchRouting::beginMatch(const QString &gameDir)
+bool MatchRouting::beginMatch(const QString &gameDir, const SpawnInfo &spawn)
 {
-    Global *global = Global::instance();
-    Router *router = global->router();
-    if (!router)
+    if (!m_router)
         return false;
-    SpawnInfo spawn = global->spawnInfo();
-    spawn.tunnelIP = QStringLiteral("127.0.0.1");
-    spawn.tunnelPort = router->gamePort();
-    global->setSpawnInfo(spawn);
-    spawn.writeSpawnIni(QDir::cleanPath(gameDir + QStringLiteral("/spawn.ini")));
-    qDebug().noquote() << "spawn.myID = " + QString::number(spawn.myID);
-    router->setMyId(spawn.myID);
-    router->setState(Router::INITIAL);
+    m_spawn = spawn;
+    m_spawn.tunnelIP = QStringLiteral("127.0.0.1");
+    m_spawn.tunnelPort = m_router->gamePort();
+    m_spawn.writeSpawnIni(QDir::cleanPath(gameDir + QStringLiteral("/spawn.ini")));
+    qDebug().noquote() << "spawn.myID = " + QString::number(m_spawn.myID);
+    m_router->setMyId(m_spawn.myID);
+    m_router->setState(Router::INITIAL);
     return true;
 }
 
@@ -50,9 +48,12 @@ bool MatchRouting::usableCandidate(const IPEndpoint &endpoint, const QHostAddres
     }
 }
 
-void MatchRouting::addPeersAndPaths(Router *router, const SpawnInfo &spawn, const Global::TunnelTable &tunnels)
+void MatchRouting::addPeersAndPaths()
 {
-    Global *global = Global::instance();
+    Router *router = m_router;
+    const SpawnInfo &spawn = m_spawn;
+    const QHostAddress localIP = m_network->localIP(), publicIP = m_network->publicIP(),
+                       localIPv6 = m_network->localIPv6();
     const QList<quint32> peers = spawn.paths.uniqueKeys();
     for (quint32 id : peers)
         router->addPeer(id);
@@ -66,10 +67,11 @@ void MatchRouting::addPeersAndPaths(Router *router, const SpawnInfo &spawn, cons
                 continue;
             qDebug().noquote() << "adding path " + path->toString();
             // A player's own address is a path to that player alone.
-            if (usableCandidate(path->endpoint, global->localIP(), global->publicIP(), global->localIPv6()))
+            if (usableCandidate(path->endpoint, localIP, publicIP, localIPv6))
                 router->addPeerPath(id, path->endpoint, NetworkPath::Direct);
         }
     }
+    const NetworkState::TunnelTable tunnels = m_network->tunnelServers();
     for (const TunnelServerInfo &server : tunnels) {
         const IPEndpoint endpoint(QHostAddress(server.address), quint16(server.port));
         qDebug().noquote() << "adding path " + endpoint.toString();
@@ -80,10 +82,9 @@ void MatchRouting::addPeersAndPaths(Router *router, const SpawnInfo &spawn, cons
 
 void MatchRouting::tunnelStateChanged()
 {
-    Router *router = Global::instance()->router();
-    if (!router)
+    if (!m_router)
         return;
-    const int state = router->state();
+    const int state = m_router->state();
     qDebug().noquote() << "Tunnelstate changed to: " + QString::number(state);
     if (state == m_lastState)
         return; // a second queued signal for a state already handled
@@ -97,12 +98,12 @@ void MatchRouting::tunnelStateChanged()
     }
     switch (state) {
     case Router::INITIAL:
-        addPeersAndPaths(router, Global::instance()->spawnInfo(), Global::instance()->tunnelServers());
+        addPeersAndPaths();
         emit findStarted();
         break;
     case Router::NOT_REACHED:
         emit statusUpdate(QStringLiteral("NotReached"));
-        router->setState(Router::NOTHING);
+        m_router->setState(Router::NOTHING);
         emit notReached();
         break;
     default:

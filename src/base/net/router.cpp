@@ -1,6 +1,5 @@
 #include "net/router.h"
 
-#include "net/global.h"
 #include "net/routerpacket.h"
 
 #include <QDebug>
@@ -13,8 +12,9 @@
 
 using RouterPacket::Header;
 
-Router::Router(QObject *parent)
+Router::Router(NetworkState *network, QObject *parent)
     : QObject(parent)
+    , m_network(network)
     , m_game(new QUdpSocket(this))
     , m_publicTimer(new QTimer(this))
     , m_timeoutTimer(new QTimer(this))
@@ -29,13 +29,7 @@ Router::Router(QObject *parent)
     connect(this, &Router::privStateChanged, this, &Router::doStateChanged);
 }
 
-Router::~Router()
-{
-    if (Global::instance()->peerRoutes() == this)
-        Global::instance()->setPeerRoutes(nullptr);
-    if (Global::instance()->router() == this)
-        Global::instance()->setRouter(nullptr);
-}
+Router::~Router() = default;
 
 qint64 Router::now()
 {
@@ -73,7 +67,6 @@ void Router::setSocket(QUdpSocket *socket)
     connect(m_publicTimer, &QTimer::timeout, this, &Router::doFastPublicIPFind);
     m_publicTimer->start(m_timing.publicAddressInterval);
     doFastPublicIPFind();
-    Global::instance()->setPeerRoutes(this);
 }
 
 void Router::setIPv6Socket(QUdpSocket *socket)

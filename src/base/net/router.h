@@ -16,6 +16,7 @@
 #include <map>
 #include <memory>
 
+class NetworkState;
 class QTimer;
 class QUdpSocket;
 namespace RouterPacket {
@@ -83,7 +84,8 @@ public:
         quint64 toGame = 0;
     };
 
-    explicit Router(QObject *parent = nullptr);
+    // The public address it learns is written to network, which outlives it.
+    explicit Router(NetworkState *network, QObject *parent = nullptr);
     ~Router() override;
 
     // Before setSocket only.
@@ -156,6 +158,8 @@ private slots:
 
 private:
     enum class Origin { Game, Peer };
+
+    NetworkState *const m_network;
 
     void forward(char *data, int size, const IPEndpoint &from, Origin origin);
     NetworkPathPtr addPath(quint32 id, const IPEndpoint &endpoint, Origin origin);

@@ -1,6 +1,6 @@
 // The public-address query: which address and port the internet sees for
 // the peer socket, asked of the tunnel servers.
-#include "net/global.h"
+#include "net/networkstate.h"
 #include "net/router.h"
 #include "net/routerpacket.h"
 
@@ -13,8 +13,8 @@ void Router::doFastPublicIPFind()
         queryPublicAddress(m_publicServer);
         return;
     }
-    const Global::TunnelTable tunnels = Global::instance()->tunnelServers();
-    const QList<quint16> ports = Global::instance()->queryPorts();
+    const NetworkState::TunnelTable tunnels = m_network->tunnelServers();
+    const QList<quint16> ports = m_network->queryPorts();
     for (const TunnelServerInfo &server : tunnels) {
         for (quint16 port : ports)
             queryPublicAddress(IPEndpoint(QHostAddress(server.address), port));
@@ -52,7 +52,8 @@ bool Router::handlePublicAddressReply(const char *data, int size, const IPEndpoi
         QMutexLocker lock(&m_fibMutex);
         m_publicServer = from;
     }
-    Global::instance()->setPublicIP(address);
-    Global::instance()->setPublicPort(port);
+    // Guarded there; its change signals reach the GUI thread queued.
+    m_network->setPublicIP(address);
+    m_network->setPublicPort(port);
     return true;
 }

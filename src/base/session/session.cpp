@@ -3,15 +3,17 @@
 #include "session/session.h"
 
 #include "api/lorvaneapi.h"
+#include "api/matchstate.h"
 #include "api/player.h"
 #include "maps/mapdownloader.h"
-#include "net/global.h"
 #include "net/lorvanenetwork.h"
+#include "net/networkstate.h"
 #include "net/matchrouting.h"
 #include "net/router.h"
-#include "spawn/spawnablegame.h"
+#include "spawn/gamecatalogue.h"
 #include "util/settingsstore.h"
 #include "watch/internetdetector.h"
+#include "watch/processwatcher.h"
 #include "watch/statusbroadcaster.h"
 
 #include <QDebug>
@@ -19,8 +21,15 @@
 
 using namespace Zantry;
 
-Session::Session(const Options &options, QObject *parent) : QObject(parent), m_options(options)
+Session::Session(const Options &options, QObject *parent)
+    : QObject(parent)
+    , m_options(options)
+    , m_networkState(new NetworkState(this))
+    , m_match(new MatchState(this))
+    , m_games(new GameCatalogue(this))
+    , m_processWatcher(new ProcessWatcher(this))
 {
+    connect(m_processWatcher, &ProcessWatcher::cheatToolRunningChanged, m_match, &MatchState::setCheatToolRunning);
     m_spawnRetryClock.invalidate();
     m_statusTimer = new QTimer(this);
     m_statusTimer->setInterval(kStatusIntervalMs);
@@ -33,16 +42,20 @@ Session::Session(const Options &options, QObject *parent) : QObject(parent), m_o
 
 Session::~Session()
 {
-    Global *global = Global::instance();
+    m_processWatcher->stop();
     // A game still running is ended here, without telling the flow.
-    if (QProcess *game = global->gameProcess(); game && game->parent() == this) {
-        global->setGameProcess(nullptr);
+    if (QProcess *game = m_match->gameProcess(); game && game->parent() == this) {
+        m_match->setGameProcess(nullptr);
         game->disconnect(this);
         delete game;
     }
     // Stops the worker thread; the router goes with it. Its connections to
-    // this session go first: the object outlives its thread.
+    // this session go first: the object outlives its thread. The state it
+    // writes is deleted after it, with the session's children.
     if (m_network) {
+        m_api->setPeerRoutes(nullptr);
+        m_routing->setRouter(nullptr);
+        m_router = nullptr;
         QObject::disconnect(m_network, nullptr, this, nullptr);
         delete m_network;
     }
@@ -50,24 +63,24 @@ Session::~Session()
 
 void Session::start()
 {
-    m_api = new LorvaneAPI(this);
+    m_api = new LorvaneAPI(m_networkState, m_match, m_games, this);
     m_internetDetector = new InternetDetector(this);
     if (m_options.broadcastStatus) {
         m_statusBroadcaster = new StatusBroadcaster(this);
-        m_statusBroadcaster->setSource(&Session::statusSnapshot);
+        m_statusBroadcaster->setSource([this] { return statusSnapshot(); });
         m_statusBroadcaster->start();
     }
-    m_mapDownloader = new MapDownloader(this);
+    m_mapDownloader = new MapDownloader(m_games, this);
     connect(m_mapDownloader, &MapDownloader::stateChanged, this, &Session::mapsStateChanged);
     connectServiceClient();
     connectRouting();
     connect(m_statusTimer, &QTimer::timeout, this, [this] { m_api->updateMatchStatus(QStringLiteral("touch")); });
 
-    m_network = new LorvaneNetwork(m_options.firstPeerPort, m_options.bind);
+    m_network = new LorvaneNetwork(m_networkState, m_options.firstPeerPort, m_options.bind);
     connect(m_network, &LorvaneNetwork::threadStarted, this, &Session::routerReady);
     // The worker thread starts with the object and may have announced itself
     // before the connection existed.
-    if (Global::instance()->router())
+    if (m_network->router())
         routerReady();
 }
 
@@ -109,7 +122,7 @@ void Session::connectRouting()
 {
     // The router's road through a match; only what is shown and asked is
     // left to the window or the bot.
-    m_routing = new MatchRouting(this);
+    m_routing = new MatchRouting(m_networkState, this);
     connect(m_routing, &MatchRouting::statusUpdate, m_api, &LorvaneAPI::updateMatchStatus);
     connect(m_routing, &MatchRouting::findStarted, this, &Session::setNetworkFindStarted);
     connect(m_routing, &MatchRouting::findFinished, this, &Session::setNetworkFindFinished);
@@ -124,12 +137,14 @@ void Session::connectRouting()
 
 void Session::routerReady()
 {
-    Router *router = Global::instance()->router();
+    Router *router = m_network->router();
     if (!router || m_router == router)
         return;
     m_router = router;
+    m_routing->setRouter(router);
+    m_api->setPeerRoutes(router);
     if (m_options.bind != QHostAddress(QHostAddress::AnyIPv4) && m_options.bind != QHostAddress(QHostAddress::Any))
-        Global::instance()->setLocalIP(m_options.bind);
+        m_networkState->setLocalIP(m_options.bind);
     // Queued: the router runs on the network thread. A state it has already
     // left by the time this runs still takes its step here.
     connect(router, &Router::stateChanged, m_routing, &MatchRouting::tunnelStateChanged, Qt::QueuedConnection);
@@ -432,26 +447,25 @@ void Session::setBroadcastFlags(bool inGame, bool inQueue)
 
 void Session::resetRouter()
 {
-    if (Router *router = Global::instance()->router())
-        router->setState(Router::NOTHING);
+    if (m_router)
+        m_router->setState(Router::NOTHING);
 }
 
-StatusSnapshot Session::statusSnapshot()
+StatusSnapshot Session::statusSnapshot() const
 {
-    Global *global = Global::instance();
     StatusSnapshot s;
-    if (const SpawnableGame *game = global->currentGame()) {
+    if (const SpawnableGame *game = m_games->current()) {
         s.gameAbbreviation = game->abbreviation;
         s.gameExe = game->exe;
     }
-    if (QProcess *game = global->gameProcess()) {
-        const SpawnInfo spawn = global->spawnInfo();
+    if (QProcess *game = m_match->gameProcess()) {
+        const SpawnInfo spawn = m_match->spawnInfo();
         s.hasGameProcess = true;
         s.mapHash = spawn.mapHash;
         s.uiMapName = spawn.uiMapName;
         s.gameProcessId = qint32(game->processId());
     }
-    if (const Player *player = global->currentPlayer()) {
+    if (const Player *player = m_api ? m_api->currentPlayer() : nullptr) {
         s.hasPlayer = true;
         s.badges = player->badges;
         s.clanName = player->clanName;

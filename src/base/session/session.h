@@ -9,11 +9,15 @@
 #include <QProcess>
 #include <QStringList>
 
+class GameCatalogue;
 class InternetDetector;
 class LorvaneAPI;
 class LorvaneNetwork;
 class MapDownloader;
 class MatchRouting;
+class MatchState;
+class NetworkState;
+class ProcessWatcher;
 class QTimer;
 class Router;
 class StatusBroadcaster;
@@ -63,11 +67,14 @@ public:
         bool broadcastStatus = true;
     };
 
+    // Makes the state the session's parts share: the network's addresses
+    // and tunnels, the match, the catalogue of games, the process watcher.
     explicit Session(const Options &options, QObject *parent = nullptr);
     ~Session() override;
 
-    // Makes the service client, maps, network and routing; the driver
-    // connects to them, then connectTo() sends the first refresh.
+    // Makes the service client, maps, network and routing, handing each the
+    // state it needs; the games are discovered by then. The driver connects
+    // to them, then connectTo() sends the first refresh.
     void start();
     void connectTo(const QString &apiUrl);
 
@@ -79,6 +86,12 @@ public:
     MapDownloader *mapDownloader() const { return m_mapDownloader; }
     LorvaneNetwork *network() const { return m_network; }
     InternetDetector *internetDetector() const { return m_internetDetector; }
+    // Null until the network thread has set it up (routerStarted()).
+    Router *router() const { return m_router; }
+    NetworkState *networkState() const { return m_networkState; }
+    MatchState *match() const { return m_match; }
+    GameCatalogue *games() const { return m_games; }
+    ProcessWatcher *processWatcher() const { return m_processWatcher; }
 
     // What the player should know at ready: the last result's fate, maps
     // that failed, settings that cannot be kept; empty when nothing.
@@ -96,7 +109,7 @@ public:
     void setRequeuePause(int ms) { m_requeueFirstMs = ms; }
 
     // What the local status broadcast tells about the session.
-    static StatusSnapshot statusSnapshot();
+    StatusSnapshot statusSnapshot() const;
 
 public slots:
     // The main button: queues, cancels or closes, by the flags.
@@ -196,6 +209,10 @@ private:
     void endGame();
 
     Options m_options;
+    NetworkState *m_networkState = nullptr;
+    MatchState *m_match = nullptr;
+    GameCatalogue *m_games = nullptr;
+    ProcessWatcher *m_processWatcher = nullptr;
     quint32 m_state = 0;
     Phase m_phase = Phase::Starting;
     bool m_held = false;

@@ -3,11 +3,12 @@
 #include "session/session.h"
 
 #include "api/lorvaneapi.h"
+#include "api/matchstate.h"
+#include "api/player.h"
 #include "crash/crashhandler.h"
 #include "maps/mapdownloader.h"
-#include "net/global.h"
 #include "spawn/gamefolder.h"
-#include "spawn/spawnablegame.h"
+#include "spawn/gamecatalogue.h"
 #include "watch/internetdetector.h"
 
 #include <QDebug>
@@ -29,20 +30,20 @@ void Session::startGame()
 
 void Session::launchGame()
 {
-    Global *global = Global::instance();
-    SpawnableGame *game = global->currentGame();
+    SpawnableGame *game = m_games->current();
+    const SpawnInfo spawn = m_match->spawnInfo();
     if (!game) {
         qDebug() << "Spawning game: no game";
         launchFailedWith(QObject::tr("No game was found to start. The match has ended; choose the game folder, then queue again."));
         return;
     }
-    const QString mapFile = m_mapDownloader->mapFilePath(global->spawnInfo().mapHash);
-    m_api->expectResult(game->workingDir, uint(global->spawnInfo().gameID));
+    const QString mapFile = m_mapDownloader->mapFilePath(spawn.mapHash);
+    m_api->expectResult(game->workingDir, uint(spawn.gameID));
     if (!GameFolder::prepare(*game, mapFile, &m_copiedGameFiles))
-        qDebug().noquote() << "Map file not copied: " + global->spawnInfo().mapHash;
+        qDebug().noquote() << "Map file not copied: " + spawn.mapHash;
 
     auto *process = new QProcess(this);
-    global->setGameProcess(process);
+    m_match->setGameProcess(process);
     connect(process, &QProcess::started, this, &Session::setGameSpawned);
     connect(process, qOverload<int, QProcess::ExitStatus>(&QProcess::finished), this, &Session::setGameFinished);
     connect(process, &QProcess::errorOccurred, this, &Session::gameProcessError);
@@ -55,7 +56,7 @@ void Session::launchGame()
     // Nothing to retry (a launcher or Wine that is missing, a folder or not
     // executable fails the same way every time): the match ends at once.
     disconnectGameProcess(process);
-    global->setGameProcess(nullptr);
+    m_match->setGameProcess(nullptr);
     process->deleteLater();
     launchFailedWith(problem);
 }
@@ -110,8 +111,8 @@ void Session::gameProcessError(QProcess::ProcessError error)
         if (process) {
             disconnectGameProcess(process);
             // The next attempt makes its own; this one is done.
-            if (Global::instance()->gameProcess() == process)
-                Global::instance()->setGameProcess(nullptr);
+            if (m_match->gameProcess() == process)
+                m_match->setGameProcess(nullptr);
             process->deleteLater();
         }
         unsetStates(GAME_SPAWNED);
@@ -141,7 +142,8 @@ void Session::gameProcessError(QProcess::ProcessError error)
 
 void Session::endGame()
 {
-    Global *global = Global::instance();
+    const SpawnInfo spawn = m_match->spawnInfo();
+    SpawnableGame *game = m_games->current();
     if (m_spawnRetryTimer)
         m_spawnRetryTimer->stop();
     // A game that never ran neither crashed nor finished.
@@ -149,25 +151,33 @@ void Session::endGame()
     if (!launchFailure.isEmpty()) {
         m_api->updateMatchStatus(QStringLiteral("GameError"));
     } else {
-        const bool crashed = CrashHandler::instance()->uploadGameCrashFiles();
+        bool crashed = false;
+        if (const Player *player = m_api->currentPlayer(); game && player) {
+            GameCrashInfo info;
+            info.abbreviation = game->abbreviation;
+            info.workingDir = game->workingDir;
+            info.exceptionFile = game->exceptionFile;
+            info.nickname = player->username;
+            info.gameId = spawn.settings.value(QStringLiteral("WOLGameID")).toInt();
+            crashed = CrashHandler::instance()->uploadGameCrash(info);
+        }
         m_api->updateMatchStatus(crashed ? QStringLiteral("GameCrashed") : QStringLiteral("GameFinished"));
     }
     m_statusTimer->stop();
     m_internetDetector->stop();
 
-    SpawnableGame *game = global->currentGame();
     const QString stats = game ? GameFolder::resultFile(*game) : QString();
     if (!stats.isEmpty())
-        m_api->postGameStats(stats, uint(global->spawnInfo().gameID), m_internetDetector->sent(),
+        m_api->postGameStats(stats, uint(spawn.gameID), m_internetDetector->sent(),
                              m_internetDetector->received());
     else if (game)
         m_api->noResult(game->workingDir);
     emit gameEnded(!stats.isEmpty());
 
-    if (QProcess *process = global->gameProcess()) {
+    if (QProcess *process = m_match->gameProcess()) {
         disconnectGameProcess(process);
         process->deleteLater();
-        global->setGameProcess(nullptr);
+        m_match->setGameProcess(nullptr);
     }
     if (game)
         GameFolder::cleanUp(*game, &m_copiedGameFiles);

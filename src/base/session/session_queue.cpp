@@ -5,9 +5,9 @@
 
 #include "api/lorvaneapi.h"
 #include "maps/mapdownloader.h"
-#include "net/global.h"
+#include "api/matchstate.h"
 #include "net/matchrouting.h"
-#include "spawn/spawnablegame.h"
+#include "spawn/gamecatalogue.h"
 
 #include <QDebug>
 
@@ -75,8 +75,8 @@ void Session::keepRunning()
 
 void Session::acceptMatch()
 {
-    SpawnableGame *game = Global::instance()->currentGame();
-    if (!game || !MatchRouting::beginMatch(game->workingDir)) {
+    SpawnableGame *game = m_games->current();
+    if (!game || !m_routing->beginMatch(game->workingDir, m_match->spawnInfo())) {
         // Without a router or a game there is no match to play; tell the
         // service rather than leave the other player waiting.
         qDebug() << "doMatchup: no router or no game";

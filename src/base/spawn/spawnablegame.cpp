@@ -25,9 +25,6 @@ const BuiltIn kBuiltIns[] = {
     {"ra", "fennick.exe", nullptr, "__COMPAT_LAYER=HIGHDPIAWARE"},
 };
 
-SpawnableGame::Table s_table;
-QString s_localGame;
-
 // QSettings reads "a,b" in an INI file as a list; the game's files mean text.
 QString iniText(const QSettings &ini, const QString &key, const QString &fallback = QString())
 {
@@ -74,22 +71,22 @@ void SpawnableGame::save() const
         {abbreviation, exe, workingDir, arguments, ddraw, postRemoveFiles, executeEnvironment, preCopyFiles});
 }
 
-SpawnableGame *SpawnableGame::get(const QString &abbreviation)
+QStringList SpawnableGame::builtIns()
 {
-    SpawnableGame *&game = s_table[abbreviation];
-    if (!game)
-        game = new SpawnableGame(abbreviation);
-    return game;
+    QStringList names;
+    for (const BuiltIn &builtIn : kBuiltIns)
+        names << QString::fromLatin1(builtIn.abbreviation);
+    return names;
 }
 
-void SpawnableGame::loadAll()
+bool SpawnableGame::launcherNearby(const QString &abbreviation)
 {
-    const QStringList saved = Settings::games();
-    for (const QString &abbreviation : saved) {
-        // The object others may hold (Global) is read afresh in place: one
-        // per abbreviation for the run, and none dropped without a delete.
-        get(abbreviation)->load();
+    for (const BuiltIn &builtIn : kBuiltIns) {
+        const QString launcher = QString::fromLatin1(builtIn.launcher);
+        if (abbreviation == QLatin1String(builtIn.abbreviation))
+            return QFileInfo::exists(launcher) || QFileInfo::exists(QStringLiteral("../") + launcher);
     }
+    return false;
 }
 
 bool SpawnableGame::holdsGame(const QString &dir)
@@ -105,40 +102,27 @@ bool SpawnableGame::holdsGame(const QString &dir)
     return false;
 }
 
-SpawnableGame::Table SpawnableGame::discoverGames()
+void SpawnableGame::detect()
 {
-    loadAll();
-    SpawnableGame *last = nullptr;
     for (const BuiltIn &builtIn : kBuiltIns) {
-        const QString abbreviation = QString::fromLatin1(builtIn.abbreviation);
-        const QString launcher = QString::fromLatin1(builtIn.launcher);
-        const bool here = QFileInfo::exists(launcher);
-        const bool parent = QFileInfo::exists(QStringLiteral("../") + launcher);
-        if (!here && !parent && !s_table.contains(abbreviation))
+        if (abbreviation != QLatin1String(builtIn.abbreviation))
             continue;
-        SpawnableGame *game = get(abbreviation);
-        game->exe = game->exeFile = launcher;
-        game->arguments = QStringLiteral("-SPAWN");
+        const QString launcher = QString::fromLatin1(builtIn.launcher);
+        exe = exeFile = launcher;
+        arguments = QStringLiteral("-SPAWN");
         if (builtIn.exceptionFile)
-            game->exceptionFile = QString::fromLatin1(builtIn.exceptionFile);
-        if (here)
-            game->workingDir = absoluteDirOf(QStringLiteral("."));
-        else if (parent)
-            game->workingDir = absoluteDirOf(QStringLiteral(".."));
-        s_localGame = abbreviation;
-        if (QFileInfo::exists(game->workingDir + QStringLiteral("ddraw.dll")))
-            game->ddraw = game->workingDir + QStringLiteral("ddraw.dll");
+            exceptionFile = QString::fromLatin1(builtIn.exceptionFile);
+        if (QFileInfo::exists(launcher))
+            workingDir = absoluteDirOf(QStringLiteral("."));
+        else if (QFileInfo::exists(QStringLiteral("../") + launcher))
+            workingDir = absoluteDirOf(QStringLiteral(".."));
+        if (QFileInfo::exists(workingDir + QStringLiteral("ddraw.dll")))
+            ddraw = workingDir + QStringLiteral("ddraw.dll");
         if (abbreviation == QLatin1String("yr"))
-            game->selectRenderer();
+            selectRenderer();
         if (builtIn.environment)
-            game->executeEnvironment.append(QString::fromLatin1(builtIn.environment));
-        last = game;
+            executeEnvironment.append(QString::fromLatin1(builtIn.environment));
     }
-    if (last)
-        last->save();
-    for (SpawnableGame *game : qAsConst(s_table))
-        game->hashFiles();
-    return s_table;
 }
 
 void SpawnableGame::selectRenderer()
@@ -187,21 +171,4 @@ void SpawnableGame::hashFiles()
         ddrawHash = FileDigest::sha1Hex(ddraw);
         qDebug().noquote() << "Game" << abbreviation << "ddraw hashed to" << ddrawHash;
     }
-}
-
-SpawnableGame::Table SpawnableGame::table()
-{
-    return s_table;
-}
-
-QString SpawnableGame::localGame()
-{
-    return s_localGame;
-}
-
-void SpawnableGame::resetTable()
-{
-    qDeleteAll(s_table);
-    s_table.clear();
-    s_localGame.clear();
 }

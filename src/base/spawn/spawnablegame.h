@@ -13,8 +13,6 @@ class SpawnableGame : public QObject
 {
     Q_OBJECT
 public:
-    using Table = QMap<QString, SpawnableGame *>;
-
     explicit SpawnableGame(const QString &abbreviation = QString(), QObject *parent = nullptr);
 
     QString exe;
@@ -33,20 +31,19 @@ public:
     void load();
     void save() const;
 
-    // The process-wide table, one object per abbreviation, kept for the run.
-    static SpawnableGame *get(const QString &abbreviation);
-    static void loadAll();
-    static Table discoverGames();
+    // The built-in games, in detection order.
+    static QStringList builtIns();
+    // Whether the built-in game's launcher lies in the current folder or its parent.
+    static bool launcherNearby(const QString &abbreviation);
     // Whether a game's launcher lies in dir or its parent, where discovery
     // looks when the program runs in dir.
     static bool holdsGame(const QString &dir);
-    static Table table();
-    static QString localGame();
-    // Drops every definition; detection then starts from the settings alone.
-    static void resetTable();
+    // Fills in what detection finds for this built-in game around the current
+    // folder; the stored working folder stays when the launcher is not there.
+    void detect();
+    void hashFiles();
 
 private:
     void selectRenderer();
     void addPreCopy(const QString &source, const QString &name, bool removeAfter);
-    void hashFiles();
 };

@@ -6,7 +6,7 @@
 #include <QString>
 #include <QStringList>
 
-// What one status datagram tells companion programs; filled from Global by
+// What one status datagram tells companion programs; filled from the session by
 // the broadcaster, or by hand in tests.
 struct StatusSnapshot
 {

@@ -1,8 +1,8 @@
 #include "ui/appearance.h"
 
-#include "net/global.h"
 
 #include <QDebug>
+#include <QDir>
 #include <QFile>
 #include <QFontDatabase>
 
@@ -31,9 +31,9 @@ void registerFonts()
         QFontDatabase::addApplicationFont(QString::fromLatin1(font));
 }
 
-QString loadStyleSheet()
+QString loadStyleSheet(const QDir &dataDir)
 {
-    const QString userStyle = Global::instance()->dataDir().filePath(QStringLiteral("mainstyle.qss"));
+    const QString userStyle = dataDir.filePath(QStringLiteral("mainstyle.qss"));
     QFile file(QFile::exists(userStyle) ? userStyle : QStringLiteral(":/styles/mainstyle.qss"));
     QByteArray content;
     if (!file.open(QIODevice::ReadOnly))

@@ -1,5 +1,6 @@
 #pragma once
 
+class QDir;
 class QString;
 
 // The look the program starts with: its built-in resources, the Roboto
@@ -14,6 +15,6 @@ void registerFonts();
 
 // The data directory's "mainstyle.qss" when it exists, else the built-in
 // one. Logs "error: " on a failed open.
-QString loadStyleSheet();
+QString loadStyleSheet(const QDir &dataDir);
 
 } // namespace Appearance

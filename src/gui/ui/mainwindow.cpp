@@ -3,7 +3,6 @@
 
 #include "util/endpoints.h"
 #include "util/settings.h"
-#include "net/global.h"
 #include "ui/busywidget.h"
 #include "ui/confirmreadydialog.h"
 #include "ui/framelessdialog.h"
@@ -28,9 +27,10 @@
 
 bool MainWindow::s_closeConfirmed = false;
 
-MainWindow::MainWindow(QWidget *parent)
+MainWindow::MainWindow(const QDir &dataDir, QWidget *parent)
     : QMainWindow(parent)
     , ui(new Ui::MainWindow)
+    , m_dataDir(dataDir)
 {
     // Owned objects, in the order the rest of the window relies on.
     m_titleBar = new TitleBar(this);
@@ -108,7 +108,7 @@ MainWindow::MainWindow(QWidget *parent)
     m_busyWidget->hide();
     m_confirmReadyDialog->hide();
 
-    const QString customLoader = Global::instance()->dataDir().filePath(QStringLiteral("loader.gif"));
+    const QString customLoader = m_dataDir.filePath(QStringLiteral("loader.gif"));
     m_loader = new QMovie(QFile::exists(customLoader) ? customLoader : QStringLiteral(":/images/loader.gif"), {},
                           this);
     m_busyWidget->setMovie(m_loader);
@@ -143,7 +143,6 @@ MainWindow::~MainWindow()
 {
     // The session and its game go before the widgets it reports to.
     delete m_session;
-    Global::instance()->processWatcher()->stop();
     delete ui;
 }
 

@@ -3,6 +3,7 @@
 #include "net/routereport.h"
 #include "session/session.h"
 
+#include <QDir>
 #include <QMainWindow>
 #include <QModelIndex>
 #include <QPixmap>
@@ -40,7 +41,9 @@ class MainWindow : public QMainWindow
 public:
     static constexpr int kQueuedCloseMs = 10000;
 
-    explicit MainWindow(QWidget *parent = nullptr);
+    // dataDir: the program's own files (log, crash reports, a custom style
+    // or loader), "Zantry" in the game folder.
+    explicit MainWindow(const QDir &dataDir = QDir(QStringLiteral("Zantry")), QWidget *parent = nullptr);
     ~MainWindow() override;
 
     Session *session() const { return m_session; }
@@ -156,6 +159,7 @@ private:
 
     Ui::MainWindow *ui;
     Session *m_session = nullptr;
+    const QDir m_dataDir;
 
     TitleBar *m_titleBar = nullptr;
     QString m_siteUrl;

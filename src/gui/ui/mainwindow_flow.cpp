@@ -5,7 +5,7 @@
 
 #include "api/lorvaneapi.h"
 #include "maps/mapdownloader.h"
-#include "net/global.h"
+#include "api/matchstate.h"
 #include "ui/busywidget.h"
 #include "ui/password.h"
 #include "ui/waitingdialog.h"
@@ -266,7 +266,7 @@ void MainWindow::placeBusyWidget()
 
 QString MainWindow::matchMapName() const
 {
-    return Global::instance()->spawnInfo().uiMapName;
+    return m_session->match()->spawnInfo().uiMapName;
 }
 
 void MainWindow::selectMatchMap()

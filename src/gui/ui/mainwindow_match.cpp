@@ -3,7 +3,8 @@
 #include "ui/mainwindow.h"
 #include "ui_mainwindow.h"
 
-#include "net/global.h"
+#include "api/matchstate.h"
+#include "net/networkstate.h"
 #include "net/router.h"
 #include "ui/confirmreadydialog.h"
 #include "ui/waitingdialog.h"
@@ -52,8 +53,7 @@ void MainWindow::routesChanged(const RouteReport &report)
     // Back at NOTHING the table is empty; the last match stays on view.
     if (report.routerState == Router::NOTHING)
         return;
-    const Global *global = Global::instance();
-    m_routeView->showReport(report, global->spawnInfo(), global->tunnelServers());
+    m_routeView->showReport(report, m_session->match()->spawnInfo(), m_session->networkState()->tunnelServers());
 }
 
 void MainWindow::showRoutes(bool forMatch)

@@ -6,9 +6,9 @@
 
 #include "api/lorvaneapi.h"
 #include "maps/mapdownloader.h"
-#include "net/global.h"
+#include "api/matchstate.h"
 #include "spawn/gamefolder.h"
-#include "spawn/spawnablegame.h"
+#include "spawn/gamecatalogue.h"
 #include "util/settings.h"
 
 #include <QComboBox>
@@ -30,10 +30,11 @@ Map *findMap(const Player *player, int mapId)
 
 void MainWindow::discoverGame()
 {
-    const SpawnableGame::Table games = SpawnableGame::discoverGames();
-    Global::instance()->setGames(games);
+    GameCatalogue *catalogue = m_session->games();
+    catalogue->discover();
+    const GameCatalogue::Table games = catalogue->games();
     // A folder without a game leaves no current game behind from an earlier one.
-    Global::instance()->setCurrentGame(games.isEmpty() ? nullptr : games.first());
+    catalogue->setCurrent(games.isEmpty() ? nullptr : games.first());
     if (games.isEmpty())
         m_session->setStates(GAME_NOT_FOUND);
     // A client killed during a game left the files it copied in for it.
@@ -47,8 +48,8 @@ void MainWindow::discoverGame()
 
 void MainWindow::populateLadderBox()
 {
-    const int lastPlayer = Settings::lastPlayer(SpawnableGame::localGame());
-    const Global::GameTable games = Global::instance()->games();
+    const int lastPlayer = Settings::lastPlayer(m_session->games()->localGame());
+    const GameCatalogue::Table games = m_session->games()->games();
     disconnect(ui->ladderBox, qOverload<int>(&QComboBox::currentIndexChanged), this, &MainWindow::populatePlayerBox);
     ui->ladderBox->clear();
     QSet<int> added;
@@ -72,7 +73,7 @@ void MainWindow::populatePlayerBox()
     disconnect(ui->userNamesBox, qOverload<int>(&QComboBox::currentIndexChanged), this,
                &MainWindow::updateCurrentPlayer);
     ui->userNamesBox->clear();
-    const int lastPlayer = Settings::lastPlayer(SpawnableGame::localGame());
+    const int lastPlayer = Settings::lastPlayer(m_session->games()->localGame());
     const QVariant ladderId = ui->ladderBox->currentData();
     int selected = 0;
     const QMap<int, Player *> players = m_session->api()->players();
@@ -103,7 +104,7 @@ void MainWindow::updateCurrentPlayer(int)
     }
     disconnect(ui->sideBox, qOverload<int>(&QComboBox::currentIndexChanged), this, &MainWindow::populateMaps);
     const QString game = player->ladder->game;
-    Global::instance()->setCurrentGame(Global::instance()->games().value(game));
+    m_session->games()->setCurrent(game);
     player->setSide(Settings::side(player->id));
     ui->sideBox->clear();
     for (const Side *side : qAsConst(player->ladder->sides))
@@ -264,7 +265,7 @@ void MainWindow::on_mapsList_doubleClicked(const QModelIndex &index)
 
 void MainWindow::updateZantryStatsLabel()
 {
-    const Global::Stats stats = Global::instance()->zantryStats();
+    const MatchState::Stats stats = m_session->match()->zantryStats();
     const QString matches = stats.contains(QStringLiteral("recentMatches"))
                                 ? QStringLiteral("Matches: %1").arg(stats.value(QStringLiteral("recentMatches")).toString())
                                 : QString();

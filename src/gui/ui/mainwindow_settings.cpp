@@ -5,7 +5,7 @@
 #include "util/endpoints.h"
 #include "util/settings.h"
 #include "ui/appearance.h"
-#include "net/global.h"
+#include "net/networkstate.h"
 #include "spawn/spawnablegame.h"
 #include "ui/busywidget.h"
 #include "ui/confirmreadydialog.h"
@@ -31,7 +31,7 @@ using namespace Zantry;
 
 void MainWindow::setupSettingsTab()
 {
-    Global *global = Global::instance();
+    NetworkState *network = m_session->networkState();
 
     m_folderDialog->setModal(true);
     ui->winePrefixEdit->setText(Settings::winePrefix());
@@ -48,22 +48,23 @@ void MainWindow::setupSettingsTab()
     ui->gameFolderEdit->setText(QDir::toNativeSeparators(QDir::currentPath()));
     connect(ui->gameFolderButton, &QPushButton::clicked, this, &MainWindow::chooseGameFolder);
 
-    ui->p2pCheckBox->setChecked(global->allowP2P());
-    connect(ui->p2pCheckBox, &QCheckBox::toggled, global, &Global::setAllowP2P);
+    ui->p2pCheckBox->setChecked(network->allowP2P());
+    connect(ui->p2pCheckBox, &QCheckBox::toggled, network, &NetworkState::setAllowP2P);
 
     m_password->setEmailAddress(Settings::accountName());
     ui->urlEdit->setText(m_apiUrl);
-    ui->styleEdit->setPlainText(Appearance::loadStyleSheet());
+    ui->styleEdit->setPlainText(Appearance::loadStyleSheet(m_dataDir));
     ui->mapViewLabel->setPixmap(m_defaultMapImage);
 
-    connect(global, qOverload<QString>(&Global::publicIPChanged), ui->ipAddressEdit, &QLineEdit::setText);
-    connect(global, qOverload<QString>(&Global::publicPortChanged), ui->ipPortEdit, &QLineEdit::setText);
-    connect(ui->ipAddressEdit, &QLineEdit::textEdited, global, qOverload<const QString &>(&Global::setPublicIP));
-    connect(ui->ipPortEdit, &QLineEdit::textEdited, global, qOverload<const QString &>(&Global::setPublicPort));
+    // Told from the network thread; queued to the widgets.
+    connect(network, qOverload<QString>(&NetworkState::publicIPChanged), ui->ipAddressEdit, &QLineEdit::setText);
+    connect(network, &NetworkState::publicPortChanged, ui->ipPortEdit, &QLineEdit::setText);
+    connect(ui->ipAddressEdit, &QLineEdit::textEdited, network, qOverload<const QString &>(&NetworkState::setPublicIP));
+    connect(ui->ipPortEdit, &QLineEdit::textEdited, network, qOverload<const QString &>(&NetworkState::setPublicPort));
 
     setupTray();
 
-    ProcessWatcher *watcher = global->processWatcher();
+    ProcessWatcher *watcher = m_session->processWatcher();
     ui->processWatchList->clear();
     const QSet<QString> watchedSet = watcher->watchedProcs();
     QStringList watched(watchedSet.cbegin(), watchedSet.cend());
@@ -282,7 +283,7 @@ void MainWindow::on_remWatchButton_clicked()
     delete item;
     // The list as shown is the watch list: a name listed twice stays watched
     // until its last entry goes.
-    Global::instance()->processWatcher()->setWatchedProcs(listedProcs());
+    m_session->processWatcher()->setWatchedProcs(listedProcs());
 }
 
 void MainWindow::updateWatchedProcs()
@@ -290,13 +291,13 @@ void MainWindow::updateWatchedProcs()
     QAbstractItemDelegate *delegate = ui->processWatchList->itemDelegate();
     disconnect(delegate, &QAbstractItemDelegate::commitData, this, &MainWindow::updateWatchedProcs);
     qDebug() << "Changing Process watcher items";
-    Global::instance()->processWatcher()->setWatchedProcs(listedProcs());
+    m_session->processWatcher()->setWatchedProcs(listedProcs());
     connect(delegate, &QAbstractItemDelegate::commitData, this, &MainWindow::updateWatchedProcs);
 }
 
 void MainWindow::on_pWatchCheck_toggled(bool checked)
 {
-    ProcessWatcher *watcher = Global::instance()->processWatcher();
+    ProcessWatcher *watcher = m_session->processWatcher();
     if (checked) {
         connect(watcher, &ProcessWatcher::triggered, this, &MainWindow::pWatchTriggered, Qt::UniqueConnection);
         connect(watcher, &ProcessWatcher::cleared, this, &MainWindow::pWatchCleared, Qt::UniqueConnection);
@@ -341,7 +342,7 @@ void MainWindow::populateTunnelServers()
     table->clearContents();
     table->setRowCount(0);
     table->setSortingEnabled(false);
-    const Global::TunnelTable servers = Global::instance()->tunnelServers();
+    const NetworkState::TunnelTable servers = m_session->networkState()->tunnelServers();
     for (const TunnelServerInfo &server : servers) {
         const int row = table->rowCount();
         table->insertRow(row);
@@ -374,7 +375,7 @@ void MainWindow::on_reloadStyleButton_clicked()
 void MainWindow::on_saveStyleButton_clicked()
 {
     const QString style = ui->styleEdit->toPlainText();
-    QSaveFile file(Global::instance()->dataDir().filePath(QStringLiteral("mainstyle.qss")));
+    QSaveFile file(m_dataDir.filePath(QStringLiteral("mainstyle.qss")));
     if (!file.open(QIODevice::WriteOnly) || file.write(style.toUtf8()) < 0 || !file.commit())
         qDebug() << "error: " << file.errorString();
     applyStyle(style);

@@ -5,7 +5,7 @@
 
 #include "api/lorvaneapi.h"
 #include "maps/mapdownloader.h"
-#include "net/global.h"
+#include "api/matchstate.h"
 #include "net/lorvanenetwork.h"
 #include "net/portmapper.h"
 #include "util/settings.h"
@@ -75,7 +75,7 @@ void MainWindow::connectSession()
             close();
     }, Qt::QueuedConnection);
     connect(m_session->network(), &LorvaneNetwork::tunnelServersChanged, this, &MainWindow::populateTunnelServers);
-    connect(Global::instance(), &Global::zantryStatsChanged, this, &MainWindow::updateZantryStatsLabel);
+    connect(m_session->match(), &MatchState::zantryStatsChanged, this, &MainWindow::updateZantryStatsLabel);
     connect(ui->mapsList, &QTableWidget::currentItemChanged, this, &MainWindow::setMapView);
 }
 
@@ -83,22 +83,23 @@ void MainWindow::setupPortMapping()
 {
     // The router's port mapping is what peers are offered while it lasts.
     m_portMapper = new PortMapper(this);
-    connect(m_portMapper, &PortMapper::mappingChanged, Global::instance(),
-            [](const PortMapper::Mapping &m) { Global::instance()->setMappedAddress(m.externalIP, m.externalPort); });
+    NetworkState *network = m_session->networkState();
+    connect(m_portMapper, &PortMapper::mappingChanged, network,
+            [network](const PortMapper::Mapping &m) { network->setMappedAddress(m.externalIP, m.externalPort); });
     auto *checkPanel = new ConnectionCheckPanel(m_portMapper);
     m_routeView->addPanel(checkPanel);
     connect(m_session, &Session::stateChanged, checkPanel, &ConnectionCheckPanel::setSessionState);
     checkPanel->setSessionState(m_session->state());
     // Once the peer socket is bound; the thread may have announced it already.
     const auto mapPeerPort = [this]() {
-        if (!Global::instance()->router())
+        if (!m_session->network()->router())
             return;
         if (Settings::mapPortOnRouter())
-            m_portMapper->start(Global::instance()->localPort());
+            m_portMapper->start(m_session->networkState()->localPort());
         else
             qDebug().noquote() << "Port mapping: off (setting)";
     };
     connect(m_session->network(), &LorvaneNetwork::threadStarted, this, mapPeerPort);
-    if (Global::instance()->router())
+    if (m_session->network()->router())
         mapPeerPort();
 }

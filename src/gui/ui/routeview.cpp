@@ -48,7 +48,7 @@ QString RouteView::opponentName(quint32 id, const SpawnInfo &spawn)
     return QString::number(id);
 }
 
-QString RouteView::describePath(const IPEndpoint &path, int type, const Global::TunnelTable &tunnels)
+QString RouteView::describePath(const IPEndpoint &path, int type, const NetworkState::TunnelTable &tunnels)
 {
     if (path.isNull())
         return tr("none yet");
@@ -90,7 +90,7 @@ QString RouteView::quality(const RouteStatus &route)
     return rtt + QStringLiteral(", ") + loss;
 }
 
-void RouteView::showReport(const RouteReport &report, const SpawnInfo &spawn, const Global::TunnelTable &tunnels)
+void RouteView::showReport(const RouteReport &report, const SpawnInfo &spawn, const NetworkState::TunnelTable &tunnels)
 {
     m_report = report;
     m_spawn = spawn;

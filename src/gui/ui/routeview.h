@@ -1,6 +1,7 @@
 #pragma once
 
-#include "net/global.h"
+#include "net/networkstate.h"
+#include "net/spawninfo.h"
 #include "net/routereport.h"
 
 #include <QWidget>
@@ -19,12 +20,12 @@ public:
 
     // The router's latest report; shown with the match's names and the
     // tunnel servers' names.
-    void showReport(const RouteReport &report, const SpawnInfo &spawn, const Global::TunnelTable &tunnels);
+    void showReport(const RouteReport &report, const SpawnInfo &spawn, const NetworkState::TunnelTable &tunnels);
 
     // "Bob" for the opponent's id, from the match; the id itself otherwise.
     static QString opponentName(quint32 id, const SpawnInfo &spawn);
     // "direct IPv4 192.0.2.5:51143", "tunnel Sandbox 1 (127.0.0.1:50000)".
-    static QString describePath(const IPEndpoint &path, int type, const Global::TunnelTable &tunnels);
+    static QString describePath(const IPEndpoint &path, int type, const NetworkState::TunnelTable &tunnels);
     static QString stateText(int routerState, const RouteStatus &route);
     // "rtt 12 ms, loss 0 %", or what is not measured yet.
     static QString quality(const RouteStatus &route);
@@ -41,5 +42,5 @@ private:
     QTableWidget *m_table;
     RouteReport m_report;
     SpawnInfo m_spawn;
-    Global::TunnelTable m_tunnels;
+    NetworkState::TunnelTable m_tunnels;
 };

@@ -1,6 +1,6 @@
 #include "ui/statusline.h"
 
-#include "net/global.h"
+#include "api/matchstate.h"
 #include "net/spawninfo.h"
 
 #include <QJsonObject>
@@ -23,7 +23,7 @@ StatusLine::StatusLine(QLabel *label, Session *session, QObject *parent)
             showReady();
     });
     connect(session, &Session::gameEnded, this,
-            [this]() { m_lastMatch = matchSummary(Global::instance()->spawnInfo()); });
+            [this]() { m_lastMatch = matchSummary(m_session->match()->spawnInfo()); });
 }
 
 QString StatusLine::matchSummary(const SpawnInfo &spawn)
