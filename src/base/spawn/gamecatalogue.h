@@ -29,7 +29,6 @@ public:
     void discover();
 
     Table games() const;
-    bool isEmpty() const { return m_games.empty(); }
     SpawnableGame *game(const QString &abbreviation) const;
     // The catalogue's object for the abbreviation, made on first use.
     SpawnableGame *add(const QString &abbreviation);
