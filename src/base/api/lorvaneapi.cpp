@@ -277,6 +277,19 @@ int LorvaneAPI::reconnectIn() const
     return m_reconnectTimer->isActive() ? m_reconnectTimer->remainingTime() : -1;
 }
 
+void LorvaneAPI::logOut()
+{
+    m_token.clear();
+    m_session.clear();
+    m_password.clear();
+    m_authenticated = false;
+    m_refreshTimer->stop();
+    m_reconnectTimer->stop();
+    m_statsTimer->stop();
+    Settings::removeAccessToken();
+    emit authenticationRequired();
+}
+
 void LorvaneAPI::storeToken(const QString &token)
 {
     m_token = token;

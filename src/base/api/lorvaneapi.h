@@ -73,6 +73,9 @@ signals:
 
 public slots:
     void login();
+    // Forgets the login, the stored one too, and asks for a new one; the
+    // account name stays for the form.
+    void logOut();
     void fetchPlayers();
     void fetchLadders();
     void fetchMaps();
