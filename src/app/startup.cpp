@@ -135,6 +135,15 @@ void prepareProcess()
     qputenv("QT_BEARER_POLL_TIMEOUT", QByteArray::number(std::numeric_limits<int>::max()));
 }
 
+void prepareScaling()
+{
+    // Scale with the desktop: its logical DPI (Xft.dpi 192 on a 2x GNOME or
+    // Xfce desktop) sets the factor; a QT_SCALE_FACTOR of the user's still
+    // comes on top.
+    QCoreApplication::setAttribute(Qt::AA_EnableHighDpiScaling);
+    QCoreApplication::setAttribute(Qt::AA_UseHighDpiPixmaps);
+}
+
 QString enterGameFolder(const QString &gameDir)
 {
     QString folder;
@@ -189,6 +198,7 @@ int run(int argc, char *argv[], const Extension &extension)
         return checkConnection(argc, argv);
 
     prepareProcess();
+    prepareScaling();
     int code = 0;
     QString program;
     QString restartIn;

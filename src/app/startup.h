@@ -26,6 +26,8 @@ int run(int argc, char *argv[], const Extension &extension = Extension());
 
 // What run() does before the application object exists.
 void prepareProcess();
+// Before the application object: high-DPI scaling that follows the desktop.
+void prepareScaling();
 // What run() does between the application object and the main window:
 // names, the game folder to work in (gameDir: one asked for on the command
 // line), data folder and log, self hash, fonts and style sheet. The

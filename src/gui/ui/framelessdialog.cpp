@@ -4,9 +4,12 @@
 
 #include <QAbstractButton>
 #include <QDialog>
+#include <QDebug>
 #include <QDialogButtonBox>
+#include <QGuiApplication>
 #include <QGraphicsDropShadowEffect>
 #include <QLayout>
+#include <QScreen>
 
 #ifdef ZANTRY_HAVE_X11EXTRAS
 #include <QX11Info>
@@ -70,6 +73,32 @@ void setHandCursor(QDialogButtonBox *box)
     const auto buttons = box->buttons();
     for (QAbstractButton *button : buttons)
         button->setCursor(Qt::PointingHandCursor);
+}
+
+
+bool keepOnScreen(QWidget *window)
+{
+    QScreen *screen = QGuiApplication::screenAt(window->frameGeometry().center());
+    if (!screen)
+        screen = QGuiApplication::primaryScreen();
+    if (!screen)
+        return false;
+    const QRect available = screen->availableGeometry();
+    const QRect frame = window->frameGeometry();
+    if (available.contains(frame))
+        return false;
+    QRect inside = frame;
+    inside.setSize(frame.size().boundedTo(available.size()));
+    inside.moveLeft(qBound(available.left(), frame.left(), available.right() - inside.width() + 1));
+    inside.moveTop(qBound(available.top(), frame.top(), available.bottom() - inside.height() + 1));
+    // A system frame around the client area keeps its size.
+    window->resize(window->size() - (frame.size() - inside.size()));
+    window->move(inside.topLeft());
+    qDebug().noquote() << QStringLiteral("%1 moved onto the screen at %2,%3")
+                              .arg(window->objectName())
+                              .arg(inside.x())
+                              .arg(inside.y());
+    return true;
 }
 
 } // namespace FramelessDialog

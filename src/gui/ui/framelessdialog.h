@@ -33,4 +33,9 @@ TitleBar *decorate(QDialog *dialog, QWidget *outerFrame, QLayout *titleBarLayout
 
 void setHandCursor(QDialogButtonBox *box);
 
+// Moves (and shrinks) a window that is not wholly on a screen onto the
+// available area of the screen it is on, or the primary one; true when it
+// had to. A position saved on a larger screen comes back visible.
+bool keepOnScreen(QWidget *window);
+
 } // namespace FramelessDialog

@@ -9,11 +9,19 @@
 #include "zantryversion.h"
 
 #include <QDesktopServices>
+#include <QGuiApplication>
+#include <QScreen>
+#include <QStyle>
 
 Password::Password(QWidget *parent)
     : QDialog(parent)
     , ui(new Ui::Password)
 {
+    // A short screen (a netbook's 600 lines) gets the smaller logo and
+    // spacing the style sheet gives a compact form; decided before the
+    // first polish, which fixes the sizes.
+    const QScreen *screen = QGuiApplication::primaryScreen();
+    setProperty("compact", screen && screen->availableGeometry().height() < kFullHeight);
     ui->setupUi(this);
     m_titleBar = FramelessDialog::decorate(this, ui->passwordWinFrame, ui->titleBarLayout, 30);
     m_titleBar->setMinimizeVisible(false);
@@ -29,6 +37,18 @@ Password::Password(QWidget *parent)
                                   .arg(trouble.toHtmlEscaped()));
     ui->versionLabel->setText(QStringLiteral("v" ZANTRY_VERSION));
     ui->warningLabel->hide();
+    // The example address must not pass for a typed one: the style sheet
+    // draws an empty field's text (its placeholder) in a darker colour.
+    const auto markEmpty = [this]() {
+        QLineEdit *field = ui->emailAddress;
+        if (field->property("empty").toBool() == field->text().isEmpty())
+            return;
+        field->setProperty("empty", field->text().isEmpty());
+        field->style()->unpolish(field);
+        field->style()->polish(field);
+    };
+    markEmpty();
+    connect(ui->emailAddress, &QLineEdit::textChanged, this, markEmpty);
     adjustSize();
     QDialog::show();
 }
@@ -52,7 +72,13 @@ void Password::show()
 {
     if (!ui->emailAddress->text().isEmpty())
         ui->password->setFocus();
+    fitScreen();
     QDialog::show();
+}
+
+void Password::fitScreen()
+{
+    FramelessDialog::keepOnScreen(this);
 }
 
 void Password::setWarning(bool enabled)

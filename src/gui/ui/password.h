@@ -12,12 +12,17 @@ class Password : public QDialog
 {
     Q_OBJECT
 public:
+    // About the height the whole form takes, its glow included.
+    static constexpr int kFullHeight = 780;
+
     explicit Password(QWidget *parent = nullptr);
     ~Password() override;
 
     QString emailAddress() const;
     QString password() const;
     TitleBar *titleBar() const { return m_titleBar; }
+    // Moved onto the screen, when it is not wholly on one.
+    void fitScreen();
 
 public slots:
     // Puts the focus where typing goes next, then shows the form.
