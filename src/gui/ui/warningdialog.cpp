@@ -5,6 +5,8 @@
 #include "ui/titlebar.h"
 #include "util/settings.h"
 
+#include <algorithm>
+
 #include <QDebug>
 #include <QLayout>
 #include <QPushButton>
@@ -75,6 +77,9 @@ void WarningDialog::showEvent(QShowEvent *event)
 {
     // What the user was told belongs in the log they send with a report.
     qDebug().noquote() << "Warning shown: " + text().replace(QLatin1Char('\n'), QLatin1Char(' '));
+    // Styled now: a wrapped text gets the height its lines take at this width.
+    if (layout()->hasHeightForWidth())
+        resize(width(), std::max(height(), layout()->totalHeightForWidth(width())));
     QDialog::showEvent(event);
 }
 
