@@ -1,38 +1,74 @@
-// The main window as the user meets it: how it closes and what the
-// settings tab keeps across a restart. Logging out, the watcher's pause and
-// leaving the queue to close are the user-road suite's.
+// The main window as the user meets it: how it closes, what the settings
+// tab keeps across a restart, the keyboard, the tray and the desktop's
+// notifications (through a session bus the test starts, to a notification
+// service of its own that records what it gets). Logging out, the watcher's
+// pause and leaving the queue to close are the user-road suite's.
+#include "logcapture.h"
 #include "dialogs.h"
 #include "sandbox.h"
 #include "testenv.h"
 
 #include "app/startup.h"
+#include "api/lorvaneapi.h"
 #include "net/networkstate.h"
 #include "ui/appearance.h"
 #include "ui/busywidget.h"
+#include "ui/confirmreadydialog.h"
 #include "ui/mainwindow.h"
 #include "ui/password.h"
 #include "ui/titlebar.h"
+#include "ui/traymenu.h"
+#include "ui/waitingdialog.h"
 #include "ui/warningdialog.h"
 #include "util/settings.h"
 #include "watch/processwatcher.h"
 
+#include <QDBusConnection>
+#include <QDBusMessage>
 #include <QMediaPlayer>
 #include <QtWidgets>
 #include <QtTest>
 
 using namespace Zantry;
 
+class RecordingNotifications : public QObject
+{
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.Notifications")
+public:
+    QStringList shown; // summary, urgency, timeout, actions
+    QList<uint> closed;
+public slots:
+    uint Notify(const QString &, uint, const QString &, const QString &summary, const QString &, const QStringList &actions,
+                const QVariantMap &hints, int timeout)
+    {
+        shown << QStringLiteral("%1|%2|%3|%4").arg(summary).arg(hints.value(QStringLiteral("urgency")).toInt()).arg(timeout).arg(actions.join(','));
+        return uint(shown.size());
+    }
+    void CloseNotification(uint id) { closed << id; }
+};
+
 class TestMainWindow : public QObject
 {
     Q_OBJECT
 
     std::unique_ptr<TestEnv> m_env;
+    QProcess m_bus;
 
     // A window as start-up leaves it after the first turn of the event loop.
     static std::unique_ptr<MainWindow> startWindow()
     {
         auto window = std::make_unique<MainWindow>();
         QCoreApplication::processEvents();
+        return window;
+    }
+    // Past the unreachable service's answer, so only the test sets flags.
+    static std::unique_ptr<MainWindow> quietWindow()
+    {
+        auto window = startWindow();
+        static_cast<void>(QTest::qWaitFor([&]() { return window->session()->state() & LOGIN_FAIL; }, 5000));
+        window->session()->unsetStates(STATE_ALL);
+        QCoreApplication::processEvents(); // the flow's run for that answer
         return window;
     }
     template<typename T> static T *child(QWidget *window, const char *name)
@@ -56,6 +92,14 @@ private slots:
     {
         QApplication::setQuitOnLastWindowClosed(false);
         Appearance::initResources();
+        m_bus.start(QStringLiteral("dbus-daemon"), {"--session", "--nofork", "--print-address"});
+        QVERIFY(m_bus.waitForReadyRead(5000));
+        qputenv("DBUS_SESSION_BUS_ADDRESS", m_bus.readLine().trimmed());
+    }
+    void cleanupTestCase()
+    {
+        m_bus.terminate();
+        m_bus.waitForFinished(5000);
     }
     void init()
     {
@@ -67,7 +111,11 @@ private slots:
         Settings::setWatchedProcesses({QStringLiteral("no-such-game.exe")});
         Settings::setAllowP2P(true);
     }
-    void cleanup() { m_env.reset(); }
+    void cleanup()
+    {
+        TrayMenu::setTrayAvailableForTest(-1);
+        m_env.reset();
+    }
 
     void settingsSurviveARestart()
     {
@@ -146,16 +194,12 @@ private slots:
         QVERIFY(window->isVisible());
     }
 
-    // The frameless window moves with its title bar; minimised while queued
-    // (also from the busy overlay) it waits in the tray, and a double click
-    // there brings it back. A click while the watcher paused the queue says
-    // how to switch the watcher off.
+    // The frameless window moves with its title bar (the tray: tst_desktop).
+    // A click while the watcher paused the queue says how to switch the
+    // watcher off.
     void titleBarTrayAndPausedClick()
     {
-        auto window = startWindow();
-        // Past the unreachable service's answer, so only the test sets flags.
-        QTRY_VERIFY(window->session()->state() & LOGIN_FAIL);
-        window->session()->unsetStates(STATE_ALL);
+        auto window = quietWindow();
         window->show();
         TitleBar *bar = nullptr;
         for (TitleBar *candidate : window->findChildren<TitleBar *>())
@@ -167,16 +211,146 @@ private slots:
         QApplication::sendEvent(bar, &move);
         QCOMPARE(window->pos(), at + QPoint(30, 20));
 
-        window->session()->setStates(READY_TO_QUEUE | MATCHUP_WAITFOR);
-        emit window->findChild<BusyWidget *>()->findChild<TitleBar *>()->minimizeClicked();
-        QVERIFY(!window->isVisible() && window->findChild<QSystemTrayIcon *>()->isVisible());
-        QMetaObject::invokeMethod(window.get(), "systemTrayActivated", Q_ARG(QSystemTrayIcon::ActivationReason, QSystemTrayIcon::DoubleClick));
-        QVERIFY(window->isVisible());
-        window->session()->unsetStates(MATCHUP_WAITFOR);
-        window->session()->setStates(PWATCH_TRIGGERED);
+        window->session()->setStates(READY_TO_QUEUE | PWATCH_TRIGGERED);
         QVERIFY(QTest::qWaitFor([&] { return Dialogs::click(child<QPushButton>(window.get(), "mainButton")); }, 5000));
         QTRY_VERIFY(Dialogs::visibleWarning());
         QVERIFY(Dialogs::visibleWarning()->text().startsWith(QLatin1String("You've disabled Process Watcher.")));
+    }
+
+    // Every control shows its focus; the map table is one Tab stop with
+    // arrows inside; Enter presses the main button; the top rows keep place
+    // and size; the caption names the selected row, also from its side cell.
+    void keyboardAndSteadyLayout()
+    {
+        qApp->setStyleSheet(Appearance::loadStyleSheet(QDir(QStringLiteral("Zantry"))));
+        auto window = quietWindow();
+        window->findChild<Password *>()->hide();
+        window->show();
+        window->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(window.get()));
+        auto *maps = child<QTableWidget>(window.get(), "mapsList");
+        maps->setRowCount(3);
+        for (int row = 0; row < 3; ++row)
+            maps->setItem(row, 1, new QTableWidgetItem(QStringLiteral("Map %1").arg(row)));
+        for (const char *name : {"p2pCheckBox", "ladderBox", "userNamesBox", "sideBox", "mainButton", "mapsList"}) {
+            auto *control = child<QWidget>(window.get(), name);
+            control->setEnabled(true);
+            control->clearFocus();
+            const QImage before = control->grab().toImage();
+            control->setFocus();
+            QVERIFY2(control->grab().toImage() != before, name);
+        }
+        const QRect sideAt = child<QWidget>(window.get(), "sideBox")->geometry();
+        maps->setCurrentCell(2, 0);
+        QCOMPARE(child<QLabel>(window.get(), "mapDescriptionLabel")->text(), QStringLiteral("Map 2"));
+        QTest::keyClick(maps, Qt::Key_Tab);
+        QVERIFY(QApplication::focusWidget() != maps && !maps->isAncestorOf(QApplication::focusWidget()));
+        child<QComboBox>(window.get(), "sideBox")->addItem(QString(40, QLatin1Char('W')));
+        QCoreApplication::processEvents();
+        QCOMPARE(child<QWidget>(window.get(), "sideBox")->geometry(), sideAt);
+        auto *button = child<QPushButton>(window.get(), "mainButton");
+        disconnect(button, nullptr, window.get(), nullptr);
+        QSignalSpy clicked(button, &QPushButton::clicked);
+        button->setFocus();
+        QTest::keyClick(button, Qt::Key_Return);
+        QTRY_COMPARE(clicked.count(), 1);
+    }
+
+    // The prefix chooser starts at home with hidden folders and warns of a
+    // folder without a prefix; a removal is undone, the default list comes
+    // back; the list's editor is as tall as its text; Help without a browser
+    // says where the help is. A position saved on a larger screen comes back
+    // on this one (800x600), and the login form fits it.
+    void settingsAndPlacement()
+    {
+        QWidget saved;
+        saved.setGeometry(2500, 1800, 1200, 900);
+        QSettings().setValue(QStringLiteral("mainWindowGeometry"), saved.saveGeometry());
+        auto window = quietWindow();
+        const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+        QVERIFY(screen.contains(window->frameGeometry()) && screen.contains(window->findChild<Password *>()->frameGeometry()));
+        window->show();
+        window->on_actionSettings_triggered();
+        QVERIFY(Dialogs::click(child<QPushButton>(window.get(), "winePrefixButton")));
+        auto *chooser = window->findChild<QFileDialog *>();
+        QVERIFY(chooser->isVisible() && chooser->directory() == QDir::home() && (chooser->filter() & QDir::Hidden));
+        chooser->hide();
+        const QString prefix = m_env->filePath(QStringLiteral(".wine"));
+        QVERIFY(QDir().mkpath(prefix));
+        int warned = 0;
+        Dialogs::answerWarning(window.get(), prefix + QStringLiteral(" is not a Wine prefix"), QStringLiteral("OK"), &warned);
+        emit chooser->fileSelected(prefix);
+        QTRY_COMPARE(warned, 1);
+
+        auto *list = child<QListWidget>(window.get(), "processWatchList");
+        list->setCurrentRow(0);
+        for (const char *button : {"remWatchButton", "undoWatchButton", "defaultWatchButton"}) {
+            QVERIFY(Dialogs::click(child<QPushButton>(window.get(), button)));
+            QCOMPARE(list->count(), *button == 'r' ? 0 : *button == 'u' ? 1 : ProcessWatcher::defaultWatchedProcs().size());
+        }
+        QCOMPARE(window->session()->processWatcher()->watchedProcs().size(), list->count());
+        list->editItem(list->item(0));
+        auto *editor = list->viewport()->findChild<QLineEdit *>();
+        QVERIFY(editor->height() >= editor->minimumSizeHint().height());
+
+        const QByteArray path = qgetenv("PATH");
+        qputenv("PATH", "/nonexistent");
+        Dialogs::answerWarning(window.get(), QStringLiteral("No web browser could be started"), QStringLiteral("OK"), &warned);
+        QVERIFY(Dialogs::click(child<QPushButton>(window.get(), "helpButton")));
+        qputenv("PATH", path);
+        QTRY_COMPARE(warned, 2);
+    }
+
+    // The ready check: critical, never expiring, its action brings the
+    // window up, withdrawn once answered. Without the service: one log line.
+    void notificationsReachThePlayer()
+    {
+        auto window = quietWindow();
+        RecordingNotifications service;
+        QDBusConnection bus = QDBusConnection::connectToBus(QString::fromLatin1(qgetenv("DBUS_SESSION_BUS_ADDRESS")), "svc");
+        QVERIFY(bus.registerService(QStringLiteral("org.freedesktop.Notifications")));
+        QVERIFY(bus.registerObject(QStringLiteral("/org/freedesktop/Notifications"), &service, QDBusConnection::ExportAllSlots));
+        emit window->session()->api()->matchupFound();
+        QTRY_COMPARE(service.shown, QStringList{"Your match is ready|2|0|default,Show Zantry"});
+        window->hide();
+        bus.send(QDBusMessage::createSignal(QStringLiteral("/org/freedesktop/Notifications"), QStringLiteral("org.freedesktop.Notifications"),
+                                           QStringLiteral("ActionInvoked")) << uint(1) << QStringLiteral("default"));
+        QTRY_VERIFY(window->isVisible());
+        window->findChild<ConfirmReadyDialog *>()->reject();
+        QTRY_COMPARE(service.closed, QList<uint>{1});
+        window->session()->setStates(READY_TO_QUEUE | MATCHUP_WAITFOR);
+        emit window->session()->processWatcher()->triggered();
+        QTRY_COMPARE(service.shown.value(1), QStringLiteral("Zantry has been paused|1|-1|default,Show Zantry"));
+
+        QVERIFY(bus.unregisterService(QStringLiteral("org.freedesktop.Notifications")));
+        window->hide();
+        LogCapture log;
+        emit window->session()->api()->gameStatsPosted();
+        emit window->session()->api()->resultUploadFailed(true);
+        QTRY_COMPARE(log.count(QStringLiteral("Desktop notifications not shown")), 1);
+        QTest::qWait(200);
+        QCOMPARE(log.count(QStringLiteral("Desktop notifications not shown")), 1);
+        QDBusConnection::disconnectFromBus(QStringLiteral("svc"));
+    }
+
+    // Without a tray nothing hides into it; with one, a single click brings
+    // the window back.
+    void trayOnlyWhereThereIsOne()
+    {
+        auto window = quietWindow();
+        window->show();
+        window->session()->setStates(READY_TO_QUEUE | MATCHUP_WAITFOR);
+        auto *minimize = window->findChild<BusyWidget *>()->findChild<TitleBar *>();
+        emit minimize->minimizeClicked();
+        QVERIFY(window->isVisible() && window->isMinimized());
+        window->findChild<WaitingDialog *>()->show();
+        QVERIFY(!window->findChild<WaitingDialog *>()->isVisible());
+
+        TrayMenu::setTrayAvailableForTest(1);
+        emit minimize->minimizeClicked();
+        QVERIFY(!window->isVisible() && window->findChild<QSystemTrayIcon *>()->isVisible());
+        QMetaObject::invokeMethod(window.get(), "systemTrayActivated", Q_ARG(QSystemTrayIcon::ActivationReason, QSystemTrayIcon::Trigger));
+        QVERIFY(window->isVisible());
     }
 
     // Started from the desktop's menu. Start-up settles in the folder named
@@ -200,6 +374,8 @@ private slots:
 
         QDir::setCurrent(game);
         auto window = startWindow();
+        QTRY_VERIFY(window->session()->state() & LOGIN_FAIL);
+        window->session()->unsetStates(STATE_ALL);
         window->show();
         window->on_actionSettings_triggered();
         window->session()->setStates(MATCHUP_WAITFOR);

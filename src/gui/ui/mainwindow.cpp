@@ -40,7 +40,6 @@ MainWindow::MainWindow(const QDir &dataDir, QWidget *parent)
     m_ladderUrl = endpoints.siteLink(QStringLiteral("/ladder")).toString();
     m_trayIcon = new QSystemTrayIcon(this);
     m_trayMenu = new QMenu(this);
-    m_trayIcon->setContextMenu(m_trayMenu);
     m_busyWidget = new BusyWidget(this);
     m_password = new Password(this);
     m_waitingDialog = new WaitingDialog(this);
@@ -127,6 +126,7 @@ MainWindow::MainWindow(const QDir &dataDir, QWidget *parent)
     ui->urlEdit->hide();
     ui->urlSetButton->hide();
     ui->ladderUrlLabel->hide();
+    setupDesktop();
 
     placeWindow();
     // The session flow shows the window once the user is logged in.
@@ -153,6 +153,9 @@ void MainWindow::placeWindow()
         restoreGeometry(placement->window);
         restoreState(placement->windowState, 0);
         m_password->restoreGeometry(placement->passwordEntry);
+        // Saved on a larger screen, or on one no longer there.
+        FramelessDialog::keepOnScreen(this);
+        FramelessDialog::keepOnScreen(m_password);
         return;
     }
     QScreen *screen = this->screen();

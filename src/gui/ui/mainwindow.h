@@ -14,7 +14,9 @@
 namespace Ui {
 class MainWindow;
 }
+class AccountLine;
 class BusyWidget;
+class DesktopNotifier;
 class QTableWidgetItem;
 class RouteView;
 class PortMapper;
@@ -24,8 +26,10 @@ class QFileDialog;
 class QMediaPlayer;
 class QMenu;
 class QMovie;
+class QPushButton;
 class QTimer;
 class TitleBar;
+class TrayMenu;
 class WaitingDialog;
 class WarningDialog;
 
@@ -67,6 +71,8 @@ public slots:
     void minimizeToTray();
     // The program is asked to end from outside; see mainwindow_settings.cpp.
     void quitRequested();
+    // Back to the login form, the stored login forgotten; the program stays.
+    void logOut();
 
     // Ladder, account, side and map selection.
     void discoverGame();
@@ -83,6 +89,8 @@ public slots:
     // Window, tray and settings tab.
     void systemTrayActivated(QSystemTrayIcon::ActivationReason reason);
     void saveWinePrefix(const QString &value);
+    // The prefix chooser's answer; a folder without a prefix is warned of.
+    void winePrefixChosen(const QString &folder);
     // Asks for the game's folder and remembers it; true when one holding a
     // game was chosen (gameFolderChosen() then tells the program to move).
     bool chooseGameFolder();
@@ -116,6 +124,12 @@ private:
     void setupTray();
     void connectSession();
     void setupPortMapping();
+    // Undo of the last removal and the default list, beside Add and Remove.
+    void setupWatchListButtons();
+    // Notifications, tray menu, account line, keyboard: mainwindow_desktop.cpp.
+    void setupDesktop();
+    void connectDesktop();
+    void showAccount(quint32 state);
     void closeWhileQueued();
     QSet<QString> listedProcs() const;
     // What each phase of the session shows: mainwindow_flow.cpp.
@@ -166,7 +180,12 @@ private:
     QString m_apiUrl;
     QString m_ladderUrl;
     QSystemTrayIcon *m_trayIcon = nullptr;
-    QMenu *m_trayMenu = nullptr;
+    QMenu *m_trayMenu = nullptr; // the session flow's status line
+    TrayMenu *m_tray = nullptr;   // what the tray icon shows
+    DesktopNotifier *m_notifier = nullptr;
+    AccountLine *m_accountLine = nullptr;
+    QPushButton *m_undoWatchButton = nullptr;
+    QList<QPair<int, QString>> m_removedWatches; // row and name, last removed last
     BusyWidget *m_busyWidget = nullptr;
     Password *m_password = nullptr;
     WaitingDialog *m_waitingDialog = nullptr;

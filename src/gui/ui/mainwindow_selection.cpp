@@ -232,6 +232,7 @@ void MainWindow::doMapFactionChanged(int index)
 void MainWindow::setMapView(QTableWidgetItem *current, QTableWidgetItem *)
 {
     if (!current) {
+        ui->mapDescriptionLabel->clear();
         ui->mapViewLabel->setPixmap(m_defaultMapImage);
         return;
     }
@@ -253,7 +254,9 @@ void MainWindow::setMapView(QTableWidgetItem *current, QTableWidgetItem *)
             ui->mapViewLabel->setPixmap(image);
         return;
     }
-    ui->mapDescriptionLabel->clear();
+    // Without a preview the caption still names the selected map.
+    if (!map)
+        ui->mapDescriptionLabel->setText(current->text());
     ui->mapViewLabel->setPixmap(m_defaultMapImage);
 }
 

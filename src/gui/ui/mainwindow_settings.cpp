@@ -10,6 +10,7 @@
 #include "ui/busywidget.h"
 #include "ui/confirmreadydialog.h"
 #include "ui/password.h"
+#include "ui/traymenu.h"
 #include "ui/waitingdialog.h"
 #include "ui/warningdialog.h"
 #include "watch/processwatcher.h"
@@ -20,6 +21,7 @@
 #include <QDebug>
 #include <QDesktopServices>
 #include <QDir>
+#include <QFileInfo>
 #include <QFileDialog>
 #include <QMediaPlayer>
 #include <QMenu>
@@ -34,10 +36,16 @@ void MainWindow::setupSettingsTab()
     NetworkState *network = m_session->networkState();
 
     m_folderDialog->setModal(true);
+    // Prefixes live in the home folder, most of them hidden (~/.wine).
+    m_folderDialog->setFilter(m_folderDialog->filter() | QDir::Hidden);
     ui->winePrefixEdit->setText(Settings::winePrefix());
-    connect(ui->winePrefixButton, &QPushButton::clicked, m_folderDialog, &QWidget::show);
+    connect(ui->winePrefixButton, &QPushButton::clicked, this, [this]() {
+        const QString current = ui->winePrefixEdit->text();
+        m_folderDialog->setDirectory(QFileInfo(current).isDir() ? current : QDir::homePath());
+        m_folderDialog->show();
+    });
     // The folder the player picks, not every folder passed on the way.
-    connect(m_folderDialog, &QFileDialog::fileSelected, ui->winePrefixEdit, &QLineEdit::setText);
+    connect(m_folderDialog, &QFileDialog::fileSelected, this, &MainWindow::winePrefixChosen);
     connect(ui->winePrefixEdit, &QLineEdit::textChanged, this, &MainWindow::saveWinePrefix);
 #ifdef Q_OS_WIN
     // The game runs natively; there is no prefix to choose.
@@ -45,7 +53,11 @@ void MainWindow::setupSettingsTab()
     ui->winePrefixEdit->hide();
     ui->winePrefixButton->hide();
 #endif
-    ui->gameFolderEdit->setText(QDir::toNativeSeparators(QDir::currentPath()));
+    // Under the home folder as the desktop writes it: "~/Games/Morvel".
+    const QString folder = QDir::currentPath(), home = QDir::homePath();
+    const bool inHome = folder == home || folder.startsWith(home + QLatin1Char('/'));
+    ui->gameFolderEdit->setText(inHome ? QLatin1Char('~') + folder.mid(home.size()) : QDir::toNativeSeparators(folder));
+    ui->gameFolderEdit->setToolTip(QDir::toNativeSeparators(folder));
     connect(ui->gameFolderButton, &QPushButton::clicked, this, &MainWindow::chooseGameFolder);
 
     ui->p2pCheckBox->setChecked(network->allowP2P());
@@ -75,6 +87,7 @@ void MainWindow::setupSettingsTab()
     }
     connect(ui->processWatchList->itemDelegate(), &QAbstractItemDelegate::commitData, this,
             &MainWindow::updateWatchedProcs);
+    setupWatchListButtons();
     ui->pWatchCheck->setChecked(Settings::processWatcherEnabled());
     // Polls even with the box unticked: the same poll looks for cheat tools.
     watcher->start();
@@ -199,10 +212,9 @@ void MainWindow::quitRequested()
 
 void MainWindow::systemTrayActivated(QSystemTrayIcon::ActivationReason reason)
 {
-    if (reason != QSystemTrayIcon::DoubleClick)
+    if (reason != QSystemTrayIcon::Trigger && reason != QSystemTrayIcon::DoubleClick)
         return;
-    show();
-    showNormal();
+    bringToFront();
     m_trayIcon->setVisible(true);
 }
 
@@ -213,7 +225,8 @@ void MainWindow::minimizeToTray()
 
 void MainWindow::minimizeToTray(bool showMessage)
 {
-    if (!(m_session->state() & (MATCHUP_WAITFOR | PWATCH_TRIGGERED))) {
+    // Without a tray a hidden window could not be brought back.
+    if (!(m_session->state() & (MATCHUP_WAITFOR | PWATCH_TRIGGERED)) || !TrayMenu::trayAvailable()) {
         showMinimized();
         return;
     }
@@ -280,6 +293,8 @@ void MainWindow::on_remWatchButton_clicked()
     QListWidgetItem *item = ui->processWatchList->currentItem();
     if (!item)
         return;
+    m_removedWatches.append({ui->processWatchList->row(item), item->text()});
+    m_undoWatchButton->setEnabled(true);
     delete item;
     // The list as shown is the watch list: a name listed twice stays watched
     // until its last entry goes.
@@ -383,15 +398,66 @@ void MainWindow::on_saveStyleButton_clicked()
 
 void MainWindow::on_actionSettings_triggered()
 {
-    ui->mapWidget->setCurrentWidget(ui->settingsTab);
+    // The tab's page is the scroll area around the settings.
+    ui->mapWidget->setCurrentWidget(ui->settingsTab->parentWidget()->parentWidget());
 }
 
 void MainWindow::on_helpButton_clicked()
 {
-    QDesktopServices::openUrl(Endpoints::instance().siteLink(QStringLiteral("/ladder#help")));
+    const QUrl help = Endpoints::instance().siteLink(QStringLiteral("/ladder#help"));
+    if (!QDesktopServices::openUrl(help))
+        showNotice(tr("No web browser could be started. The help is at\n%1").arg(help.toString()));
 }
 
 void MainWindow::linkToLadder()
 {
     QDesktopServices::openUrl(QUrl(m_siteUrl));
+}
+
+void MainWindow::winePrefixChosen(const QString &folder)
+{
+    // A prefix holds the registry Wine made in it; an empty folder would
+    // only make Wine build a new prefix there.
+    if (!QFileInfo::exists(QDir(folder).filePath(QStringLiteral("system.reg"))))
+        showNotice(tr("%1 is not a Wine prefix (it has no system.reg). The game runs there only once Wine has "
+                      "made a prefix in it.")
+                       .arg(QDir::toNativeSeparators(folder)));
+    ui->winePrefixEdit->setText(folder);
+}
+
+void MainWindow::setupWatchListButtons()
+{
+    m_undoWatchButton = new QPushButton(tr("Undo"), ui->watchGroup);
+    m_undoWatchButton->setObjectName(QStringLiteral("undoWatchButton"));
+    m_undoWatchButton->setToolTip(tr("Bring back the last removed program"));
+    m_undoWatchButton->setEnabled(false);
+    auto *defaults = new QPushButton(tr("Defaults"), ui->watchGroup);
+    defaults->setObjectName(QStringLiteral("defaultWatchButton"));
+    defaults->setToolTip(tr("Restore the list Zantry came with"));
+    for (QPushButton *button : {defaults, m_undoWatchButton}) {
+        button->setCursor(Qt::PointingHandCursor);
+        button->setMinimumSize(ui->remWatchButton->minimumSize());
+        ui->watchButtonLayout->insertWidget(ui->watchButtonLayout->indexOf(ui->remWatchButton) + 1, button);
+    }
+    connect(m_undoWatchButton, &QPushButton::clicked, this, [this]() {
+        if (m_removedWatches.isEmpty())
+            return;
+        const QPair<int, QString> last = m_removedWatches.takeLast();
+        auto *item = new QListWidgetItem(last.second);
+        item->setFlags(item->flags() | Qt::ItemIsEditable);
+        ui->processWatchList->insertItem(std::min(last.first, ui->processWatchList->count()), item);
+        ui->processWatchList->setCurrentItem(item);
+        m_undoWatchButton->setEnabled(!m_removedWatches.isEmpty());
+        m_session->processWatcher()->setWatchedProcs(listedProcs());
+    });
+    connect(defaults, &QPushButton::clicked, this, [this]() {
+        ui->processWatchList->clear();
+        for (const QString &name : ProcessWatcher::defaultWatchedProcs()) {
+            auto *item = new QListWidgetItem(name, ui->processWatchList);
+            item->setFlags(item->flags() | Qt::ItemIsEditable);
+        }
+        m_removedWatches.clear();
+        m_undoWatchButton->setEnabled(false);
+        m_session->processWatcher()->setWatchedProcs(listedProcs());
+    });
 }

@@ -77,6 +77,7 @@ void MainWindow::connectSession()
     connect(m_session->network(), &LorvaneNetwork::tunnelServersChanged, this, &MainWindow::populateTunnelServers);
     connect(m_session->match(), &MatchState::zantryStatsChanged, this, &MainWindow::updateZantryStatsLabel);
     connect(ui->mapsList, &QTableWidget::currentItemChanged, this, &MainWindow::setMapView);
+    connectDesktop();
 }
 
 void MainWindow::setupPortMapping()

@@ -3,6 +3,7 @@
 
 #include "ui/framelessdialog.h"
 #include "ui/titlebar.h"
+#include "ui/traymenu.h"
 
 #include <QTimer>
 
@@ -29,7 +30,8 @@ WaitingDialog::~WaitingDialog()
 
 void WaitingDialog::show()
 {
-    if (m_dontShowAgain)
+    // It offers the tray: without one there is nothing to offer.
+    if (m_dontShowAgain || !TrayMenu::trayAvailable())
         return;
     m_touchTimer->start(kTouchMs);
     QDialog::show();
