@@ -7,6 +7,7 @@
 
 #include "net/router.h"
 #include "net/spawninfo.h"
+#include "ui/accountline.h"
 #include "ui/appearance.h"
 #include "ui/busywidget.h"
 #include "ui/confirmreadydialog.h"
@@ -15,6 +16,7 @@
 #include "ui/mainwindow.h"
 #include "ui/password.h"
 #include "ui/routeview.h"
+#include "ui/traymenu.h"
 #include "ui/waitingdialog.h"
 #include "ui/warningdialog.h"
 
@@ -52,7 +54,9 @@ private slots:
         // The window talks to the service and reads its game folder: both
         // stay inside the test's own folder and loopback.
         m_env.reset(new TestEnv);
-        QVERIFY(!Sandbox::makeGameFolder(QDir::currentPath()).isEmpty());
+        // A game folder under the (test's) home folder, shown as ~/Games/Morvel.
+        const QString game = QDir::homePath() + QStringLiteral("/Games/Morvel");
+        QVERIFY(!Sandbox::makeGameFolder(game).isEmpty() && QDir::setCurrent(game));
         Appearance::initResources();
         Appearance::registerFonts();
         qApp->setStyleSheet(Appearance::loadStyleSheet(QDir(QStringLiteral("Zantry"))));
@@ -62,13 +66,25 @@ private slots:
     void mainWindowTabs()
     {
         MainWindow window;
-        QCoreApplication::processEvents();
+        // Past the unreachable service's answer: only the test sets flags.
+        QTRY_VERIFY(window.session()->state() & Zantry::LOGIN_FAIL);
+        window.session()->unsetStates(Zantry::STATE_ALL);
         auto *maps = window.findChild<QTableWidget *>(QStringLiteral("mapsList"));
-        maps->setRowCount(1);
-        maps->setItem(0, 1, new QTableWidgetItem(QStringLiteral("Glacier Pass")));
+        for (const char *name : {"Glacier Pass", "Dune Crossing", "Red Canyon"}) {
+            maps->insertRow(maps->rowCount());
+            maps->setItem(maps->rowCount() - 1, 1, new QTableWidgetItem(QLatin1String(name)));
+        }
+        maps->setCurrentCell(1, 1);
+        for (const char *box : {"ladderBox", "userNamesBox", "sideBox"})
+            window.findChild<QComboBox *>(QLatin1String(box))->addItem(QLatin1String(box[0] == 'l' ? "Morvel 1v1" : box[0] == 'u' ? "Kestrel" : "Allied"));
+        window.findChild<AccountLine *>()->setEmailAddress(QStringLiteral("player@example.com"));
+        window.findChild<QPushButton *>(QStringLiteral("mainButton"))->setEnabled(true);
         shoot(&window, QStringLiteral("mainwindow-maps"));
+        QApplication::setActiveWindow(&window);
+        window.findChild<QComboBox *>(QStringLiteral("sideBox"))->setFocus();
+        shoot(&window, QStringLiteral("mainwindow-keyboard-focus"));
         QMetaObject::invokeMethod(&window, "on_actionSettings_triggered");
-        shoot(&window, QStringLiteral("mainwindow-settings"));
+        shoot(window.findChild<QWidget *>(QStringLiteral("settingsTab")), QStringLiteral("mainwindow-settings"));
     }
 
     // The check's results as a player sees them; its button only at ready.
@@ -144,7 +160,13 @@ private slots:
 
     void dialogs()
     {
+        // A short screen (the offscreen one is 800x600) gets the compact form,
+        // and its example address another colour than a typed one.
         Password form;
+        auto *email = form.findChild<QLineEdit *>(QStringLiteral("emailAddress"));
+        const QImage hint = email->grab().toImage();
+        email->setText(email->placeholderText());
+        QVERIFY(form.property("compact").toBool() && email->grab().toImage() != hint);
         form.setEmailAddress(QStringLiteral("player@example.com"));
         form.setWarning(true);
         shoot(&form, QStringLiteral("password-warning"));
@@ -161,6 +183,13 @@ private slots:
         shoot(&warning, QStringLiteral("warningdialog"));
         WaitingDialog waiting;
         shoot(&waiting, QStringLiteral("waitingdialog"));
+        TrayMenu tray;
+        tray.setStatusLine(QStringLiteral("Waiting in Zantry Queue"));
+        shoot(&tray, QStringLiteral("tray-menu"));
+        WarningDialog prefix(QStringLiteral("~/empty is not a Wine prefix (it has no system.reg). The game runs there only once "
+                                            "Wine has made a prefix in it."),
+                             QDialogButtonBox::Ok);
+        shoot(&prefix, QStringLiteral("wine-prefix-warning"));
         ConfirmReadyDialog ready(nullptr);
         shoot(&ready, QStringLiteral("confirmreadydialog"));
         ready.hide();
