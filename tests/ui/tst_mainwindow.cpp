@@ -249,7 +249,7 @@ private slots:
         QCoreApplication::processEvents();
         QCOMPARE(child<QWidget>(window.get(), "sideBox")->geometry(), sideAt);
         auto *button = child<QPushButton>(window.get(), "mainButton");
-        disconnect(button, nullptr, window.get(), nullptr);
+        disconnect(button, nullptr, window->session(), nullptr);
         QSignalSpy clicked(button, &QPushButton::clicked);
         button->setFocus();
         QTest::keyClick(button, Qt::Key_Return);
