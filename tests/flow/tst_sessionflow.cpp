@@ -212,7 +212,12 @@ private slots:
         // Back in service: the queue is taken up again without a click.
         QVERIFY(f.sandbox().control(QStringLiteral("fail"), QStringLiteral("path=/api/v1/zantry/yr/Alice&status=0")));
         QTRY_COMPARE_WITH_TIMEOUT(f.state(), FlowFixture::kReady | MATCHUP_WAITFOR, 15000);
-        QVERIFY(f.clickMainButton(FlowFixture::kReady));
+        // The tray's Leave Queue, offered while queued, leaves as Cancel does.
+        auto *leave = f.window()->findChild<QAction *>(QStringLiteral("leaveQueueAction"));
+        QTRY_VERIFY(leave->isVisible());
+        leave->trigger();
+        QTRY_COMPARE_WITH_TIMEOUT(f.state(), FlowFixture::kReady, 10000);
+        QVERIFY(!leave->isVisible());
         QTRY_COMPARE(status->text(), QStringLiteral("Zantry"));
         // The help button and the logo open the ladder site.
         QDesktopServices::setUrlHandler(QStringLiteral("http"), this, "openUrl");

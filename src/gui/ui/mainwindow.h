@@ -22,6 +22,7 @@ class RouteView;
 class PortMapper;
 class ConfirmReadyDialog;
 class Password;
+class QAction;
 class QFileDialog;
 class QMediaPlayer;
 class QMenu;
@@ -180,7 +181,7 @@ private:
     QString m_apiUrl;
     QString m_ladderUrl;
     QSystemTrayIcon *m_trayIcon = nullptr;
-    QMenu *m_trayMenu = nullptr; // the session flow's status line
+    QAction *m_leaveQueueAction = nullptr; // in the tray menu while queued
     TrayMenu *m_tray = nullptr;   // what the tray icon shows
     DesktopNotifier *m_notifier = nullptr;
     AccountLine *m_accountLine = nullptr;

@@ -31,11 +31,14 @@ void MainWindow::setupDesktop()
 
     m_tray = new TrayMenu(this);
     m_trayIcon->setContextMenu(m_tray);
-    // The session flow writes its status line into m_trayMenu.
-    connect(m_tray, &QMenu::aboutToShow, this, [this]() {
-        const QList<QAction *> lines = m_trayMenu->actions();
-        m_tray->setStatusLine(lines.isEmpty() ? QString() : lines.constFirst()->text());
-    });
+    // Offered while queued only: the same as Cancel on the main button.
+    m_leaveQueueAction = new QAction(tr("Leave Queue"), m_tray);
+    m_leaveQueueAction->setObjectName(QStringLiteral("leaveQueueAction"));
+    m_leaveQueueAction->setVisible(false);
+    m_tray->addSessionAction(m_leaveQueueAction);
+    connect(m_leaveQueueAction, &QAction::triggered, m_session, &Session::cancelFindMatch);
+    connect(m_session, &Session::phaseShown, m_leaveQueueAction,
+            [this](Session::Phase phase) { m_leaveQueueAction->setVisible(phase == Session::Phase::Queued); });
     connect(m_tray, &TrayMenu::showRequested, this, &MainWindow::bringToFront);
     connect(m_tray, &TrayMenu::quitRequested, this, [this]() {
         // The close question needs its window on screen.

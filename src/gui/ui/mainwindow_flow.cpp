@@ -8,6 +8,7 @@
 #include "api/matchstate.h"
 #include "ui/busywidget.h"
 #include "ui/password.h"
+#include "ui/traymenu.h"
 #include "ui/waitingdialog.h"
 #include "ui/warningdialog.h"
 
@@ -196,8 +197,7 @@ void MainWindow::showWarnings(quint32 s, const QStringList &lines)
         QStringList shown = lines;
         shown << QStringLiteral("Contacting Lorvane servers");
         m_busyWidget->setText(shown.constFirst());
-        m_trayMenu->clear();
-        m_trayMenu->addAction(shown.constFirst());
+        m_tray->setStatusLine(shown.constFirst());
         return;
     }
     m_busyWidget->hide();

@@ -99,8 +99,6 @@ void MainWindow::setupSettingsTab()
 
 void MainWindow::setupTray()
 {
-    m_trayMenu->clear();
-    m_trayMenu->addAction(QStringLiteral("Test"));
     // The coloured mark suits the light task bar of Windows 10; elsewhere the
     // tile version stays readable on any panel.
     const bool windows10 = QSysInfo::prettyProductName().contains(QLatin1String("Windows 10"));
