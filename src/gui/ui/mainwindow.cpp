@@ -74,7 +74,6 @@ MainWindow::MainWindow(const QDir &dataDir, QWidget *parent)
     m_queuedCloseTimer = new QTimer(this);
     m_queuedCloseTimer->setSingleShot(true);
     connect(m_queuedCloseTimer, &QTimer::timeout, this, &QWidget::close);
-    m_defaultMapImage = QPixmap(QStringLiteral(":/images/logo-icon-dark.png"));
 
     setWindowFlags(windowFlags() | Qt::FramelessWindowHint);
     ui->setupUi(this);

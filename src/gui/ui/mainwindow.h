@@ -16,6 +16,7 @@ class MainWindow;
 }
 class AccountLine;
 class BusyWidget;
+class LadderSelection;
 class DesktopNotifier;
 class QTableWidgetItem;
 class RouteView;
@@ -75,16 +76,7 @@ public slots:
     // Back to the login form, the stored login forgotten; the program stays.
     void logOut();
 
-    // Ladder, account, side and map selection.
     void discoverGame();
-    void populateLadderBox();
-    void populatePlayerBox();
-    void updateCurrentPlayer(int index);
-    void populateMaps();
-    void doSideChanged();
-    void doMapFactionChanged(int index);
-    void setMapView(QTableWidgetItem *current, QTableWidgetItem *previous);
-    void on_mapsList_doubleClicked(const QModelIndex &index);
     void updateZantryStatsLabel();
 
     // Window, tray and settings tab.
@@ -147,7 +139,6 @@ private:
     void showLoader(bool loading);
     void placeBusyWidget();
     QString matchMapName() const;
-    void selectMatchMap();
     // The match: mainwindow_match.cpp.
     void showConfirmReady();
     void maybeShowWaitDialog();
@@ -174,6 +165,7 @@ private:
 
     Ui::MainWindow *ui;
     Session *m_session = nullptr;
+    LadderSelection *m_selection = nullptr;
     const QDir m_dataDir;
 
     TitleBar *m_titleBar = nullptr;
@@ -206,11 +198,9 @@ private:
     QFileDialog *m_folderDialog = nullptr;
     QMediaPlayer *m_soundPlayer = nullptr;
     ConfirmReadyDialog *m_confirmReadyDialog = nullptr;
-    QPixmap m_defaultMapImage;
     QMovie *m_loader = nullptr;
     int m_queuedCloseMs = kQueuedCloseMs;
     QTimer *m_queuedCloseTimer = nullptr;
-    bool m_mapFitToView = false;
     RouteView *m_routeView = nullptr;
     PortMapper *m_portMapper = nullptr;
     bool m_routeTabShown = false; // switched to for a match, back at ready

@@ -75,11 +75,6 @@ void MainWindow::setupDesktop()
     // A preview or a caption of another height must not move the rows above.
     ui->mapViewLabel->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Ignored);
     ui->mapDescriptionLabel->setFixedHeight(2 * ui->mapDescriptionLabel->fontMetrics().lineSpacing() + 8);
-    connect(ui->mapsList, &QTableWidget::currentCellChanged, this, [this](int row) {
-        // The caption follows the row, also when the side box in it was clicked.
-        if (ui->mapsList->currentItem() != ui->mapsList->item(row, 1))
-            setMapView(ui->mapsList->item(row, 1), nullptr);
-    });
 }
 
 // The parts that need the started session's service client.

@@ -7,6 +7,7 @@
 #include "maps/mapdownloader.h"
 #include "api/matchstate.h"
 #include "ui/busywidget.h"
+#include "ui/ladderselection.h"
 #include "ui/password.h"
 #include "ui/traymenu.h"
 #include "ui/waitingdialog.h"
@@ -158,13 +159,13 @@ void MainWindow::showMatched(Phase phase, QStringList &lines)
         ui->userNamesBox->setEnabled(false);
         ui->sideBox->setEnabled(false);
         ui->mainButton->setEnabled(false);
-        selectMatchMap();
+        m_selection->selectMap(matchMapName());
         m_pwatchNotice->hide();
         break;
     case Phase::Measuring:
         lines << matchMapName() + QStringLiteral("\nTesting Performance.");
         setControlsEnabled(false, false);
-        selectMatchMap();
+        m_selection->selectMap(matchMapName());
         bringToFront();
         break;
     default:
@@ -269,17 +270,6 @@ QString MainWindow::matchMapName() const
     return m_session->match()->spawnInfo().uiMapName;
 }
 
-void MainWindow::selectMatchMap()
-{
-    const QString name = matchMapName();
-    for (int row = 0; row < ui->mapsList->rowCount(); ++row) {
-        QTableWidgetItem *item = ui->mapsList->item(row, 1);
-        if (item && item->text() == name) {
-            ui->mapsList->setCurrentItem(item);
-            return;
-        }
-    }
-}
 
 bool MainWindow::questionOpen() const
 {

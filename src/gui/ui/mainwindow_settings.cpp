@@ -66,7 +66,6 @@ void MainWindow::setupSettingsTab()
     m_password->setEmailAddress(Settings::accountName());
     ui->urlEdit->setText(m_apiUrl);
     ui->styleEdit->setPlainText(Appearance::loadStyleSheet(m_dataDir));
-    ui->mapViewLabel->setPixmap(m_defaultMapImage);
 
     // Told from the network thread; queued to the widgets.
     connect(network, qOverload<QString>(&NetworkState::publicIPChanged), ui->ipAddressEdit, &QLineEdit::setText);

@@ -4,12 +4,15 @@
 #include "ui_mainwindow.h"
 
 #include "api/lorvaneapi.h"
+#include "spawn/gamefolder.h"
+#include "spawn/gamecatalogue.h"
 #include "maps/mapdownloader.h"
 #include "api/matchstate.h"
 #include "net/lorvanenetwork.h"
 #include "net/portmapper.h"
 #include "util/settings.h"
 #include "ui/busywidget.h"
+#include "ui/ladderselection.h"
 #include "ui/confirmreadydialog.h"
 #include "ui/connectioncheckpanel.h"
 #include "ui/password.h"
@@ -23,6 +26,7 @@ void MainWindow::doRestOfSetup()
     // process-watch list.
     setupSettingsTab();
     m_session->start();
+    m_selection = new LadderSelection(ui, m_session, this);
     connectSession();
     setupPortMapping();
     LorvaneAPI *api = m_session->api();
@@ -42,10 +46,7 @@ void MainWindow::connectSession()
         if (m_session->state() & Zantry::MAP_DLSCAN_STARTED)
             m_busyWidget->setText(maps->progressText());
     });
-    connect(maps, &MapDownloader::previewSaved, this, [this]() { setMapView(ui->mapsList->currentItem(), nullptr); });
     connect(api, &LorvaneAPI::apiFatal, this, &MainWindow::fatalError);
-    connect(api, &LorvaneAPI::playersChanged, this, &MainWindow::populateLadderBox);
-    connect(api, &LorvaneAPI::currentPlayerMapsChanged, this, &MainWindow::populateMaps);
     connect(m_password, &Password::loginButtonClicked, m_session, &Session::setLoginAttempted);
     connect(m_password, &Password::loginButtonClicked, api, &LorvaneAPI::login);
     connect(m_password, &Password::emailAddressChanged, api, &LorvaneAPI::setAccountName);
@@ -76,7 +77,6 @@ void MainWindow::connectSession()
     }, Qt::QueuedConnection);
     connect(m_session->network(), &LorvaneNetwork::tunnelServersChanged, this, &MainWindow::populateTunnelServers);
     connect(m_session->match(), &MatchState::zantryStatsChanged, this, &MainWindow::updateZantryStatsLabel);
-    connect(ui->mapsList, &QTableWidget::currentItemChanged, this, &MainWindow::setMapView);
     connectDesktop();
 }
 
@@ -103,4 +103,34 @@ void MainWindow::setupPortMapping()
     connect(m_session->network(), &LorvaneNetwork::threadStarted, this, mapPeerPort);
     if (m_session->network()->router())
         mapPeerPort();
+}
+
+void MainWindow::discoverGame()
+{
+    GameCatalogue *catalogue = m_session->games();
+    catalogue->discover();
+    const GameCatalogue::Table games = catalogue->games();
+    // A folder without a game leaves no current game behind from an earlier one.
+    catalogue->setCurrent(games.isEmpty() ? nullptr : games.first());
+    if (games.isEmpty())
+        m_session->setStates(Zantry::GAME_NOT_FOUND);
+    // A client killed during a game left the files it copied in for it.
+    for (const SpawnableGame *game : games) {
+        if (game) {
+            QStringList leftovers;
+            GameFolder::cleanUp(*game, &leftovers);
+        }
+    }
+}
+
+void MainWindow::updateZantryStatsLabel()
+{
+    const MatchState::Stats stats = m_session->match()->zantryStats();
+    const QString matches = stats.contains(QStringLiteral("recentMatches"))
+                                ? QStringLiteral("Matches: %1").arg(stats.value(QStringLiteral("recentMatches")).toString())
+                                : QString();
+    const QString queued = stats.contains(QStringLiteral("queuedPlayers"))
+                               ? QStringLiteral("Queued: %1").arg(stats.value(QStringLiteral("queuedPlayers")).toString())
+                               : QString();
+    ui->zantryStatsLabel->setText(matches + QStringLiteral("   ") + queued);
 }

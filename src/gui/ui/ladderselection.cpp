@@ -1,8 +1,10 @@
 // Ladder, account, side and per-map choices. The boxes fill in a chain;
 // each step silences the next box while refilling it, so one refill makes
 // exactly one explicit call down the chain.
-#include "ui/mainwindow.h"
+#include "ui/ladderselection.h"
 #include "ui_mainwindow.h"
+
+#include "session/session.h"
 
 #include "api/lorvaneapi.h"
 #include "maps/mapdownloader.h"
@@ -28,29 +30,34 @@ Map *findMap(const Player *player, int mapId)
 
 } // namespace
 
-void MainWindow::discoverGame()
+
+LadderSelection::LadderSelection(Ui::MainWindow *form, Session *session, QObject *parent)
+    : QObject(parent), ui(form), m_session(session), m_defaultMapImage(QStringLiteral(":/images/logo-icon-dark.png"))
 {
-    GameCatalogue *catalogue = m_session->games();
-    catalogue->discover();
-    const GameCatalogue::Table games = catalogue->games();
-    // A folder without a game leaves no current game behind from an earlier one.
-    catalogue->setCurrent(games.isEmpty() ? nullptr : games.first());
-    if (games.isEmpty())
-        m_session->setStates(GAME_NOT_FOUND);
-    // A client killed during a game left the files it copied in for it.
-    for (const SpawnableGame *game : games) {
-        if (game) {
-            QStringList leftovers;
-            GameFolder::cleanUp(*game, &leftovers);
-        }
-    }
+    ui->mapViewLabel->setPixmap(m_defaultMapImage);
+    LorvaneAPI *api = session->api();
+    connect(api, &LorvaneAPI::playersChanged, this, &LadderSelection::populateLadderBox);
+    connect(api, &LorvaneAPI::currentPlayerMapsChanged, this, &LadderSelection::populateMaps);
+    connect(session->mapDownloader(), &MapDownloader::previewSaved, this,
+            [this]() { setMapView(ui->mapsList->currentItem(), nullptr); });
+    connect(ui->mapsList, &QTableWidget::currentItemChanged, this, &LadderSelection::setMapView);
+    // A double click fits a large preview into the view, or shows it whole.
+    connect(ui->mapsList, &QTableWidget::doubleClicked, this, [this](const QModelIndex &index) {
+        m_mapFitToView = !m_mapFitToView;
+        setMapView(ui->mapsList->item(index.row(), 1), nullptr);
+    });
+    connect(ui->mapsList, &QTableWidget::currentCellChanged, this, [this](int row) {
+        // The caption follows the row, also when the side box in it was clicked.
+        if (ui->mapsList->currentItem() != ui->mapsList->item(row, 1))
+            setMapView(ui->mapsList->item(row, 1), nullptr);
+    });
 }
 
-void MainWindow::populateLadderBox()
+void LadderSelection::populateLadderBox()
 {
     const int lastPlayer = Settings::lastPlayer(m_session->games()->localGame());
     const GameCatalogue::Table games = m_session->games()->games();
-    disconnect(ui->ladderBox, qOverload<int>(&QComboBox::currentIndexChanged), this, &MainWindow::populatePlayerBox);
+    disconnect(ui->ladderBox, qOverload<int>(&QComboBox::currentIndexChanged), this, &LadderSelection::populatePlayerBox);
     ui->ladderBox->clear();
     QSet<int> added;
     int selected = 0;
@@ -65,13 +72,13 @@ void MainWindow::populateLadderBox()
     }
     ui->ladderBox->setCurrentIndex(selected);
     populatePlayerBox();
-    connect(ui->ladderBox, qOverload<int>(&QComboBox::currentIndexChanged), this, &MainWindow::populatePlayerBox);
+    connect(ui->ladderBox, qOverload<int>(&QComboBox::currentIndexChanged), this, &LadderSelection::populatePlayerBox);
 }
 
-void MainWindow::populatePlayerBox()
+void LadderSelection::populatePlayerBox()
 {
     disconnect(ui->userNamesBox, qOverload<int>(&QComboBox::currentIndexChanged), this,
-               &MainWindow::updateCurrentPlayer);
+               &LadderSelection::updateCurrentPlayer);
     ui->userNamesBox->clear();
     const int lastPlayer = Settings::lastPlayer(m_session->games()->localGame());
     const QVariant ladderId = ui->ladderBox->currentData();
@@ -88,11 +95,11 @@ void MainWindow::populatePlayerBox()
     if (ui->userNamesBox->count() == 0)
         m_session->setStates(NO_LADDER_ACCN);
     connect(ui->userNamesBox, qOverload<int>(&QComboBox::currentIndexChanged), this,
-            &MainWindow::updateCurrentPlayer);
+            &LadderSelection::updateCurrentPlayer);
     updateCurrentPlayer(-1);
 }
 
-void MainWindow::updateCurrentPlayer(int)
+void LadderSelection::updateCurrentPlayer(int)
 {
     const QVariant id = ui->userNamesBox->currentData();
     if (id.isValid())
@@ -102,7 +109,7 @@ void MainWindow::updateCurrentPlayer(int)
         populateMaps();
         return;
     }
-    disconnect(ui->sideBox, qOverload<int>(&QComboBox::currentIndexChanged), this, &MainWindow::populateMaps);
+    disconnect(ui->sideBox, qOverload<int>(&QComboBox::currentIndexChanged), this, &LadderSelection::populateMaps);
     const QString game = player->ladder->game;
     m_session->games()->setCurrent(game);
     player->setSide(Settings::side(player->id));
@@ -111,12 +118,12 @@ void MainWindow::updateCurrentPlayer(int)
         ui->sideBox->addItem(side->name, side->id);
     if (const Side *side = player->currentSide())
         ui->sideBox->setCurrentText(side->name);
-    connect(ui->sideBox, qOverload<int>(&QComboBox::currentIndexChanged), this, &MainWindow::populateMaps);
+    connect(ui->sideBox, qOverload<int>(&QComboBox::currentIndexChanged), this, &LadderSelection::populateMaps);
     Settings::setLastPlayer(game, player->id);
     populateMaps();
 }
 
-void MainWindow::populateMaps()
+void LadderSelection::populateMaps()
 {
     // clearContents(): clear() would take the "Side" and "Map" headers too.
     ui->mapsList->clearContents();
@@ -149,7 +156,7 @@ void MainWindow::populateMaps()
     doSideChanged();
 }
 
-void MainWindow::doSideChanged()
+void LadderSelection::doSideChanged()
 {
     Player *player = m_session->api()->currentPlayer();
     if (!player)
@@ -180,7 +187,7 @@ void MainWindow::doSideChanged()
                     remembered = box->count() - 2;
             }
             ui->mapsList->setCellWidget(row, 0, box);
-            connect(box, qOverload<int>(&QComboBox::currentIndexChanged), this, &MainWindow::doMapFactionChanged);
+            connect(box, qOverload<int>(&QComboBox::currentIndexChanged), this, &LadderSelection::doMapFactionChanged);
             box->removeItem(0);
             if (remembered >= 0)
                 box->setCurrentIndex(remembered);
@@ -198,7 +205,7 @@ void MainWindow::doSideChanged()
         Settings::setSide(player->id, side->id);
 }
 
-void MainWindow::doMapFactionChanged(int index)
+void LadderSelection::doMapFactionChanged(int index)
 {
     auto *box = qobject_cast<QComboBox *>(sender());
     Player *player = m_session->api()->currentPlayer();
@@ -229,7 +236,7 @@ void MainWindow::doMapFactionChanged(int index)
     item->setFlags(item->flags() | Qt::ItemIsEnabled);
 }
 
-void MainWindow::setMapView(QTableWidgetItem *current, QTableWidgetItem *)
+void LadderSelection::setMapView(QTableWidgetItem *current, QTableWidgetItem *)
 {
     if (!current) {
         ui->mapDescriptionLabel->clear();
@@ -260,20 +267,13 @@ void MainWindow::setMapView(QTableWidgetItem *current, QTableWidgetItem *)
     ui->mapViewLabel->setPixmap(m_defaultMapImage);
 }
 
-void MainWindow::on_mapsList_doubleClicked(const QModelIndex &index)
+void LadderSelection::selectMap(const QString &name)
 {
-    m_mapFitToView = !m_mapFitToView;
-    setMapView(ui->mapsList->item(index.row(), 1), nullptr);
-}
-
-void MainWindow::updateZantryStatsLabel()
-{
-    const MatchState::Stats stats = m_session->match()->zantryStats();
-    const QString matches = stats.contains(QStringLiteral("recentMatches"))
-                                ? QStringLiteral("Matches: %1").arg(stats.value(QStringLiteral("recentMatches")).toString())
-                                : QString();
-    const QString queued = stats.contains(QStringLiteral("queuedPlayers"))
-                               ? QStringLiteral("Queued: %1").arg(stats.value(QStringLiteral("queuedPlayers")).toString())
-                               : QString();
-    ui->zantryStatsLabel->setText(matches + QStringLiteral("   ") + queued);
+    for (int row = 0; row < ui->mapsList->rowCount(); ++row) {
+        QTableWidgetItem *item = ui->mapsList->item(row, 1);
+        if (item && item->text() == name) {
+            ui->mapsList->setCurrentItem(item);
+            return;
+        }
+    }
 }
