@@ -145,7 +145,7 @@ private slots:
             child<QPushButton>(window.get(), "reloadStyleButton")->click();
             QCOMPARE(window->findChild<Password *>()->styleSheet(), style);
             QVERIFY(!QFile::exists(QStringLiteral("Zantry/mainstyle.qss")));
-            QMetaObject::invokeMethod(window.get(), "on_saveStyleButton_clicked");
+            child<QPushButton>(window.get(), "saveStyleButton")->click();
 
             // A public port pasted in: anything but a port number is ignored
             // rather than cut to 16 bits; an empty field clears it.

@@ -63,10 +63,6 @@ MainWindow::MainWindow(const QDir &dataDir, QWidget *parent)
         QDialogButtonBox::Ok);
     m_fatalWarning = question(QString(), QDialogButtonBox::Close);
     m_fatalWarning->setWindowModality(Qt::ApplicationModal);
-    m_folderDialog = new QFileDialog(this, tr("Open Directory"));
-    m_folderDialog->setFileMode(QFileDialog::Directory);
-    m_folderDialog->setOption(QFileDialog::ShowDirsOnly);
-    m_folderDialog->setAttribute(Qt::WA_QuitOnClose, false);
     m_soundPlayer = new QMediaPlayer(this);
     m_soundPlayer->setObjectName(QStringLiteral("soundPlayer"));
     m_confirmReadyDialog = new ConfirmReadyDialog(m_soundPlayer, this);

@@ -81,25 +81,10 @@ public slots:
 
     // Window, tray and settings tab.
     void systemTrayActivated(QSystemTrayIcon::ActivationReason reason);
-    void saveWinePrefix(const QString &value);
-    // The prefix chooser's answer; a folder without a prefix is warned of.
-    void winePrefixChosen(const QString &folder);
     // Asks for the game's folder and remembers it; true when one holding a
     // game was chosen (gameFolderChosen() then tells the program to move).
     bool chooseGameFolder();
-    void updateWatchedProcs();
-    void on_addWatchButton_clicked();
-    void on_remWatchButton_clicked();
-    void on_pWatchCheck_toggled(bool checked);
-    void on_volumeSlider_valueChanged(int value);
-    void on_volumeSlider_sliderReleased();
-    void on_showIpAddrButton_clicked();
-    void setIpPortText(ushort port);
-    void populateTunnelServers();
-    void on_reloadStyleButton_clicked();
-    void on_saveStyleButton_clicked();
     void on_actionSettings_triggered();
-    void on_helpButton_clicked();
     void linkToLadder();
 
 signals:
@@ -117,14 +102,11 @@ private:
     void setupTray();
     void connectSession();
     void setupPortMapping();
-    // Undo of the last removal and the default list, beside Add and Remove.
-    void setupWatchListButtons();
     // Notifications, tray menu, account line, keyboard: mainwindow_desktop.cpp.
     void setupDesktop();
     void connectDesktop();
     void showAccount(quint32 state);
     void closeWhileQueued();
-    QSet<QString> listedProcs() const;
     // What each phase of the session shows: mainwindow_flow.cpp.
     void showPhase(Session::Phase phase, bool clicked);
     void showLoginForm(quint32 s);
@@ -147,8 +129,6 @@ private:
     void showRoutes(bool forMatch);
     void warningAccepted();
     void closeAfterWarning();
-    void pWatchTriggered();
-    void pWatchCleared();
     // The game-folder question, asked before anything else while no game
     // was found; its answer is taken by gameFolderAnswered().
     void askForGameFolder();
@@ -177,8 +157,6 @@ private:
     TrayMenu *m_tray = nullptr;   // what the tray icon shows
     DesktopNotifier *m_notifier = nullptr;
     AccountLine *m_accountLine = nullptr;
-    QPushButton *m_undoWatchButton = nullptr;
-    QList<QPair<int, QString>> m_removedWatches; // row and name, last removed last
     BusyWidget *m_busyWidget = nullptr;
     Password *m_password = nullptr;
     WaitingDialog *m_waitingDialog = nullptr;
@@ -195,7 +173,6 @@ private:
     bool m_closeAnswered = false; // Close at the folder question: nothing more to ask
     bool m_waitDialogHeld = false;
     bool m_quitAfterLeaving = false; // ended from outside: quit once the queue is left
-    QFileDialog *m_folderDialog = nullptr;
     QMediaPlayer *m_soundPlayer = nullptr;
     ConfirmReadyDialog *m_confirmReadyDialog = nullptr;
     QMovie *m_loader = nullptr;

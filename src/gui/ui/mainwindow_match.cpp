@@ -89,14 +89,3 @@ void MainWindow::closeAfterWarning()
     // exec() and so refuses the close.
     QTimer::singleShot(0, this, &QWidget::close);
 }
-
-void MainWindow::pWatchTriggered()
-{
-    m_session->pauseForWatcher();
-}
-
-void MainWindow::pWatchCleared()
-{
-    m_session->resumeAfterWatcher();
-    show();
-}

@@ -10,6 +10,7 @@
 #include "ui/busywidget.h"
 #include "ui/confirmreadydialog.h"
 #include "ui/password.h"
+#include "ui/settingstab.h"
 #include "ui/traymenu.h"
 #include "ui/waitingdialog.h"
 #include "ui/warningdialog.h"
@@ -33,67 +34,19 @@ using namespace Zantry;
 
 void MainWindow::setupSettingsTab()
 {
-    NetworkState *network = m_session->networkState();
-
-    m_folderDialog->setModal(true);
-    // Prefixes live in the home folder, most of them hidden (~/.wine).
-    m_folderDialog->setFilter(m_folderDialog->filter() | QDir::Hidden);
-    ui->winePrefixEdit->setText(Settings::winePrefix());
-    connect(ui->winePrefixButton, &QPushButton::clicked, this, [this]() {
-        const QString current = ui->winePrefixEdit->text();
-        m_folderDialog->setDirectory(QFileInfo(current).isDir() ? current : QDir::homePath());
-        m_folderDialog->show();
-    });
-    // The folder the player picks, not every folder passed on the way.
-    connect(m_folderDialog, &QFileDialog::fileSelected, this, &MainWindow::winePrefixChosen);
-    connect(ui->winePrefixEdit, &QLineEdit::textChanged, this, &MainWindow::saveWinePrefix);
-#ifdef Q_OS_WIN
-    // The game runs natively; there is no prefix to choose.
-    ui->winePrefixLabel->hide();
-    ui->winePrefixEdit->hide();
-    ui->winePrefixButton->hide();
-#endif
+    auto *tab = new SettingsTab(ui, m_session, m_soundPlayer, m_dataDir, this);
+    connect(tab, &SettingsTab::noticeWanted, this, &MainWindow::showNotice);
+    connect(tab, &SettingsTab::styleChanged, this, &MainWindow::applyStyle);
+    connect(tab, &SettingsTab::watcherCleared, this, &QWidget::show);
     // Under the home folder as the desktop writes it: "~/Games/Morvel".
     const QString folder = QDir::currentPath(), home = QDir::homePath();
     const bool inHome = folder == home || folder.startsWith(home + QLatin1Char('/'));
     ui->gameFolderEdit->setText(inHome ? QLatin1Char('~') + folder.mid(home.size()) : QDir::toNativeSeparators(folder));
     ui->gameFolderEdit->setToolTip(QDir::toNativeSeparators(folder));
     connect(ui->gameFolderButton, &QPushButton::clicked, this, &MainWindow::chooseGameFolder);
-
-    ui->p2pCheckBox->setChecked(network->allowP2P());
-    connect(ui->p2pCheckBox, &QCheckBox::toggled, network, &NetworkState::setAllowP2P);
-
     m_password->setEmailAddress(Settings::accountName());
     ui->urlEdit->setText(m_apiUrl);
-    ui->styleEdit->setPlainText(Appearance::loadStyleSheet(m_dataDir));
-
-    // Told from the network thread; queued to the widgets.
-    connect(network, qOverload<QString>(&NetworkState::publicIPChanged), ui->ipAddressEdit, &QLineEdit::setText);
-    connect(network, &NetworkState::publicPortChanged, ui->ipPortEdit, &QLineEdit::setText);
-    connect(ui->ipAddressEdit, &QLineEdit::textEdited, network, qOverload<const QString &>(&NetworkState::setPublicIP));
-    connect(ui->ipPortEdit, &QLineEdit::textEdited, network, qOverload<const QString &>(&NetworkState::setPublicPort));
-
     setupTray();
-
-    ProcessWatcher *watcher = m_session->processWatcher();
-    ui->processWatchList->clear();
-    const QSet<QString> watchedSet = watcher->watchedProcs();
-    QStringList watched(watchedSet.cbegin(), watchedSet.cend());
-    watched.sort();
-    for (const QString &name : qAsConst(watched)) {
-        auto *item = new QListWidgetItem(name, ui->processWatchList);
-        item->setFlags(item->flags() | Qt::ItemIsEditable);
-    }
-    connect(ui->processWatchList->itemDelegate(), &QAbstractItemDelegate::commitData, this,
-            &MainWindow::updateWatchedProcs);
-    setupWatchListButtons();
-    ui->pWatchCheck->setChecked(Settings::processWatcherEnabled());
-    // Polls even with the box unticked: the same poll looks for cheat tools.
-    watcher->start();
-
-    const int volume = Settings::volume();
-    m_soundPlayer->setVolume(volume);
-    ui->volumeSlider->setValue(volume);
 }
 
 void MainWindow::setupTray()
@@ -264,133 +217,11 @@ bool MainWindow::chooseGameFolder()
     return true;
 }
 
-void MainWindow::saveWinePrefix(const QString &value)
-{
-    Settings::setWinePrefix(value);
-}
-
-void MainWindow::on_addWatchButton_clicked()
-{
-    auto *item = new QListWidgetItem(QStringLiteral("New Process"), ui->processWatchList);
-    item->setFlags(item->flags() | Qt::ItemIsEditable);
-    ui->processWatchList->setCurrentItem(item);
-    ui->processWatchList->editItem(item);
-}
-
-QSet<QString> MainWindow::listedProcs() const
-{
-    QSet<QString> names;
-    for (int row = 0; row < ui->processWatchList->count(); ++row)
-        names.insert(ui->processWatchList->item(row)->text());
-    return names;
-}
-
-void MainWindow::on_remWatchButton_clicked()
-{
-    QListWidgetItem *item = ui->processWatchList->currentItem();
-    if (!item)
-        return;
-    m_removedWatches.append({ui->processWatchList->row(item), item->text()});
-    m_undoWatchButton->setEnabled(true);
-    delete item;
-    // The list as shown is the watch list: a name listed twice stays watched
-    // until its last entry goes.
-    m_session->processWatcher()->setWatchedProcs(listedProcs());
-}
-
-void MainWindow::updateWatchedProcs()
-{
-    QAbstractItemDelegate *delegate = ui->processWatchList->itemDelegate();
-    disconnect(delegate, &QAbstractItemDelegate::commitData, this, &MainWindow::updateWatchedProcs);
-    qDebug() << "Changing Process watcher items";
-    m_session->processWatcher()->setWatchedProcs(listedProcs());
-    connect(delegate, &QAbstractItemDelegate::commitData, this, &MainWindow::updateWatchedProcs);
-}
-
-void MainWindow::on_pWatchCheck_toggled(bool checked)
-{
-    ProcessWatcher *watcher = m_session->processWatcher();
-    if (checked) {
-        connect(watcher, &ProcessWatcher::triggered, this, &MainWindow::pWatchTriggered, Qt::UniqueConnection);
-        connect(watcher, &ProcessWatcher::cleared, this, &MainWindow::pWatchCleared, Qt::UniqueConnection);
-    } else {
-        disconnect(watcher, &ProcessWatcher::triggered, this, &MainWindow::pWatchTriggered);
-        disconnect(watcher, &ProcessWatcher::cleared, this, &MainWindow::pWatchCleared);
-    }
-    Settings::setProcessWatcherEnabled(checked);
-}
-
-void MainWindow::on_volumeSlider_valueChanged(int value)
-{
-    m_soundPlayer->setVolume(value);
-    Settings::setVolume(value);
-}
-
-void MainWindow::on_volumeSlider_sliderReleased()
-{
-    m_soundPlayer->setMedia(QUrl(QStringLiteral("qrc:/sounds/shake_it.wav")));
-    m_soundPlayer->play();
-}
-
-void MainWindow::on_showIpAddrButton_clicked()
-{
-    if (ui->ipAddressEdit->echoMode() == QLineEdit::Password) {
-        ui->ipAddressEdit->setEchoMode(QLineEdit::Normal);
-        ui->showIpAddrButton->setText(tr("Hide"));
-    } else {
-        ui->ipAddressEdit->setEchoMode(QLineEdit::Password);
-        ui->showIpAddrButton->setText(tr("Show"));
-    }
-}
-
-void MainWindow::setIpPortText(ushort port)
-{
-    ui->ipPortEdit->setText(QString::number(port));
-}
-
-void MainWindow::populateTunnelServers()
-{
-    QTableWidget *table = ui->tunnelServerTable;
-    table->clearContents();
-    table->setRowCount(0);
-    table->setSortingEnabled(false);
-    const NetworkState::TunnelTable servers = m_session->networkState()->tunnelServers();
-    for (const TunnelServerInfo &server : servers) {
-        const int row = table->rowCount();
-        table->insertRow(row);
-        const QVariant cells[] = {server.name,       server.address,    server.port,
-                                  server.country,    server.country_code, server.numClients,
-                                  server.maxClients, server.isOfficial ? tr("Yes") : tr("No"), server.version};
-        int column = 0;
-        for (const QVariant &value : cells) {
-            auto *item = new QTableWidgetItem;
-            // Numbers as numbers, so the columns sort by value.
-            item->setData(Qt::DisplayRole, value);
-            table->setItem(row, column++, item);
-        }
-    }
-    table->setSortingEnabled(true);
-}
-
 void MainWindow::applyStyle(const QString &style)
 {
     setStyleSheet(style);
     m_password->setStyleSheet(style);
     m_busyWidget->setStyleSheet(style);
-}
-
-void MainWindow::on_reloadStyleButton_clicked()
-{
-    applyStyle(ui->styleEdit->toPlainText());
-}
-
-void MainWindow::on_saveStyleButton_clicked()
-{
-    const QString style = ui->styleEdit->toPlainText();
-    QSaveFile file(m_dataDir.filePath(QStringLiteral("mainstyle.qss")));
-    if (!file.open(QIODevice::WriteOnly) || file.write(style.toUtf8()) < 0 || !file.commit())
-        qDebug() << "error: " << file.errorString();
-    applyStyle(style);
 }
 
 void MainWindow::on_actionSettings_triggered()
@@ -399,62 +230,8 @@ void MainWindow::on_actionSettings_triggered()
     ui->mapWidget->setCurrentWidget(ui->settingsTab->parentWidget()->parentWidget());
 }
 
-void MainWindow::on_helpButton_clicked()
-{
-    const QUrl help = Endpoints::instance().siteLink(QStringLiteral("/ladder#help"));
-    if (!QDesktopServices::openUrl(help))
-        showNotice(tr("No web browser could be started. The help is at\n%1").arg(help.toString()));
-}
-
 void MainWindow::linkToLadder()
 {
     QDesktopServices::openUrl(QUrl(m_siteUrl));
 }
 
-void MainWindow::winePrefixChosen(const QString &folder)
-{
-    // A prefix holds the registry Wine made in it; an empty folder would
-    // only make Wine build a new prefix there.
-    if (!QFileInfo::exists(QDir(folder).filePath(QStringLiteral("system.reg"))))
-        showNotice(tr("%1 is not a Wine prefix (it has no system.reg). The game runs there only once Wine has "
-                      "made a prefix in it.")
-                       .arg(QDir::toNativeSeparators(folder)));
-    ui->winePrefixEdit->setText(folder);
-}
-
-void MainWindow::setupWatchListButtons()
-{
-    m_undoWatchButton = new QPushButton(tr("Undo"), ui->watchGroup);
-    m_undoWatchButton->setObjectName(QStringLiteral("undoWatchButton"));
-    m_undoWatchButton->setToolTip(tr("Bring back the last removed program"));
-    m_undoWatchButton->setEnabled(false);
-    auto *defaults = new QPushButton(tr("Defaults"), ui->watchGroup);
-    defaults->setObjectName(QStringLiteral("defaultWatchButton"));
-    defaults->setToolTip(tr("Restore the list Zantry came with"));
-    for (QPushButton *button : {defaults, m_undoWatchButton}) {
-        button->setCursor(Qt::PointingHandCursor);
-        button->setMinimumSize(ui->remWatchButton->minimumSize());
-        ui->watchButtonLayout->insertWidget(ui->watchButtonLayout->indexOf(ui->remWatchButton) + 1, button);
-    }
-    connect(m_undoWatchButton, &QPushButton::clicked, this, [this]() {
-        if (m_removedWatches.isEmpty())
-            return;
-        const QPair<int, QString> last = m_removedWatches.takeLast();
-        auto *item = new QListWidgetItem(last.second);
-        item->setFlags(item->flags() | Qt::ItemIsEditable);
-        ui->processWatchList->insertItem(std::min(last.first, ui->processWatchList->count()), item);
-        ui->processWatchList->setCurrentItem(item);
-        m_undoWatchButton->setEnabled(!m_removedWatches.isEmpty());
-        m_session->processWatcher()->setWatchedProcs(listedProcs());
-    });
-    connect(defaults, &QPushButton::clicked, this, [this]() {
-        ui->processWatchList->clear();
-        for (const QString &name : ProcessWatcher::defaultWatchedProcs()) {
-            auto *item = new QListWidgetItem(name, ui->processWatchList);
-            item->setFlags(item->flags() | Qt::ItemIsEditable);
-        }
-        m_removedWatches.clear();
-        m_undoWatchButton->setEnabled(false);
-        m_session->processWatcher()->setWatchedProcs(listedProcs());
-    });
-}

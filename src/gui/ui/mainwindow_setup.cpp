@@ -22,11 +22,11 @@
 void MainWindow::doRestOfSetup()
 {
     discoverGame();
+    m_session->start();
+    m_selection = new LadderSelection(ui, m_session, this);
     // Wine prefix, P2P box, stored account name, address fields, tray and
     // process-watch list.
     setupSettingsTab();
-    m_session->start();
-    m_selection = new LadderSelection(ui, m_session, this);
     connectSession();
     setupPortMapping();
     LorvaneAPI *api = m_session->api();
@@ -75,7 +75,6 @@ void MainWindow::connectSession()
         else
             close();
     }, Qt::QueuedConnection);
-    connect(m_session->network(), &LorvaneNetwork::tunnelServersChanged, this, &MainWindow::populateTunnelServers);
     connect(m_session->match(), &MatchState::zantryStatsChanged, this, &MainWindow::updateZantryStatsLabel);
     connectDesktop();
 }
