@@ -132,6 +132,8 @@ public slots:
     void pauseForWatcher();
     void resumeAfterWatcher();
     void clearPause();
+    // Back to the login form, the stored login forgotten; the program stays.
+    void logOut();
 
     // The flag writers.
     void setStates(quint32 bits);

@@ -189,3 +189,13 @@ void Session::clearPause()
     unsetStates(PWATCH_TRIGGERED);
     emit newStatesSet();
 }
+
+void Session::logOut()
+{
+    if (!m_api)
+        return;
+    qDebug() << "Logging out";
+    // Everything the account brought goes; the game folder's verdict stays.
+    unsetStates(STATE_ALL & ~GAME_NOT_FOUND);
+    m_api->logOut();
+}

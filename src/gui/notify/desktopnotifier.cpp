@@ -1,5 +1,11 @@
 #include "notify/desktopnotifier.h"
 
+#include "api/lorvaneapi.h"
+#include "api/matchstate.h"
+#include "session/session.h"
+
+#include <QApplication>
+#include <QDialog>
 #include <QCoreApplication>
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
@@ -124,4 +130,19 @@ void DesktopNotifier::onClosed(uint id, uint)
     m_shown.remove(id);
     if (id == m_readyCheckId)
         m_readyCheckId = 0;
+}
+
+void DesktopNotifier::follow(Session *session, QDialog *readyDialog)
+{
+    connect(session, &Session::readyCheck, this, [this]() {
+        readyCheck();
+        QApplication::alert(m_window);
+    });
+    connect(readyDialog, &QDialog::finished, this, &DesktopNotifier::withdrawReadyCheck);
+    connect(session, &Session::gameStarting, this,
+            [this, session]() { matchFound(session->match()->spawnInfo().uiMapName); });
+    connect(session, &Session::paused, this, &DesktopNotifier::pausedByWatcher);
+    LorvaneAPI *api = session->api();
+    connect(api, &LorvaneAPI::gameStatsPosted, this, &DesktopNotifier::resultUploaded);
+    connect(api, &LorvaneAPI::resultUploadFailed, this, &DesktopNotifier::resultNotTaken);
 }

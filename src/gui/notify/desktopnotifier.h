@@ -5,7 +5,9 @@
 #include <QSet>
 #include <QVariantMap>
 
+class QDialog;
 class QWidget;
+class Session;
 
 // Reaches a player who is not looking at the window: notifications through
 // the desktop's notification service (org.freedesktop.Notifications on the
@@ -30,6 +32,9 @@ public:
     // kept: the result waits in the outbox and is sent again.
     void resultNotTaken(bool kept);
     void pausedByWatcher();
+    // Tells of the session's ready check (answered in readyDialog), match,
+    // result and pause.
+    void follow(Session *session, QDialog *readyDialog);
 
 signals:
     // The player clicked a notification or its "Show Zantry" action.

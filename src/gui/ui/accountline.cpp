@@ -1,5 +1,8 @@
 #include "ui/accountline.h"
 
+#include "api/lorvaneapi.h"
+#include "session/session.h"
+
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
@@ -37,4 +40,16 @@ QString AccountLine::emailAddress() const
 void AccountLine::setLogOutEnabled(bool enabled)
 {
     m_logOut->setEnabled(enabled);
+}
+
+void AccountLine::follow(Session *session)
+{
+    connect(this, &AccountLine::logOutRequested, session, &Session::logOut);
+    connect(session, &Session::stateChanged, this, [this, session](quint32 state) {
+        using namespace Zantry;
+        const LorvaneAPI *api = session->api();
+        setEmailAddress((state & LOGGED_IN) && api ? api->accountName() : QString());
+        // A queue or a match holds the account.
+        setLogOutEnabled(!(state & (MATCHUP_REQUESTED | MATCHUP_WAITFOR | MATCHUP_FOUND | NETWORK_READY | GAME_SPAWNED)));
+    });
 }

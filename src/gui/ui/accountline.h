@@ -3,6 +3,7 @@
 #include <QWidget>
 
 class QLabel;
+class Session;
 class QPushButton;
 
 // Who is logged in, and the way out of that account without quitting.
@@ -16,6 +17,8 @@ public:
     QString emailAddress() const;
     // Off while a queue or a match holds the account.
     void setLogOutEnabled(bool enabled);
+    // Shows the session's account and logs it out on request.
+    void follow(Session *session);
 
 signals:
     void logOutRequested();

@@ -21,6 +21,9 @@ using namespace Zantry;
 
 namespace {
 
+// Fixed, so a longer name neither moves the columns nor the box beside them.
+constexpr int kSelectionBoxWidth = 290;
+
 Map *findMap(const Player *player, int mapId)
 {
     if (!player || !player->ladder)
@@ -30,6 +33,19 @@ Map *findMap(const Player *player, int mapId)
 
 } // namespace
 
+
+void LadderSelection::steadyLayout(Ui::MainWindow *ui)
+{
+    // The map table is one stop on the way round; arrows move inside it.
+    ui->mapsList->setTabKeyNavigation(false);
+    for (QComboBox *box : {ui->ladderBox, ui->userNamesBox, ui->sideBox}) {
+        box->setFixedWidth(kSelectionBoxWidth);
+        box->setFocusPolicy(Qt::StrongFocus);
+    }
+    // A preview or a caption of another height must not move the rows above.
+    ui->mapViewLabel->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Ignored);
+    ui->mapDescriptionLabel->setFixedHeight(2 * ui->mapDescriptionLabel->fontMetrics().lineSpacing() + 8);
+}
 
 LadderSelection::LadderSelection(Ui::MainWindow *form, Session *session, QObject *parent)
     : QObject(parent), ui(form), m_session(session), m_defaultMapImage(QStringLiteral(":/images/logo-icon-dark.png"))

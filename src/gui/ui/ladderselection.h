@@ -17,6 +17,9 @@ class LadderSelection : public QObject
 public:
     // After the session has started: it listens to its service client.
     LadderSelection(Ui::MainWindow *form, Session *session, QObject *parent = nullptr);
+    // Widths and policies that keep the rows in place while choices change
+    // and the map table one Tab stop; from the window's construction.
+    static void steadyLayout(Ui::MainWindow *ui);
 
     void populateLadderBox();
     void populatePlayerBox();

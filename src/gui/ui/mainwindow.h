@@ -14,7 +14,6 @@
 namespace Ui {
 class MainWindow;
 }
-class AccountLine;
 class BusyWidget;
 class LadderSelection;
 class DesktopNotifier;
@@ -73,8 +72,6 @@ public slots:
     void minimizeToTray();
     // The program is asked to end from outside; see mainwindow_settings.cpp.
     void quitRequested();
-    // Back to the login form, the stored login forgotten; the program stays.
-    void logOut();
 
     void discoverGame();
     void updateZantryStatsLabel();
@@ -104,8 +101,6 @@ private:
     void setupPortMapping();
     // Notifications, tray menu, account line, keyboard: mainwindow_desktop.cpp.
     void setupDesktop();
-    void connectDesktop();
-    void showAccount(quint32 state);
     void closeWhileQueued();
     // What each phase of the session shows: mainwindow_flow.cpp.
     void showPhase(Session::Phase phase, bool clicked);
@@ -156,7 +151,6 @@ private:
     QAction *m_leaveQueueAction = nullptr; // in the tray menu while queued
     TrayMenu *m_tray = nullptr;   // what the tray icon shows
     DesktopNotifier *m_notifier = nullptr;
-    AccountLine *m_accountLine = nullptr;
     BusyWidget *m_busyWidget = nullptr;
     Password *m_password = nullptr;
     WaitingDialog *m_waitingDialog = nullptr;

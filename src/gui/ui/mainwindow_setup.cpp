@@ -11,6 +11,7 @@
 #include "net/lorvanenetwork.h"
 #include "net/portmapper.h"
 #include "util/settings.h"
+#include "notify/desktopnotifier.h"
 #include "ui/busywidget.h"
 #include "ui/ladderselection.h"
 #include "ui/confirmreadydialog.h"
@@ -76,7 +77,7 @@ void MainWindow::connectSession()
             close();
     }, Qt::QueuedConnection);
     connect(m_session->match(), &MatchState::zantryStatsChanged, this, &MainWindow::updateZantryStatsLabel);
-    connectDesktop();
+    m_notifier->follow(m_session, m_confirmReadyDialog);
 }
 
 void MainWindow::setupPortMapping()

@@ -16,6 +16,7 @@
 #include <QFileInfo>
 #include <QMediaPlayer>
 #include <QSaveFile>
+#include <QScrollArea>
 
 #include <algorithm>
 
@@ -53,6 +54,19 @@ SettingsTab::SettingsTab(Ui::MainWindow *form, Session *session, QMediaPlayer *s
             emit noticeWanted(tr("No web browser could be started. The help is at\n%1").arg(help.toString()));
     });
     connect(session->network(), &LorvaneNetwork::tunnelServersChanged, this, &SettingsTab::populateTunnelServers);
+}
+
+void SettingsTab::scrollOnShortScreens(Ui::MainWindow *ui)
+{
+    // On a short screen (1024x600) the settings scroll rather than squeeze.
+    const int settingsAt = ui->mapWidget->indexOf(ui->settingsTab);
+    ui->mapWidget->removeTab(settingsAt);
+    auto *scroll = new QScrollArea;
+    scroll->setObjectName(QStringLiteral("settingsScroll"));
+    scroll->setWidgetResizable(true);
+    scroll->setFrameShape(QFrame::NoFrame);
+    scroll->setWidget(ui->settingsTab);
+    ui->mapWidget->insertTab(settingsAt, scroll, tr("Settings"));
 }
 
 void SettingsTab::setupWinePrefix(QWidget *window)

@@ -24,6 +24,9 @@ public:
     // After the session has started: it fills in the watcher and tunnels.
     SettingsTab(Ui::MainWindow *form, Session *session, QMediaPlayer *soundPlayer, const QDir &dataDir,
                 QWidget *window);
+    // On a short screen (1024x600) the settings scroll rather than squeeze;
+    // from the window's construction.
+    static void scrollOnShortScreens(Ui::MainWindow *ui);
 
 signals:
     // Something the player should read (a folder that is no prefix, no browser).
