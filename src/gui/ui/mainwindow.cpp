@@ -6,6 +6,7 @@
 #include "ui/busywidget.h"
 #include "ui/confirmreadydialog.h"
 #include "ui/framelessdialog.h"
+#include "ui/gamefolderquestion.h"
 #include "ui/password.h"
 #include "ui/routeview.h"
 #include "ui/statusline.h"
@@ -47,10 +48,6 @@ MainWindow::MainWindow(const QDir &dataDir, QWidget *parent)
         connect(dialog, &QDialog::finished, this, &MainWindow::questionClosed);
         return dialog;
     };
-    m_folderQuestion = question(QStringLiteral("Please run Zantry from a Lorvane game folder."),
-                                QDialogButtonBox::Open | QDialogButtonBox::Close);
-    m_folderQuestion->setButtonText(QDialogButtonBox::Open, tr("Choose Game Folder"));
-    m_folderQuestion->setWindowModality(Qt::ApplicationModal);
     m_closeQuestion = question(tr("Are you sure you want to close?"),
                                QDialogButtonBox::Yes | QDialogButtonBox::No | QDialogButtonBox::Discard);
     m_signUpQuestion =
@@ -67,6 +64,11 @@ MainWindow::MainWindow(const QDir &dataDir, QWidget *parent)
     m_soundPlayer->setObjectName(QStringLiteral("soundPlayer"));
     m_confirmReadyDialog = new ConfirmReadyDialog(m_soundPlayer, this);
     m_session = new Session(Session::Options(), this);
+    m_folderQuestion = new GameFolderQuestion(m_session, this);
+    connect(m_folderQuestion->dialog(), &QDialog::finished, this, &MainWindow::questionClosed);
+    connect(m_folderQuestion, &GameFolderQuestion::chosen, this, &MainWindow::gameFolderChosen);
+    connect(m_folderQuestion, &GameFolderQuestion::closeWanted, this, &MainWindow::closeAfterWarning);
+    connect(m_folderQuestion, &GameFolderQuestion::noticeWanted, this, &MainWindow::showNotice);
     m_queuedCloseTimer = new QTimer(this);
     m_queuedCloseTimer->setSingleShot(true);
     connect(m_queuedCloseTimer, &QTimer::timeout, this, &QWidget::close);
@@ -87,7 +89,6 @@ MainWindow::MainWindow(const QDir &dataDir, QWidget *parent)
     connect(m_titleBar, &TitleBar::closeButtonClicked, this, &QWidget::close);
     connect(m_titleBar, &TitleBar::minimizeClicked, this, qOverload<>(&MainWindow::minimizeToTray));
     connect(m_busyWidget, &BusyWidget::minimizeClicked, this, qOverload<>(&MainWindow::minimizeToTray));
-    connect(m_folderQuestion, &QDialog::finished, this, &MainWindow::gameFolderAnswered);
     // The session's own warnings: their answers move the session or end it.
     for (WarningDialog *warning : {m_signUpQuestion, m_fatalWarning}) {
         connect(warning, &QDialog::accepted, this, &MainWindow::warningAccepted);

@@ -15,6 +15,7 @@ namespace Ui {
 class MainWindow;
 }
 class BusyWidget;
+class GameFolderQuestion;
 class LadderSelection;
 class DesktopNotifier;
 class QTableWidgetItem;
@@ -78,9 +79,6 @@ public slots:
 
     // Window, tray and settings tab.
     void systemTrayActivated(QSystemTrayIcon::ActivationReason reason);
-    // Asks for the game's folder and remembers it; true when one holding a
-    // game was chosen (gameFolderChosen() then tells the program to move).
-    bool chooseGameFolder();
     void on_actionSettings_triggered();
     void linkToLadder();
 
@@ -124,10 +122,6 @@ private:
     void showRoutes(bool forMatch);
     void warningAccepted();
     void closeAfterWarning();
-    // The game-folder question, asked before anything else while no game
-    // was found; its answer is taken by gameFolderAnswered().
-    void askForGameFolder();
-    void gameFolderAnswered(int result);
     // A question was answered: the waiting dialog held back by it may come.
     void questionClosed();
     bool questionOpen() const;
@@ -156,15 +150,12 @@ private:
     WaitingDialog *m_waitingDialog = nullptr;
     // One dialog per question, each with its own answer: a question asked
     // while another is open never takes that one's answer.
-    WarningDialog *m_folderQuestion = nullptr;
+    GameFolderQuestion *m_folderQuestion = nullptr;
     WarningDialog *m_closeQuestion = nullptr;
     WarningDialog *m_signUpQuestion = nullptr;
     WarningDialog *m_notReachedWarning = nullptr;
     WarningDialog *m_pwatchNotice = nullptr;
     WarningDialog *m_fatalWarning = nullptr;
-    bool m_choosingFolder = false;
-    bool m_folderChosen = false;
-    bool m_closeAnswered = false; // Close at the folder question: nothing more to ask
     bool m_waitDialogHeld = false;
     bool m_quitAfterLeaving = false; // ended from outside: quit once the queue is left
     QMediaPlayer *m_soundPlayer = nullptr;

@@ -7,6 +7,7 @@
 #include "maps/mapdownloader.h"
 #include "api/matchstate.h"
 #include "ui/busywidget.h"
+#include "ui/gamefolderquestion.h"
 #include "ui/ladderselection.h"
 #include "ui/password.h"
 #include "ui/traymenu.h"
@@ -27,13 +28,13 @@ void MainWindow::showPhase(Phase phase, bool clicked)
 {
     // A failing service clears every flag, the missing game's too: the open
     // question still holds the session back.
-    if (phase == Phase::NoGame || m_folderQuestion->isVisible() || m_choosingFolder || m_folderChosen) {
+    if (phase == Phase::NoGame || m_folderQuestion->holds()) {
         // Nothing of the session works without a game: the folder first,
         // before any login form.
         m_password->hide();
         m_busyWidget->hide();
         hide();
-        askForGameFolder();
+        m_folderQuestion->ask();
         return;
     }
     const quint32 s = m_session->state();
@@ -211,31 +212,6 @@ void MainWindow::showWarnings(quint32 s, const QStringList &lines)
 void MainWindow::showStateNames(quint32 state)
 {
     ui->statusBar->showMessage(QString::fromLatin1(stateNames(state)));
-}
-
-void MainWindow::askForGameFolder()
-{
-    m_session->hold();
-    if (m_folderQuestion->isVisible() || m_choosingFolder || m_folderChosen || m_closeAnswered)
-        return;
-    m_folderQuestion->show();
-}
-
-void MainWindow::gameFolderAnswered(int result)
-{
-    if (result != QDialog::Accepted) {
-        // Close, Escape or the title bar's close: without a game there is
-        // nothing to stay for, and nothing more to ask.
-        qDebug() << "Closing 6";
-        m_closeAnswered = true;
-        closeAfterWarning();
-        return;
-    }
-    m_choosingFolder = true;
-    m_folderChosen = chooseGameFolder();
-    m_choosingFolder = false;
-    // A folder without a game was refused with its reason: asked again.
-    askForGameFolder();
 }
 
 void MainWindow::setControlsEnabled(bool accounts, bool maps)

@@ -8,6 +8,7 @@
 #include "net/networkstate.h"
 #include "spawn/spawnablegame.h"
 #include "ui/busywidget.h"
+#include "ui/gamefolderquestion.h"
 #include "ui/confirmreadydialog.h"
 #include "ui/password.h"
 #include "ui/settingstab.h"
@@ -43,7 +44,7 @@ void MainWindow::setupSettingsTab()
     const bool inHome = folder == home || folder.startsWith(home + QLatin1Char('/'));
     ui->gameFolderEdit->setText(inHome ? QLatin1Char('~') + folder.mid(home.size()) : QDir::toNativeSeparators(folder));
     ui->gameFolderEdit->setToolTip(QDir::toNativeSeparators(folder));
-    connect(ui->gameFolderButton, &QPushButton::clicked, this, &MainWindow::chooseGameFolder);
+    connect(ui->gameFolderButton, &QPushButton::clicked, m_folderQuestion, &GameFolderQuestion::choose);
     m_password->setEmailAddress(Settings::accountName());
     ui->urlEdit->setText(m_apiUrl);
     setupTray();
@@ -78,7 +79,7 @@ void MainWindow::closeEvent(QCloseEvent *event)
 {
     Settings::setPlacement({saveGeometry(), saveState(), m_password->saveGeometry()});
 
-    if (s_closeConfirmed || m_closeAnswered || (m_session->state() & LOGIN)) {
+    if (s_closeConfirmed || m_folderQuestion->closeAnswered() || (m_session->state() & LOGIN)) {
         qDebug() << "Closing 7";
         event->accept();
         return;
@@ -136,9 +137,9 @@ void MainWindow::instanceStarted()
         m_session->keepRunning();
     }
     // Still without a game: the question is what there is to bring up.
-    if (m_folderQuestion->isVisible()) {
-        m_folderQuestion->raise();
-        m_folderQuestion->activateWindow();
+    if (WarningDialog *question = m_folderQuestion->dialog(); question->isVisible()) {
+        question->raise();
+        question->activateWindow();
         return;
     }
     bringToFront();
@@ -185,36 +186,6 @@ void MainWindow::minimizeToTray(bool showMessage)
     hide();
     if (showMessage)
         m_trayIcon->showMessage(tr("Notice:"), tr("Zantry is not closed."), QSystemTrayIcon::Information, 5000);
-}
-
-bool MainWindow::chooseGameFolder()
-{
-    // The program starts again in the new folder: not in the middle of a match.
-    if (m_session->state() & (MATCHUP_REQUESTED | MATCHUP_WAITFOR | MATCHUP_FOUND | NETWORK_READY | GAME_SPAWNED)) {
-        showNotice(tr("Leave the queue or finish the match first, then change the game folder."));
-        return false;
-    }
-    // Outside a game folder the program works in its data folder, which is
-    // no place to start looking from.
-    const QString start = SpawnableGame::holdsGame(QDir::currentPath()) ? QDir::currentPath() : QDir::homePath();
-    QFileDialog chooser(this, tr("Choose the folder your game is installed in"), start);
-    chooser.setFileMode(QFileDialog::Directory);
-    chooser.setOption(QFileDialog::ShowDirsOnly);
-    // Answered while the window is hidden (the folder question), it must
-    // not count as the program's last window closing.
-    chooser.setAttribute(Qt::WA_QuitOnClose, false);
-    if (chooser.exec() != QDialog::Accepted || chooser.selectedFiles().value(0).isEmpty())
-        return false;
-    const QString dir = chooser.selectedFiles().constFirst();
-    if (!SpawnableGame::holdsGame(dir)) {
-        showNotice(tr("No Lorvane game was found in %1.\nThe game's folder holds morvel.exe, quillon.exe or fennick.exe.")
-                       .arg(QDir::toNativeSeparators(dir)));
-        return false;
-    }
-    Settings::setGameFolder(dir);
-    qDebug().noquote() << "Game folder chosen: " + dir;
-    emit gameFolderChosen(dir);
-    return true;
 }
 
 void MainWindow::applyStyle(const QString &style)
