@@ -9,8 +9,10 @@
 #include "net/lorvanenetwork.h"
 #include "net/networkstate.h"
 #include "net/matchrouting.h"
+#include "net/portmapper.h"
 #include "net/router.h"
 #include "spawn/gamecatalogue.h"
+#include "util/settings.h"
 #include "util/settingsstore.h"
 #include "watch/internetdetector.h"
 #include "watch/processwatcher.h"
@@ -64,6 +66,13 @@ Session::~Session()
 void Session::start()
 {
     m_api = new LorvaneAPI(m_networkState, m_match, m_games, this);
+    if (m_options.mapPort) {
+        // The router's port mapping is what peers are offered while it lasts.
+        m_portMapper = new PortMapper(this);
+        connect(m_portMapper, &PortMapper::mappingChanged, m_networkState, [this](const PortMapper::Mapping &m) {
+            m_networkState->setMappedAddress(m.externalIP, m.externalPort);
+        });
+    }
     m_internetDetector = new InternetDetector(this);
     if (m_options.broadcastStatus) {
         m_statusBroadcaster = new StatusBroadcaster(this);
@@ -149,6 +158,11 @@ void Session::routerReady()
     // left by the time this runs still takes its step here.
     connect(router, &Router::stateChanged, m_routing, &MatchRouting::tunnelStateChanged, Qt::QueuedConnection);
     connect(router, &Router::routesChanged, this, &Session::routesChanged, Qt::QueuedConnection);
+    // Once the peer socket is bound: its port is the one mapped.
+    if (m_portMapper && Settings::mapPortOnRouter())
+        m_portMapper->start(m_networkState->localPort());
+    else if (m_portMapper)
+        qDebug().noquote() << "Port mapping: off (setting)";
     emit routerStarted();
 }
 

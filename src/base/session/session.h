@@ -15,6 +15,7 @@ class LorvaneAPI;
 class LorvaneNetwork;
 class MapDownloader;
 class MatchRouting;
+class PortMapper;
 class MatchState;
 class NetworkState;
 class ProcessWatcher;
@@ -65,6 +66,8 @@ public:
         QHostAddress bind = QHostAddress(QHostAddress::AnyIPv4);
         // Tell local programs about the session (the window does, the bot not).
         bool broadcastStatus = true;
+        // Ask the home router for a port ("Map a port on my router" decides).
+        bool mapPort = false;
     };
 
     // Makes the state the session's parts share: the network's addresses
@@ -77,6 +80,9 @@ public:
     // to them, then connectTo() sends the first refresh.
     void start();
     void connectTo(const QString &apiUrl);
+    // The games in the current folder: the first is played; none holds the
+    // flow at the folder question. Files a killed client left are removed.
+    void findGames();
 
     quint32 state() const { return m_state; }
     Phase phase() const { return m_phase; }
@@ -92,6 +98,8 @@ public:
     MatchState *match() const { return m_match; }
     GameCatalogue *games() const { return m_games; }
     ProcessWatcher *processWatcher() const { return m_processWatcher; }
+    // Null unless the options ask for port mapping.
+    PortMapper *portMapper() const { return m_portMapper; }
 
     // What the player should know at ready: the last result's fate, maps
     // that failed, settings that cannot be kept; empty when nothing.
@@ -222,6 +230,7 @@ private:
     MapDownloader *m_mapDownloader = nullptr;
     LorvaneNetwork *m_network = nullptr;
     MatchRouting *m_routing = nullptr;
+    PortMapper *m_portMapper = nullptr;
     InternetDetector *m_internetDetector = nullptr;
     StatusBroadcaster *m_statusBroadcaster = nullptr;
     Router *m_router = nullptr;

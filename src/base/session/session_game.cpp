@@ -18,6 +18,24 @@
 
 using namespace Zantry;
 
+void Session::findGames()
+{
+    GameCatalogue *catalogue = m_games;
+    catalogue->discover();
+    const GameCatalogue::Table games = catalogue->games();
+    // A folder without a game leaves no current game behind from an earlier one.
+    catalogue->setCurrent(games.isEmpty() ? nullptr : games.first());
+    if (games.isEmpty())
+        setStates(GAME_NOT_FOUND);
+    // A client killed during a game left the files it copied in for it.
+    for (const SpawnableGame *game : games) {
+        if (game) {
+            QStringList leftovers;
+            GameFolder::cleanUp(*game, &leftovers);
+        }
+    }
+}
+
 void Session::startGame()
 {
     unsetStates(MATCHUP_FOUND);

@@ -63,7 +63,9 @@ MainWindow::MainWindow(const QDir &dataDir, QWidget *parent)
     m_soundPlayer = new QMediaPlayer(this);
     m_soundPlayer->setObjectName(QStringLiteral("soundPlayer"));
     m_confirmReadyDialog = new ConfirmReadyDialog(m_soundPlayer, this);
-    m_session = new Session(Session::Options(), this);
+    Session::Options options;
+    options.mapPort = true;
+    m_session = new Session(options, this);
     m_folderQuestion = new GameFolderQuestion(m_session, this);
     connect(m_folderQuestion->dialog(), &QDialog::finished, this, &MainWindow::questionClosed);
     connect(m_folderQuestion, &GameFolderQuestion::chosen, this, &MainWindow::gameFolderChosen);
@@ -75,7 +77,7 @@ MainWindow::MainWindow(const QDir &dataDir, QWidget *parent)
 
     setWindowFlags(windowFlags() | Qt::FramelessWindowHint);
     ui->setupUi(this);
-    new StatusLine(ui->statusLabel, m_session, this);
+    new StatusLine(ui->statusLabel, ui->zantryStatsLabel, m_session, this);
     if (FramelessDialog::translucencyWorks())
         setAttribute(Qt::WA_TranslucentBackground);
     else

@@ -20,7 +20,6 @@ class LadderSelection;
 class DesktopNotifier;
 class QTableWidgetItem;
 class RouteView;
-class PortMapper;
 class ConfirmReadyDialog;
 class Password;
 class QAction;
@@ -74,8 +73,6 @@ public slots:
     // The program is asked to end from outside; see mainwindow_settings.cpp.
     void quitRequested();
 
-    void discoverGame();
-    void updateZantryStatsLabel();
 
     // Window, tray and settings tab.
     void systemTrayActivated(QSystemTrayIcon::ActivationReason reason);
@@ -125,8 +122,6 @@ private:
     // A question was answered: the waiting dialog held back by it may come.
     void questionClosed();
     bool questionOpen() const;
-    // What the login form says when the service could not be used.
-    QString serviceFaultText() const;
     void applyStyle(const QString &style);
     // A message with an Ok button; answering it never ends the session the
     // way the session's own warnings do.
@@ -164,7 +159,6 @@ private:
     int m_queuedCloseMs = kQueuedCloseMs;
     QTimer *m_queuedCloseTimer = nullptr;
     RouteView *m_routeView = nullptr;
-    PortMapper *m_portMapper = nullptr;
     bool m_routeTabShown = false; // switched to for a match, back at ready
 
     static bool s_closeConfirmed;

@@ -78,7 +78,7 @@ void MainWindow::showPhaseCase(Phase phase, bool clicked, QStringList &lines)
 {
     switch (phase) {
     case Phase::ServiceFailed:
-        m_password->setWarningText(serviceFaultText());
+        m_password->showServiceFault(m_session->api()->fault(), m_session->api()->reconnectIn());
         break;
     case Phase::Loaded:
         if (clicked)
@@ -280,17 +280,4 @@ void MainWindow::fatalError(const QString &message)
     }
     m_fatalWarning->setText(message);
     m_fatalWarning->show();
-}
-
-QString MainWindow::serviceFaultText() const
-{
-    const LorvaneAPI *api = m_session->api();
-    const ServiceFault fault = api->fault();
-    QString text = fault.isFault()
-                       ? fault.message()
-                       : QStringLiteral("LORVANE could not be contacted. Please check your network connection and try again.");
-    const int wait = api->reconnectIn();
-    if (wait >= 0)
-        text += QStringLiteral(" Trying again in %1 s.").arg((wait + 500) / 1000);
-    return text;
 }

@@ -22,7 +22,7 @@
 
 void MainWindow::doRestOfSetup()
 {
-    discoverGame();
+    m_session->findGames();
     m_session->start();
     m_selection = new LadderSelection(ui, m_session, this);
     // Wine prefix, P2P box, stored account name, address fields, tray and
@@ -76,61 +76,13 @@ void MainWindow::connectSession()
         else
             close();
     }, Qt::QueuedConnection);
-    connect(m_session->match(), &MatchState::zantryStatsChanged, this, &MainWindow::updateZantryStatsLabel);
     m_notifier->follow(m_session, m_confirmReadyDialog);
 }
 
 void MainWindow::setupPortMapping()
 {
-    // The router's port mapping is what peers are offered while it lasts.
-    m_portMapper = new PortMapper(this);
-    NetworkState *network = m_session->networkState();
-    connect(m_portMapper, &PortMapper::mappingChanged, network,
-            [network](const PortMapper::Mapping &m) { network->setMappedAddress(m.externalIP, m.externalPort); });
-    auto *checkPanel = new ConnectionCheckPanel(m_portMapper);
+    auto *checkPanel = new ConnectionCheckPanel(m_session->portMapper());
     m_routeView->addPanel(checkPanel);
     connect(m_session, &Session::stateChanged, checkPanel, &ConnectionCheckPanel::setSessionState);
     checkPanel->setSessionState(m_session->state());
-    // Once the peer socket is bound; the thread may have announced it already.
-    const auto mapPeerPort = [this]() {
-        if (!m_session->network()->router())
-            return;
-        if (Settings::mapPortOnRouter())
-            m_portMapper->start(m_session->networkState()->localPort());
-        else
-            qDebug().noquote() << "Port mapping: off (setting)";
-    };
-    connect(m_session->network(), &LorvaneNetwork::threadStarted, this, mapPeerPort);
-    if (m_session->network()->router())
-        mapPeerPort();
-}
-
-void MainWindow::discoverGame()
-{
-    GameCatalogue *catalogue = m_session->games();
-    catalogue->discover();
-    const GameCatalogue::Table games = catalogue->games();
-    // A folder without a game leaves no current game behind from an earlier one.
-    catalogue->setCurrent(games.isEmpty() ? nullptr : games.first());
-    if (games.isEmpty())
-        m_session->setStates(Zantry::GAME_NOT_FOUND);
-    // A client killed during a game left the files it copied in for it.
-    for (const SpawnableGame *game : games) {
-        if (game) {
-            QStringList leftovers;
-            GameFolder::cleanUp(*game, &leftovers);
-        }
-    }
-}
-
-void MainWindow::updateZantryStatsLabel()
-{
-    const MatchState::Stats stats = m_session->match()->zantryStats();
-    const QString matches = stats.contains(QStringLiteral("recentMatches"))
-                                ? QStringLiteral("Matches: %1").arg(stats.value(QStringLiteral("recentMatches")).toString())
-                                : QString();
-    const QString queued = stats.contains(QStringLiteral("queuedPlayers"))
-                               ? QStringLiteral("Queued: %1").arg(stats.value(QStringLiteral("queuedPlayers")).toString())
-                               : QString();
-    ui->zantryStatsLabel->setText(matches + QStringLiteral("   ") + queued);
 }

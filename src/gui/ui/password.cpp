@@ -1,4 +1,6 @@
 #include "ui/password.h"
+
+#include "api/servicefault.h"
 #include "ui_password.h"
 
 #include <algorithm>
@@ -146,4 +148,14 @@ void Password::closeEvent(QCloseEvent *event)
 {
     emit closed();
     QDialog::closeEvent(event);
+}
+
+void Password::showServiceFault(const ServiceFault &fault, int retryInMs)
+{
+    QString text = fault.isFault()
+                       ? fault.message()
+                       : QStringLiteral("LORVANE could not be contacted. Please check your network connection and try again.");
+    if (retryInMs >= 0)
+        text += QStringLiteral(" Trying again in %1 s.").arg((retryInMs + 500) / 1000);
+    setWarningText(text);
 }

@@ -6,6 +6,7 @@ namespace Ui {
 class Password;
 }
 class TitleBar;
+struct ServiceFault;
 
 // The login form: e-mail address and password, links to the ladder site.
 class Password : public QDialog
@@ -29,6 +30,9 @@ public slots:
     void show();
     void setWarning(bool enabled);
     void setWarningText(const QString &text);
+    // What the form says when the service could not be used: the fault
+    // named, and when the next try comes (retryInMs < 0: none).
+    void showServiceFault(const ServiceFault &fault, int retryInMs);
     void setEmailAddress(const QString &value);
     void setPassword(const QString &value);
     void on_loginButton_clicked();

@@ -2,6 +2,7 @@
 
 #include "api/matchstate.h"
 #include "net/spawninfo.h"
+#include "api/matchstate.h"
 
 #include <QJsonObject>
 #include <QLabel>
@@ -9,9 +10,10 @@
 
 using Phase = Session::Phase;
 
-StatusLine::StatusLine(QLabel *label, Session *session, QObject *parent)
-    : QObject(parent), m_label(label), m_session(session), m_tick(new QTimer(this))
+StatusLine::StatusLine(QLabel *label, QLabel *statsLabel, Session *session, QObject *parent)
+    : QObject(parent), m_label(label), m_statsLabel(statsLabel), m_session(session), m_tick(new QTimer(this))
 {
+    connect(session->match(), &MatchState::zantryStatsChanged, this, &StatusLine::showStats);
     // Two short lines fit under the button; a longer note wraps there
     // instead of widening the column.
     m_label->setWordWrap(true);
@@ -96,4 +98,16 @@ QString StatusLine::readyText() const
             lines << line;
     }
     return lines.isEmpty() ? QStringLiteral("Zantry") : lines.join(QLatin1Char('\n'));
+}
+
+void StatusLine::showStats()
+{
+    const MatchState::Stats stats = m_session->match()->zantryStats();
+    const QString matches = stats.contains(QStringLiteral("recentMatches"))
+                                ? QStringLiteral("Matches: %1").arg(stats.value(QStringLiteral("recentMatches")).toString())
+                                : QString();
+    const QString queued = stats.contains(QStringLiteral("queuedPlayers"))
+                               ? QStringLiteral("Queued: %1").arg(stats.value(QStringLiteral("queuedPlayers")).toString())
+                               : QString();
+    m_statsLabel->setText(matches + QStringLiteral("   ") + queued);
 }

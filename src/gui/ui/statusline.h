@@ -16,7 +16,8 @@ class StatusLine : public QObject
 {
     Q_OBJECT
 public:
-    StatusLine(QLabel *label, Session *session, QObject *parent = nullptr);
+    // label: under the main button; statsLabel: the service's match and queue counts.
+    StatusLine(QLabel *label, QLabel *statsLabel, Session *session, QObject *parent = nullptr);
 
     // "Last match: Rusted Basin against Bob."
     static QString matchSummary(const SpawnInfo &spawn);
@@ -27,8 +28,10 @@ private:
     void phaseShown(Session::Phase phase, bool clicked);
     void showReady();
     QString readyText() const;
+    void showStats();
 
     QLabel *m_label;
+    QLabel *m_statsLabel;
     Session *m_session;
     QString m_lastMatch;
     QTimer *m_tick; // counts down a queue tried again by itself
