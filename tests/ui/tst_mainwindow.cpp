@@ -349,7 +349,7 @@ private slots:
         TrayMenu::setTrayAvailableForTest(1);
         emit minimize->minimizeClicked();
         QVERIFY(!window->isVisible() && window->findChild<QSystemTrayIcon *>()->isVisible());
-        QMetaObject::invokeMethod(window.get(), "systemTrayActivated", Q_ARG(QSystemTrayIcon::ActivationReason, QSystemTrayIcon::Trigger));
+        emit window->findChild<QSystemTrayIcon *>()->activated(QSystemTrayIcon::Trigger);
         QVERIFY(window->isVisible());
     }
 

@@ -39,7 +39,6 @@ MainWindow::MainWindow(const QDir &dataDir, QWidget *parent)
     m_siteUrl = endpoints.siteUrl();
     m_apiUrl = endpoints.apiUrl();
     m_ladderUrl = endpoints.siteLink(QStringLiteral("/ladder")).toString();
-    m_trayIcon = new QSystemTrayIcon(this);
     m_busyWidget = new BusyWidget(this);
     m_password = new Password(this);
     m_waitingDialog = new WaitingDialog(this);

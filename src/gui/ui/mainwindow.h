@@ -9,7 +9,6 @@
 #include <QPixmap>
 #include <QSet>
 #include <QStringList>
-#include <QSystemTrayIcon>
 
 namespace Ui {
 class MainWindow;
@@ -75,7 +74,6 @@ public slots:
 
 
     // Window, tray and settings tab.
-    void systemTrayActivated(QSystemTrayIcon::ActivationReason reason);
     void on_actionSettings_triggered();
     void linkToLadder();
 
@@ -91,7 +89,6 @@ private:
     // The settings tab's part of the set-up on the first turn of the event
     // loop: stored values into the widgets, and the widgets' own wiring.
     void setupSettingsTab();
-    void setupTray();
     void connectSession();
     void setupPortMapping();
     // Notifications, tray menu, account line, keyboard: mainwindow_desktop.cpp.
@@ -136,8 +133,6 @@ private:
     QString m_siteUrl;
     QString m_apiUrl;
     QString m_ladderUrl;
-    QSystemTrayIcon *m_trayIcon = nullptr;
-    QAction *m_leaveQueueAction = nullptr; // in the tray menu while queued
     TrayMenu *m_tray = nullptr;   // what the tray icon shows
     DesktopNotifier *m_notifier = nullptr;
     BusyWidget *m_busyWidget = nullptr;

@@ -26,16 +26,11 @@ void MainWindow::setupDesktop()
     connect(m_notifier, &DesktopNotifier::activated, this, &MainWindow::bringToFront);
 
     m_tray = new TrayMenu(this);
-    m_trayIcon->setContextMenu(m_tray);
-    // Offered while queued only: the same as Cancel on the main button.
-    m_leaveQueueAction = new QAction(tr("Leave Queue"), m_tray);
-    m_leaveQueueAction->setObjectName(QStringLiteral("leaveQueueAction"));
-    m_leaveQueueAction->setVisible(false);
-    m_tray->addSessionAction(m_leaveQueueAction);
-    connect(m_leaveQueueAction, &QAction::triggered, m_session, &Session::cancelFindMatch);
-    connect(m_session, &Session::phaseShown, m_leaveQueueAction,
-            [this](Session::Phase phase) { m_leaveQueueAction->setVisible(phase == Session::Phase::Queued); });
-    connect(m_tray, &TrayMenu::showRequested, this, &MainWindow::bringToFront);
+    m_tray->follow(m_session);
+    connect(m_tray, &TrayMenu::showRequested, this, [this]() {
+        bringToFront();
+        m_tray->icon()->setVisible(true);
+    });
     connect(m_tray, &TrayMenu::quitRequested, this, [this]() {
         // The close question needs its window on screen.
         bringToFront();

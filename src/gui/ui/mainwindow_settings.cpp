@@ -47,18 +47,6 @@ void MainWindow::setupSettingsTab()
     connect(ui->gameFolderButton, &QPushButton::clicked, m_folderQuestion, &GameFolderQuestion::choose);
     m_password->setEmailAddress(Settings::accountName());
     ui->urlEdit->setText(m_apiUrl);
-    setupTray();
-}
-
-void MainWindow::setupTray()
-{
-    // The coloured mark suits the light task bar of Windows 10; elsewhere the
-    // tile version stays readable on any panel.
-    const bool windows10 = QSysInfo::prettyProductName().contains(QLatin1String("Windows 10"));
-    m_trayIcon->setIcon(
-        QIcon(windows10 ? QStringLiteral(":/images/logo-icon.png") : QStringLiteral(":/images/dark_tray_icon.png")));
-    m_trayIcon->hide();
-    connect(m_trayIcon, &QSystemTrayIcon::activated, this, &MainWindow::systemTrayActivated);
 }
 
 void MainWindow::bringToFront()
@@ -161,14 +149,6 @@ void MainWindow::quitRequested()
     m_session->leaveQueueToEnd();
 }
 
-void MainWindow::systemTrayActivated(QSystemTrayIcon::ActivationReason reason)
-{
-    if (reason != QSystemTrayIcon::Trigger && reason != QSystemTrayIcon::DoubleClick)
-        return;
-    bringToFront();
-    m_trayIcon->setVisible(true);
-}
-
 void MainWindow::minimizeToTray()
 {
     minimizeToTray(true);
@@ -181,11 +161,11 @@ void MainWindow::minimizeToTray(bool showMessage)
         showMinimized();
         return;
     }
-    m_trayIcon->setVisible(true);
+    m_tray->icon()->setVisible(true);
     m_busyWidget->hide();
     hide();
     if (showMessage)
-        m_trayIcon->showMessage(tr("Notice:"), tr("Zantry is not closed."), QSystemTrayIcon::Information, 5000);
+        m_tray->icon()->showMessage(tr("Notice:"), tr("Zantry is not closed."), QSystemTrayIcon::Information, 5000);
 }
 
 void MainWindow::applyStyle(const QString &style)

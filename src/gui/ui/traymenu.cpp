@@ -1,5 +1,8 @@
 #include "ui/traymenu.h"
 
+#include "session/session.h"
+
+#include <QSysInfo>
 #include <QSystemTrayIcon>
 
 namespace {
@@ -14,6 +17,31 @@ TrayMenu::TrayMenu(QWidget *parent)
     m_sessionEnd = addSeparator();
     addAction(tr("Show Zantry"), this, &TrayMenu::showRequested)->setObjectName(QStringLiteral("trayShowAction"));
     addAction(tr("Quit"), this, &TrayMenu::quitRequested)->setObjectName(QStringLiteral("trayQuitAction"));
+
+    m_icon = new QSystemTrayIcon(parent);
+    // The coloured mark suits the light task bar of Windows 10; elsewhere the
+    // tile version stays readable on any panel.
+    const bool windows10 = QSysInfo::prettyProductName().contains(QLatin1String("Windows 10"));
+    m_icon->setIcon(
+        QIcon(windows10 ? QStringLiteral(":/images/logo-icon.png") : QStringLiteral(":/images/dark_tray_icon.png")));
+    m_icon->setContextMenu(this);
+    // One click brings the window back, as on every desktop.
+    connect(m_icon, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
+        if (reason == QSystemTrayIcon::Trigger || reason == QSystemTrayIcon::DoubleClick)
+            emit showRequested();
+    });
+}
+
+void TrayMenu::follow(Session *session)
+{
+    // The same as Cancel on the main button.
+    auto *leave = new QAction(tr("Leave Queue"), this);
+    leave->setObjectName(QStringLiteral("leaveQueueAction"));
+    leave->setVisible(false);
+    addSessionAction(leave);
+    connect(leave, &QAction::triggered, session, &Session::cancelFindMatch);
+    connect(session, &Session::phaseShown, leave,
+            [leave](Session::Phase phase) { leave->setVisible(phase == Session::Phase::Queued); });
 }
 
 bool TrayMenu::trayAvailable()

@@ -3,6 +3,8 @@
 #include <QMenu>
 
 class QAction;
+class QSystemTrayIcon;
+class Session;
 
 // The tray icon's menu: a status line, the session's own entries, then
 // Show and Quit.
@@ -24,6 +26,10 @@ public:
     // Session entries (Leave Queue while queued) go here, between the status
     // line and Show.
     void addSessionAction(QAction *action);
+    // The icon this menu belongs to; hidden until the window goes to the tray.
+    QSystemTrayIcon *icon() const { return m_icon; }
+    // Leave Queue while the session is queued.
+    void follow(Session *session);
 
 signals:
     void showRequested();
@@ -32,4 +38,5 @@ signals:
 private:
     QAction *m_status = nullptr;
     QAction *m_sessionEnd = nullptr;
+    QSystemTrayIcon *m_icon = nullptr;
 };
