@@ -76,6 +76,22 @@ void setHandCursor(QDialogButtonBox *box)
 }
 
 
+void centerOnScreen(QWidget *window)
+{
+    QScreen *screen = window->screen();
+    if (!screen)
+        return;
+    const QRect available = screen->availableGeometry();
+    QRect frame = window->frameGeometry();
+    if (frame.height() > available.height() || frame.width() > available.width()) {
+        window->setMaximumSize(available.size());
+    } else {
+        frame.moveCenter(available.center());
+        window->move(frame.topLeft());
+    }
+    window->resize(window->size());
+}
+
 bool keepOnScreen(QWidget *window)
 {
     QScreen *screen = QGuiApplication::screenAt(window->frameGeometry().center());

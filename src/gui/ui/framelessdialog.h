@@ -37,5 +37,7 @@ void setHandCursor(QDialogButtonBox *box);
 // available area of the screen it is on, or the primary one; true when it
 // had to. A position saved on a larger screen comes back visible.
 bool keepOnScreen(QWidget *window);
+// The first placement: in the middle of its screen, no larger than it.
+void centerOnScreen(QWidget *window);
 
 } // namespace FramelessDialog

@@ -22,7 +22,6 @@
 #include <QMediaPlayer>
 #include <QMenu>
 #include <QMovie>
-#include <QScreen>
 #include <QSizeGrip>
 #include <QTimer>
 
@@ -88,8 +87,8 @@ MainWindow::MainWindow(const QDir &dataDir, QWidget *parent)
     addAction(ui->actionSettings);
 
     connect(m_titleBar, &TitleBar::closeButtonClicked, this, &QWidget::close);
-    connect(m_titleBar, &TitleBar::minimizeClicked, this, qOverload<>(&MainWindow::minimizeToTray));
-    connect(m_busyWidget, &BusyWidget::minimizeClicked, this, qOverload<>(&MainWindow::minimizeToTray));
+    connect(m_titleBar, &TitleBar::minimizeClicked, this, [this]() { minimizeToTray(true); });
+    connect(m_busyWidget, &BusyWidget::minimizeClicked, this, [this]() { minimizeToTray(true); });
     // The session's own warnings: their answers move the session or end it.
     for (WarningDialog *warning : {m_signUpQuestion, m_fatalWarning}) {
         connect(warning, &QDialog::accepted, this, &MainWindow::warningAccepted);
@@ -131,7 +130,8 @@ MainWindow::MainWindow(const QDir &dataDir, QWidget *parent)
     FramelessDialog::addShadow(ui->centralBodyFrame, 30);
 
     connect(m_session, &Session::phaseShown, this, &MainWindow::showPhase);
-    connect(m_session, &Session::stateChanged, this, &MainWindow::showStateNames);
+    connect(m_session, &Session::stateChanged, this,
+            [this](quint32 state) { ui->statusBar->showMessage(QString::fromLatin1(Zantry::stateNames(state))); });
     QTimer::singleShot(0, this, &MainWindow::doRestOfSetup);
 }
 
@@ -154,20 +154,7 @@ void MainWindow::placeWindow()
         FramelessDialog::keepOnScreen(m_password);
         return;
     }
-    QScreen *screen = this->screen();
-    if (!screen)
-        return;
-    const QRect available = screen->availableGeometry();
     // The login form is what a new player sees first: in the middle too.
-    QRect form = m_password->frameGeometry();
-    form.moveCenter(available.center());
-    m_password->move(form.topLeft());
-    QRect frame = frameGeometry();
-    if (frame.height() > available.height() || frame.width() > available.width()) {
-        setMaximumSize(available.size());
-    } else {
-        frame.moveCenter(available.center());
-        move(frame.topLeft());
-    }
-    resize(size());
+    FramelessDialog::centerOnScreen(m_password);
+    FramelessDialog::centerOnScreen(this);
 }

@@ -5,9 +5,6 @@
 
 #include <QDir>
 #include <QMainWindow>
-#include <QModelIndex>
-#include <QPixmap>
-#include <QSet>
 #include <QStringList>
 
 namespace Ui {
@@ -17,16 +14,11 @@ class BusyWidget;
 class GameFolderQuestion;
 class LadderSelection;
 class DesktopNotifier;
-class QTableWidgetItem;
 class RouteView;
 class ConfirmReadyDialog;
 class Password;
-class QAction;
-class QFileDialog;
 class QMediaPlayer;
-class QMenu;
 class QMovie;
-class QPushButton;
 class QTimer;
 class TitleBar;
 class TrayMenu;
@@ -34,11 +26,10 @@ class WaitingDialog;
 class WarningDialog;
 
 // The window of a session: it shows the session's phase and sends it the
-// player's commands. One class in several files, one per concern:
-// construction here, what each phase shows in mainwindow_flow.cpp, the
-// match's routes and warnings in mainwindow_match.cpp, the selection boxes
-// in mainwindow_selection.cpp, the window, tray and settings tab in
-// mainwindow_settings.cpp.
+// player's commands. Construction here and in mainwindow_setup.cpp and
+// mainwindow_desktop.cpp; what each phase shows in mainwindow_flow.cpp; the
+// match's dialogs in mainwindow_match.cpp; closing, the tray and the
+// settings tab's glue in mainwindow_settings.cpp.
 class MainWindow : public QMainWindow
 {
     Q_OBJECT
@@ -51,8 +42,6 @@ public:
     ~MainWindow() override;
 
     Session *session() const { return m_session; }
-
-    // The remembered game folder, used when the program starts elsewhere.
 
     // Set once the user confirmed closing while queued; the close that
     // follows passes without asking again.
@@ -68,12 +57,8 @@ public slots:
     void doRestOfSetup();
     void fatalError(const QString &message);
     void minimizeToTray(bool showMessage);
-    void minimizeToTray();
     // The program is asked to end from outside; see mainwindow_settings.cpp.
     void quitRequested();
-
-
-    // Window, tray and settings tab.
     void on_actionSettings_triggered();
     void linkToLadder();
 
@@ -103,7 +88,6 @@ private:
     void showMatched(Session::Phase phase, QStringList &lines);
     void showLoading(bool clicked, QStringList &lines);
     void showWarnings(quint32 s, const QStringList &lines);
-    void showStateNames(quint32 state);
     void setControlsEnabled(bool accounts, bool maps);
     void showLoader(bool loading);
     void placeBusyWidget();

@@ -17,7 +17,6 @@
 #include <QDebug>
 #include <QMenu>
 #include <QMovie>
-#include <QStatusBar>
 
 #include <algorithm>
 
@@ -209,11 +208,6 @@ void MainWindow::showWarnings(quint32 s, const QStringList &lines)
         m_signUpQuestion->show();
 }
 
-void MainWindow::showStateNames(quint32 state)
-{
-    ui->statusBar->showMessage(QString::fromLatin1(stateNames(state)));
-}
-
 void MainWindow::setControlsEnabled(bool accounts, bool maps)
 {
     ui->userNamesBox->setEnabled(accounts);
@@ -245,7 +239,6 @@ QString MainWindow::matchMapName() const
 {
     return m_session->match()->spawnInfo().uiMapName;
 }
-
 
 bool MainWindow::questionOpen() const
 {

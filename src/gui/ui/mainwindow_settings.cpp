@@ -149,11 +149,6 @@ void MainWindow::quitRequested()
     m_session->leaveQueueToEnd();
 }
 
-void MainWindow::minimizeToTray()
-{
-    minimizeToTray(true);
-}
-
 void MainWindow::minimizeToTray(bool showMessage)
 {
     // Without a tray a hidden window could not be brought back.

@@ -53,7 +53,7 @@ void MainWindow::connectSession()
     connect(m_password, &Password::emailAddressChanged, api, &LorvaneAPI::setAccountName);
     connect(m_password, &Password::passwordChanged, api, &LorvaneAPI::setPassword);
     connect(m_password, &Password::closed, this, &QWidget::close);
-    connect(m_waitingDialog, &QDialog::accepted, this, qOverload<>(&MainWindow::minimizeToTray));
+    connect(m_waitingDialog, &QDialog::accepted, this, [this]() { minimizeToTray(true); });
     connect(ui->mainButton, &QPushButton::clicked, m_session, &Session::pressMainButton);
     connect(m_busyWidget, &BusyWidget::cancelClicked, m_session, &Session::pressMainButton);
     connect(m_confirmReadyDialog, &QDialog::rejected, m_session, &Session::declineMatch);
