@@ -46,7 +46,7 @@ void DemoAutoplay::captureStage()
     m_lastState = s;
 }
 
-void DemoAutoplay::statesChanged()
+void DemoAutoplay::statesChanged(Session::Phase phase)
 {
     if (!m_apiWired) {
         if (LorvaneAPI *api = m_window->session()->api()) {
@@ -65,7 +65,9 @@ void DemoAutoplay::statesChanged()
     // set again, and its own run for that change must draw the window first.
     if (m_shots)
         QTimer::singleShot(0, this, &DemoAutoplay::captureStage);
-    if (s & GAME_SPAWNED)
+    // A game that crashes at once may end before a run of the flow saw it
+    // spawned; the end of the game is always shown.
+    if ((s & GAME_SPAWNED) || phase == Session::Phase::InGame || phase == Session::Phase::GameOver)
         m_played = true;
     if (s != READY_TO_QUEUE)
         return;

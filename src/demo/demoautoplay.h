@@ -1,5 +1,7 @@
 #pragma once
 
+#include "session/session.h"
+
 #include <QObject>
 #include <QStringList>
 #include <QTimer>
@@ -24,7 +26,7 @@ public:
     ~DemoAutoplay() override;
 
 private:
-    void statesChanged();
+    void statesChanged(Session::Phase phase);
     void pollDialog();
     void pressMainButton();
     void quitWhenDone();
