@@ -15,8 +15,9 @@ StatusLine::StatusLine(QLabel *label, QLabel *statsLabel, Session *session, QObj
 {
     connect(session->match(), &MatchState::zantryStatsChanged, this, &StatusLine::showStats);
     // Two short lines fit under the button; a longer note wraps there
-    // instead of widening the column.
+    // instead of widening the column and moving the boxes beside it.
     m_label->setWordWrap(true);
+    m_label->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Minimum);
     m_tick->setInterval(1000);
     connect(m_tick, &QTimer::timeout, this, &StatusLine::showReady);
     connect(session, &Session::phaseShown, this, &StatusLine::phaseShown);
