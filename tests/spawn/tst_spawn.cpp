@@ -77,7 +77,7 @@ private slots:
         m_env.reset();
     }
 
-    // Kept under the design's own spelling, and never appended to again.
+    // Kept under its historic spelling, and never appended to again.
     void environmentNeverAccumulates()
     {
         writeFile(QStringLiteral("quillon.exe"), "ts");

@@ -22,7 +22,7 @@ class MapDownloader : public QObject
 {
     Q_OBJECT
 public:
-    // Numbered as the design numbers them; Previews (the maps settled, their
+    // The numbers other parts of the program know; Previews (the maps settled, their
     // preview images still coming) is this client's own: nothing waits for
     // pictures.
     enum State { Idle = 1, Matching = 2, Downloading = 3, Done = 4, Previews = 5 };
