@@ -5,6 +5,7 @@
 #include "ui/password.h"
 
 #include <QApplication>
+#include <QFileInfo>
 #include <QScreen>
 #include <QWindow>
 #include <QtTest>
@@ -18,26 +19,37 @@ namespace {
 
 pid_t s_xvfb = 0;
 
-// Xvfb on a display it picks itself (-displayfd); empty when it cannot start.
+// Xvfb on a free display of its own; empty when none could be started
+// (then the test skips rather than fail to open a window).
 QByteArray startXvfb()
 {
-    int fds[2];
-    if (::pipe(fds) != 0)
-        return {};
-    s_xvfb = ::fork();
-    if (s_xvfb == 0) {
-        ::prctl(PR_SET_PDEATHSIG, SIGKILL);
-        ::close(fds[0]);
-        const QByteArray fd = QByteArray::number(fds[1]);
-        ::execlp("Xvfb", "Xvfb", "-displayfd", fd.constData(), "-dpi", "192", "-screen", "0", "1600x1000x24",
-                 "-nolisten", "tcp", static_cast<char *>(nullptr));
-        ::_exit(127);
+    for (int attempt = 0; attempt < 5; ++attempt) {
+        const int number = 300 + int((::getpid() * 7 + attempt * 131) % 3000);
+        const QByteArray display = ":" + QByteArray::number(number);
+        if (QFileInfo::exists(QStringLiteral("/tmp/.X%1-lock").arg(number)))
+            continue;
+        s_xvfb = ::fork();
+        if (s_xvfb < 0)
+            return {};
+        if (s_xvfb == 0) {
+            ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+            ::execlp("Xvfb", "Xvfb", display.constData(), "-dpi", "192", "-screen", "0", "1600x1000x24", "-nolisten",
+                     "tcp", static_cast<char *>(nullptr));
+            ::_exit(127);
+        }
+        const QString socket = QStringLiteral("/tmp/.X11-unix/X%1").arg(number);
+        for (int waited = 0; waited < 100; ++waited) {
+            if (::waitpid(s_xvfb, nullptr, WNOHANG) != 0)
+                break; // it ended: no Xvfb, or the display was taken
+            if (QFileInfo::exists(socket))
+                return display;
+            ::usleep(50000);
+        }
+        ::kill(s_xvfb, SIGKILL);
+        ::waitpid(s_xvfb, nullptr, 0);
+        s_xvfb = 0;
     }
-    ::close(fds[1]);
-    char number[16] = {};
-    const ssize_t got = s_xvfb > 0 ? ::read(fds[0], number, sizeof number - 1) : -1;
-    ::close(fds[0]);
-    return got > 0 ? QByteArray(":") + QByteArray(number, int(got)).trimmed() : QByteArray();
+    return {};
 }
 
 } // namespace
